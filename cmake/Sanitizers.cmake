@@ -1,0 +1,10 @@
+# Sanitizers apply to the whole build so that every library is instrumented alike.
+if(ORNAVEL_SANITIZER STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ORNAVEL_SANITIZER STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT ORNAVEL_SANITIZER STREQUAL "")
+  message(FATAL_ERROR "ORNAVEL_SANITIZER must be empty, 'address' or 'thread'")
+endif()
