@@ -1,0 +1,76 @@
+#include "TextUnit.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace ornavel {
+namespace {
+
+bool IsBlankOrControl(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+std::optional<int> DigitValue(char c, unsigned base) {
+  const auto lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower >= '0' && lower <= '9')
+    return lower - '0';
+  if (base == 16 && lower >= 'a' && lower <= 'f')
+    return lower - 'a' + 10;
+  return std::nullopt;
+}
+
+// Takes a hexadecimal prefix off the front of the digits and answers whether there was one.
+bool TakeHexPrefix(std::string_view& digits) {
+  for (std::string_view prefix : {"$", "0x", "0X", "x", "X"}) {
+    if (digits.starts_with(prefix)) {
+      digits.remove_prefix(prefix.size());
+      return true;
+    }
+  }
+  return false;
+}
+
+} // namespace
+
+std::string_view Trim(std::string_view text) {
+  const auto first = std::find_if_not(text.begin(), text.end(), IsBlankOrControl);
+  const auto last =
+      std::find_if_not(text.rbegin(), std::make_reverse_iterator(first), IsBlankOrControl);
+  return std::string_view(first, last.base());
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  return std::ranges::equal(a, b, [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+std::optional<std::int32_t> TryStrToInt(std::string_view text) {
+  while (!text.empty() && text.front() == ' ')
+    text.remove_prefix(1);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  const unsigned base = TakeHexPrefix(text) ? 16 : 10;
+  if (text.empty())
+    return std::nullopt;
+  // Decimal numbers keep to the signed range; hexadecimal ones may fill all 32 bits.
+  const std::uint64_t limit =
+      base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+  std::uint64_t value = 0;
+  for (char c : text) {
+    const auto digit = DigitValue(c, base);
+    if (!digit)
+      return std::nullopt;
+    value = value * base + static_cast<unsigned>(*digit);
+    if (value > limit)
+      return std::nullopt;
+  }
+  const auto bits = static_cast<std::uint32_t>(negative ? 0 - value : value);
+  return static_cast<std::int32_t>(bits);
+}
+
+} // namespace ornavel

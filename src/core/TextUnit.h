@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ornavel {
+
+// Removes leading and trailing bytes with codes up to 32 (blanks and control characters).
+std::string_view Trim(std::string_view text);
+
+// Compares ASCII letters without regard to case.
+bool SameText(std::string_view a, std::string_view b);
+
+// Reads a signed 32-bit integer: leading blanks, an optional sign, then decimal digits or
+// hexadecimal ones after $, x, X, 0x or 0X. Hexadecimal numbers may use all 32 bits ($FF000008 is
+// negative). Anything else, an empty number or an overflow gives no value.
+std::optional<std::int32_t> TryStrToInt(std::string_view text);
+
+} // namespace ornavel
