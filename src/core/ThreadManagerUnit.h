@@ -1,0 +1,53 @@
+#pragma once
+
+#include "ThreadUnit.h"
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace ornavel {
+
+// Owns the running source threads as a group: stops them all and waits for them, on a restart
+// request (then calls OnAllStopped on the user-interface thread) or when it is terminated itself
+// (then without a call back). There is one per process.
+class TThreadManager : public TThread {
+public:
+  // Fails with "Only one thread manager allowed" while another manager exists.
+  TThreadManager();
+  ~TThreadManager() override;
+
+  // Registers a thread before it is resumed; registering it again leaves one entry.
+  void AddThread(std::shared_ptr<TThread> thread);
+  // Reached through the thread's termination notice, on the user-interface thread.
+  void RemoveThread(TThread& thread);
+  std::size_t ThreadCount() const;
+
+  void RequestRestart() { FRestartRequested = true; }
+  void SetOnAllStopped(TNotifyEvent handler);
+
+  // The manager that exists now, if any.
+  static TThreadManager* Instance() { return FInstance; }
+
+protected:
+  void Execute() override;
+
+private:
+  void StopAll();
+  void ReportFailure(const char* message) const;
+
+  static std::atomic<TThreadManager*> FInstance;
+
+  mutable std::mutex FRegistryLock;
+  std::vector<std::shared_ptr<TThread>> FRegistry;
+  mutable std::mutex FHandlerLock;
+  TNotifyEvent FOnAllStopped;
+  std::atomic<bool> FRestartRequested{false};
+};
+
+// The single thread manager, made running on first use.
+TThreadManager& GetThreadManager();
+
+} // namespace ornavel

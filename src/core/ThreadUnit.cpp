@@ -1,0 +1,128 @@
+#include "ThreadUnit.h"
+
+#include <stdexcept>
+
+namespace ornavel {
+
+TThread::~TThread() {
+  // By now the thread function has ended or is ending on this very thread (see Dispose).
+  if (FThread.joinable()) {
+    if (FThread.get_id() == std::this_thread::get_id())
+      FThread.detach();
+    else
+      FThread.join();
+  }
+}
+
+void TThread::Resume() {
+  std::lock_guard lock(FLock);
+  if (FStarted)
+    return;
+  if (!FMadeByCreate)
+    throw std::logic_error("A thread must be made with TThread::Create to run");
+  std::shared_ptr<TThread> keepAlive = FFreeOnTerminate ? shared_from_this() : nullptr;
+  FThread = std::thread(
+      [this, keepAlive = std::move(keepAlive)]() mutable { ThreadMain(std::move(keepAlive)); });
+  FThreadId = FThread.get_id();
+  FStarted = true;
+}
+
+void TThread::WaitFor() {
+  if (IsOwnThread())
+    throw std::logic_error("A thread cannot wait for itself");
+  if (Started())
+    FHandle->WaitFor();
+}
+
+bool TThread::Started() const {
+  std::lock_guard lock(FLock);
+  return FStarted;
+}
+
+void TThread::SetOnTerminate(TNotifyEvent handler) {
+  std::lock_guard lock(FLock);
+  FOnTerminate = std::move(handler);
+}
+
+void TThread::SetFreeOnTerminate(bool value) {
+  std::lock_guard lock(FLock);
+  if (FStarted && value != FFreeOnTerminate)
+    throw std::logic_error("FreeOnTerminate cannot change once the thread has started");
+  FFreeOnTerminate = value;
+}
+
+bool TThread::FreeOnTerminate() const {
+  std::lock_guard lock(FLock);
+  return FFreeOnTerminate;
+}
+
+std::exception_ptr TThread::FatalException() const {
+  std::lock_guard lock(FLock);
+  return FFatalException;
+}
+
+bool TThread::IsOwnThread() const {
+  std::lock_guard lock(FLock);
+  return FStarted && FThreadId == std::this_thread::get_id();
+}
+
+void TThread::ThreadMain(std::shared_ptr<TThread> keepAlive) {
+  try {
+    Execute();
+  } catch (...) {
+    std::lock_guard lock(FLock);
+    FFatalException = std::current_exception();
+  }
+  FBodyReturned = true;
+  DeliverTerminationNotice();
+  FFinished = true;
+  const std::shared_ptr<TEvent> handle = FHandle;
+  bool freeNow = false;
+  {
+    std::lock_guard lock(FLock);
+    FFunctionEnded = true;
+    freeNow = FFreeWhenEnded;
+  }
+  // From here on another thread may free this object, unless its last owner left that to us.
+  if (freeNow)
+    std::unique_ptr<TThread> owned(this);
+  keepAlive.reset();
+  handle->Set();
+}
+
+void TThread::DeliverTerminationNotice() {
+  TNotifyEvent handler;
+  {
+    std::lock_guard lock(FLock);
+    handler = FOnTerminate;
+  }
+  if (!handler)
+    return;
+  try {
+    Synchronize([&] { handler(*this); });
+  } catch (...) {
+    std::lock_guard lock(FLock);
+    if (!FFatalException)
+      FFatalException = std::current_exception();
+  }
+}
+
+void TThread::Dispose() {
+  std::unique_lock lock(FLock);
+  if (FStarted && !FFunctionEnded) {
+    // On its own thread, or once the body has returned (the last reference may go inside the
+    // termination notice, which the thread is waiting for), the thread function frees it.
+    if (FThreadId == std::this_thread::get_id() || FBodyReturned) {
+      FFreeWhenEnded = true;
+      return;
+    }
+    lock.unlock();
+    Terminate();
+    FHandle->WaitFor();
+  } else {
+    lock.unlock();
+  }
+  std::unique_ptr<TThread> owned(this);
+}
+
+} // namespace ornavel
