@@ -1,0 +1,113 @@
+#include "LogUnit.h"
+
+#include "SingleInstanceUnit.h"
+#include "rules/RulesUnit.h"
+
+#include <stdexcept>
+#include <vector>
+
+namespace ornavel {
+
+// Counts a post in progress so that destruction can wait for it, and tells whether the post
+// may go ahead at all.
+class TLog::TPostGuard {
+public:
+  explicit TPostGuard(TLog& log) : FLog(log) {
+    ++FLog.FPostsInProgress;
+    FAdmitted = !FLog.FClosing;
+  }
+  ~TPostGuard() {
+    if (--FLog.FPostsInProgress == 0 && FLog.FClosing)
+      FLog.FPostsDrained.Set();
+  }
+  TPostGuard(const TPostGuard&) = delete;
+  TPostGuard& operator=(const TPostGuard&) = delete;
+
+  bool Admitted() const { return FAdmitted; }
+
+private:
+  TLog& FLog;
+  bool FAdmitted = false;
+};
+
+TLog::TLog(TRules* rules) : FRules(rules) {}
+
+TLog::~TLog() {
+  FClosing = true;
+  if (FPostsInProgress != 0)
+    FPostsDrained.WaitFor();
+}
+
+void TLog::Add(const TThread* source, TLogLevel level, std::string text) {
+  TPostGuard guard(*this);
+  if (!guard.Admitted())
+    return;
+  TLogItem item{Now(), level, source, clWindowText, std::move(text)};
+  std::vector<std::string> faults;
+  TRules* rules = FRules;
+  const bool keep = rules == nullptr || rules->ProcessItem(item, faults);
+  if (keep) {
+    std::shared_ptr<const TLogItemEvent> handler;
+    std::string notified;
+    {
+      std::lock_guard lock(FLock);
+      if (FClosing)
+        return;
+      handler = FOnLogItem;
+      if (handler)
+        notified = item.Text;
+      FItems.push_back(std::move(item));
+    }
+    if (handler && !FClosing)
+      (*handler)(level, notified);
+  }
+  // Reports of rules switched off by this evaluation, made now that it holds nothing.
+  for (auto& fault : faults)
+    Add(nullptr, TLogLevel::Warning, std::move(fault));
+}
+
+std::size_t TLog::Count() const {
+  std::lock_guard lock(FLock);
+  return FItems.size();
+}
+
+TLogItem TLog::GetItem(std::size_t index) const {
+  std::lock_guard lock(FLock);
+  if (index >= FItems.size())
+    throw std::out_of_range(Format("List index out of bounds (%u)", index));
+  return FItems[index];
+}
+
+void TLog::Clear() {
+  std::deque<TLogItem> cleared; // freed after the lock is released
+  std::lock_guard lock(FLock);
+  cleared.swap(FItems);
+}
+
+void TLog::SetOnLogItem(TLogItemEvent handler) {
+  auto shared = handler ? std::make_shared<const TLogItemEvent>(std::move(handler)) : nullptr;
+  std::lock_guard lock(FLock);
+  FOnLogItem = std::move(shared);
+}
+
+namespace {
+
+TSingleInstance<TLog>& LogInstance() {
+  static TSingleInstance<TLog> instance("central log");
+  return instance;
+}
+
+} // namespace
+
+TLog& GetLog() {
+  // The log is reachable before it has its rules, so that the rules loader's reports made
+  // while the rules are being created are stored like any report without a source.
+  return LogInstance().Get([] { return std::make_unique<TLog>(); },
+                           [](TLog& log) { log.AttachRules(&GetRules()); });
+}
+
+void DestroyLog() {
+  LogInstance().Destroy();
+}
+
+} // namespace ornavel

@@ -1,0 +1,232 @@
+#include "TestSupport.h"
+#include "core/LogUnit.h"
+#include "rules/RulesUnit.h"
+#include "sources/FileMonitorUnit.h"
+#include "sources/SysLogMonitorUnit.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace ornavel {
+namespace {
+
+using test::MakeSource;
+
+struct TNotification {
+  TLogLevel Level;
+  std::string Text;
+};
+
+// A log over its own rule list, recording every notification.
+class Log : public testing::Test {
+protected:
+  Log() {
+    Subject.SetOnLogItem([this](TLogLevel level, const std::string& text) {
+      std::lock_guard lock(NotifiedLock);
+      Notified.push_back({level, text});
+    });
+  }
+
+  TRule& AddRule(const std::string& pattern, bool logLine, TColor color,
+                 TMonitorTypes types = TMonitorTypes::All()) {
+    auto rule = std::make_unique<TRule>();
+    rule->SetName(pattern);
+    rule->SetRegExp(pattern);
+    rule->SetLogLine(logLine);
+    rule->SetColor(color);
+    rule->SetMonitorTypes(types);
+    rule->SetActive(true);
+    return Rules.Add(std::move(rule));
+  }
+
+  std::vector<std::string> NotifiedTexts() {
+    std::lock_guard lock(NotifiedLock);
+    std::vector<std::string> texts;
+    for (const auto& notification : Notified)
+      texts.push_back(notification.Text);
+    return texts;
+  }
+
+  TRules Rules;
+  TLog Subject{&Rules};
+  std::mutex NotifiedLock;
+  std::vector<TNotification> Notified;
+  std::shared_ptr<TFileMonitorThread> File = MakeSource<TFileMonitorThread>();
+};
+
+TEST_F(Log, StoresALineWithoutSourceAndNotifiesIt) {
+  const TDateTime before = Now();
+  Subject.Add(nullptr, TLogLevel::Warning, "Event already exists");
+  const TDateTime after = Now();
+  ASSERT_EQ(Subject.Count(), 1u);
+  const TLogItem item = Subject.GetItem(0);
+  EXPECT_EQ(item.Text, "Event already exists");
+  EXPECT_EQ(item.Level, TLogLevel::Warning);
+  EXPECT_EQ(item.Source, nullptr);
+  EXPECT_EQ(item.Color, clWindowText);
+  EXPECT_GE(item.Time, before);
+  EXPECT_LE(item.Time, after);
+  ASSERT_EQ(Notified.size(), 1u);
+  EXPECT_EQ(Notified[0].Level, TLogLevel::Warning);
+  EXPECT_EQ(Notified[0].Text, "Event already exists");
+}
+
+TEST_F(Log, StoresEmptyTextsAndAnyLevelUnchanged) {
+  Subject.AddLine(File.get(), "");
+  Subject.Add(nullptr, TLogLevel::LoadFailure, "bad file");
+  Subject.Add(nullptr, TLogLevel::Debug, "debug");
+  Subject.Add(nullptr, static_cast<TLogLevel>(200), "odd level");
+  ASSERT_EQ(Subject.Count(), 4u);
+  EXPECT_EQ(Subject.GetItem(0).Text, "");
+  EXPECT_EQ(Subject.GetItem(0).Source, File.get());
+  EXPECT_EQ(Subject.GetItem(1).Level, TLogLevel::LoadFailure);
+  EXPECT_EQ(Subject.GetItem(2).Level, TLogLevel::Debug);
+  EXPECT_EQ(static_cast<int>(Subject.GetItem(3).Level), 200);
+}
+
+TEST_F(Log, DroppedLineIsNeitherStoredNorNotified) {
+  AddRule("heartbeat", false, clWhite);
+  Subject.AddLine(File.get(), "heartbeat ok");
+  EXPECT_EQ(Subject.Count(), 0u);
+  EXPECT_TRUE(Notified.empty());
+  Subject.AddLine(nullptr, "heartbeat of the program itself"); // no source: no rule applies
+  EXPECT_EQ(Subject.Count(), 1u);
+}
+
+TEST_F(Log, KeptLineCarriesTheColourOfTheLastMatchingRule) {
+  AddRule("error", true, clRed);
+  Subject.AddLine(File.get(), "disk error");
+  Subject.AddLine(File.get(), "Disk Error");
+  EXPECT_EQ(Subject.GetItem(0).Color, clRed);
+  EXPECT_EQ(Subject.GetItem(1).Color, clWindowText);
+}
+
+TEST_F(Log, ClearEmptiesTheStoreAndIndicesStartAgain) {
+  Subject.AddLine(nullptr, "one");
+  Subject.AddLine(nullptr, "two");
+  Subject.Clear();
+  EXPECT_EQ(Subject.Count(), 0u);
+  Subject.AddLine(nullptr, "three");
+  EXPECT_EQ(Subject.GetItem(0).Text, "three");
+}
+
+TEST_F(Log, GetItemReturnsACopyAndChecksTheIndex) {
+  Subject.AddLine(nullptr, "original");
+  TLogItem copy = Subject.GetItem(0);
+  copy.Text = "changed";
+  copy.Color = clRed;
+  EXPECT_EQ(Subject.GetItem(0).Text, "original");
+  EXPECT_EQ(Subject.GetItem(0).Color, clWindowText);
+  EXPECT_THROW(Subject.GetItem(1), std::out_of_range);
+}
+
+TEST_F(Log, FormattedPostsInsertTextLiterally) {
+  Subject.AddLineFmt(nullptr, "Monitoring %s", "/tmp/100%s.log");
+  Subject.AddFmt(nullptr, TLogLevel::Exception, "Got bad data from %s", "192.0.2.7");
+  EXPECT_EQ(Subject.GetItem(0).Text, "Monitoring /tmp/100%s.log");
+  EXPECT_EQ(Subject.GetItem(0).Level, TLogLevel::Notice);
+  EXPECT_EQ(Subject.GetItem(1).Level, TLogLevel::Exception);
+  EXPECT_THROW(Subject.AddLineFmt(nullptr, "Monitoring %d", "not a number"), EFormatError);
+  EXPECT_EQ(Subject.Count(), 2u);
+}
+
+TEST_F(Log, ManyThreadsPostingAtOnceStoreAndNotifyEveryItemExactlyOnce) {
+  AddRule("drop", false, clWhite);
+  constexpr int Threads = 8;
+  constexpr int Posts = 500;
+  std::vector<std::thread> posters;
+  for (int t = 0; t < Threads; ++t) {
+    posters.emplace_back([&, t] {
+      for (int i = 0; i < Posts; ++i) {
+        Subject.AddLine(File.get(), Format("%d:%d", t, i));
+        Subject.AddLine(File.get(), "drop me");
+        if (i % 50 == 0)
+          Subject.Count();
+      }
+    });
+  }
+  for (auto& poster : posters)
+    poster.join();
+  ASSERT_EQ(Subject.Count(), static_cast<std::size_t>(Threads * Posts));
+  const auto texts = NotifiedTexts();
+  EXPECT_EQ(texts.size(), static_cast<std::size_t>(Threads * Posts));
+  EXPECT_EQ(std::set<std::string>(texts.begin(), texts.end()).size(), texts.size());
+  // Each poster's own lines are stored in the order it posted them.
+  std::map<int, int> lastSeen;
+  for (std::size_t i = 0; i < Subject.Count(); ++i) {
+    const std::string text = Subject.GetItem(i).Text;
+    const int thread = std::stoi(text.substr(0, text.find(':')));
+    const int index = std::stoi(text.substr(text.find(':') + 1));
+    const auto previous = lastSeen.find(thread);
+    if (previous != lastSeen.end()) {
+      EXPECT_LT(previous->second, index);
+    }
+    lastSeen[thread] = index;
+  }
+}
+
+TEST_F(Log, FaultyRuleIsSwitchedOffReportedOnceAndTheLineIsKeptByTheOthers) {
+  AddRule("error", true, clRed);
+  TRule& faulty = AddRule("[unclosed", false, clBlue);
+  faulty.SetName("Broken");
+  AddRule("disk", true, clGreen, {mtSyslog}); // covers another kind: no say here
+  Subject.AddLine(File.get(), "disk error");
+  Subject.AddLine(File.get(), "second error");
+  EXPECT_FALSE(faulty.Active());
+  ASSERT_EQ(Subject.Count(), 3u);
+  EXPECT_EQ(Subject.GetItem(0).Text, "disk error");
+  EXPECT_EQ(Subject.GetItem(0).Color, clRed);
+  const TLogItem warning = Subject.GetItem(1);
+  EXPECT_EQ(warning.Level, TLogLevel::Warning);
+  EXPECT_EQ(warning.Source, nullptr);
+  EXPECT_EQ(warning.Text,
+            "Rule Broken switched off: missing terminating ] for character class at offset 9");
+  EXPECT_EQ(Subject.GetItem(2).Text, "second error");
+}
+
+TEST_F(Log, CatastrophicPatternHitsTheEngineLimitsAndIsSwitchedOff) {
+  TRule& runaway = AddRule("(a+)+$", false, clBlue);
+  Subject.AddLine(File.get(), std::string(4096, 'a') + "b");
+  EXPECT_FALSE(runaway.Active());
+  ASSERT_EQ(Subject.Count(), 2u);
+  EXPECT_EQ(Subject.GetItem(0).Text.size(), 4097u);
+  EXPECT_EQ(Subject.GetItem(1).Text, "Rule (a+)+$ switched off: match limit exceeded");
+}
+
+TEST_F(Log, AddDoesNothingOnceDestructionHasBegun) {
+  auto log = std::make_unique<TLog>(&Rules);
+  std::atomic<bool> firstInHandler{false};
+  std::atomic<bool> releaseFirst{false};
+  std::atomic<int> notifications{0};
+  log->SetOnLogItem([&](TLogLevel, const std::string& text) {
+    ++notifications;
+    if (text == "first") {
+      firstInHandler = true;
+      while (!releaseFirst)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  TLog* dying = log.get();
+  std::thread first([&] { dying->AddLine(nullptr, "first"); });
+  while (!firstInHandler)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // Destruction begins while the first post is still in its notification, and waits for it.
+  std::thread destroyer([&] { log.reset(); });
+  while (!dying->Closing())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  dying->AddLine(nullptr, "too late");
+  dying->AddLine(File.get(), "too late");
+  releaseFirst = true;
+  first.join();
+  destroyer.join();
+  EXPECT_EQ(notifications, 1);
+}
+
+} // namespace
+} // namespace ornavel
