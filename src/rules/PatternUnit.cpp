@@ -1,0 +1,112 @@
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include "PatternUnit.h"
+
+#include "core/FormatUnit.h"
+
+#include <pcre2.h>
+
+namespace ornavel {
+namespace {
+
+// A catastrophic pattern on a long line gives up within milliseconds instead of hanging the
+// posting thread; these are far above what ordinary patterns on log lines need.
+constexpr std::uint32_t JitMatchLimit = 10'000'000;
+constexpr std::uint32_t InterpreterMatchLimit = 2'000'000;
+constexpr std::uint32_t DepthLimit = 100'000;
+constexpr std::size_t JitStackStart = 32 * 1024;
+constexpr std::size_t JitStackMax = 1024 * 1024;
+
+std::string EngineMessage(int code) {
+  PCRE2_UCHAR buffer[256];
+  if (pcre2_get_error_message(code, buffer, sizeof buffer) < 0)
+    return Format("PCRE2 error %d", code);
+  return reinterpret_cast<const char*>(buffer);
+}
+
+// What one thread needs to run searches: the results block, the limits and the JIT stack. Each
+// thread has its own, so compiled patterns can be shared without locks.
+class TMatchScratch {
+public:
+  TMatchScratch()
+      : FData(pcre2_match_data_create(1, nullptr)), FJitContext(NewContext(JitMatchLimit)),
+        FInterpreterContext(NewContext(InterpreterMatchLimit)),
+        FJitStack(pcre2_jit_stack_create(JitStackStart, JitStackMax, nullptr)) {
+    if (!FData || !FJitContext || !FInterpreterContext)
+      throw std::bad_alloc();
+    if (FJitStack)
+      pcre2_jit_stack_assign(FJitContext.get(), nullptr, FJitStack.get());
+  }
+
+  pcre2_match_data* Data() const { return FData.get(); }
+  pcre2_match_context* Context(bool jit) const {
+    return jit ? FJitContext.get() : FInterpreterContext.get();
+  }
+
+  static const TMatchScratch& ForThisThread() {
+    thread_local const TMatchScratch scratch;
+    return scratch;
+  }
+
+private:
+  struct TFree {
+    void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
+    void operator()(pcre2_match_context* context) const { pcre2_match_context_free(context); }
+    void operator()(pcre2_jit_stack* stack) const { pcre2_jit_stack_free(stack); }
+  };
+
+  static pcre2_match_context* NewContext(std::uint32_t matchLimit) {
+    pcre2_match_context* context = pcre2_match_context_create(nullptr);
+    if (context) {
+      pcre2_set_match_limit(context, matchLimit);
+      pcre2_set_depth_limit(context, DepthLimit);
+    }
+    return context;
+  }
+
+  std::unique_ptr<pcre2_match_data, TFree> FData;
+  std::unique_ptr<pcre2_match_context, TFree> FJitContext;
+  std::unique_ptr<pcre2_match_context, TFree> FInterpreterContext;
+  std::unique_ptr<pcre2_jit_stack, TFree> FJitStack;
+};
+
+} // namespace
+
+TPattern::TPattern(std::string source) : FSource(std::move(source)) {
+  int errorCode = 0;
+  PCRE2_SIZE errorOffset = 0;
+  FCode = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(FSource.data()), FSource.size(),
+                        PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &errorCode, &errorOffset, nullptr);
+  if (FCode == nullptr) {
+    FCompileError = Format("%s at offset %u", EngineMessage(errorCode), errorOffset);
+    return;
+  }
+  std::uint32_t options = 0;
+  pcre2_pattern_info(FCode, PCRE2_INFO_ALLOPTIONS, &options);
+  FUtf = (options & PCRE2_UTF) != 0;
+  FJitCompiled = pcre2_jit_compile(FCode, PCRE2_JIT_COMPLETE) == 0;
+}
+
+TPattern::~TPattern() {
+  pcre2_code_free(FCode);
+}
+
+bool TPattern::Search(std::string_view text) const {
+  if (FCode == nullptr)
+    throw EPatternError(FCompileError);
+  const auto& scratch = TMatchScratch::ForThisThread();
+  const auto subject = reinterpret_cast<PCRE2_SPTR>(text.data());
+  pcre2_match_context* context = scratch.Context(FJitCompiled);
+  // The JIT fast path skips the UTF validity check that (*UTF) patterns need on raw bytes;
+  // pcre2_match checks, then runs the JIT code itself.
+  const int result =
+      FJitCompiled && !FUtf
+          ? pcre2_jit_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context)
+          : pcre2_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context);
+  if (result >= 0)
+    return true;
+  if (result == PCRE2_ERROR_NOMATCH)
+    return false;
+  throw EPatternError(EngineMessage(result));
+}
+
+} // namespace ornavel

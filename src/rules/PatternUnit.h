@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+struct pcre2_real_code_8;
+
+namespace ornavel {
+
+// The pattern could not be compiled, or a search could not be completed; the message is the
+// regular-expression engine's.
+class EPatternError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// A rule's compiled regular expression (PCRE2, JIT where available), shareable between threads.
+// Defaults: case-sensitive, the dot matches line breaks, ^ and $ only at the very start and end
+// of the text, greedy, literal white space; inline groups such as (?i) switch them.
+class TPattern {
+public:
+  // Never fails: a pattern that does not compile remembers the engine's message.
+  explicit TPattern(std::string source);
+  ~TPattern();
+  TPattern(const TPattern&) = delete;
+  TPattern& operator=(const TPattern&) = delete;
+
+  const std::string& Source() const { return FSource; }
+  bool Valid() const { return FCode != nullptr; }
+
+  // Whether the pattern occurs anywhere in text. Fails with EPatternError when the pattern did
+  // not compile or the search hit one of the engine's limits.
+  bool Search(std::string_view text) const;
+
+private:
+  std::string FSource;
+  pcre2_real_code_8* FCode = nullptr;
+  std::string FCompileError;
+  bool FJitCompiled = false;
+  bool FUtf = false;
+};
+
+} // namespace ornavel

@@ -1,0 +1,162 @@
+#include "RuleTextUnit.h"
+
+#include "core/FormatUnit.h"
+#include "core/TextUnit.h"
+
+#include <array>
+#include <utility>
+
+namespace ornavel {
+namespace {
+
+struct TColorName {
+  TColor Color;
+  std::string_view Name;
+};
+
+constexpr std::array<TColorName, 52> ColorNames{{
+    {clBlack, "clBlack"},
+    {clMaroon, "clMaroon"},
+    {clGreen, "clGreen"},
+    {clOlive, "clOlive"},
+    {clNavy, "clNavy"},
+    {clPurple, "clPurple"},
+    {clTeal, "clTeal"},
+    {clGray, "clGray"},
+    {clSilver, "clSilver"},
+    {clRed, "clRed"},
+    {clLime, "clLime"},
+    {clYellow, "clYellow"},
+    {clBlue, "clBlue"},
+    {clFuchsia, "clFuchsia"},
+    {clAqua, "clAqua"},
+    {clWhite, "clWhite"},
+    {clMoneyGreen, "clMoneyGreen"},
+    {clSkyBlue, "clSkyBlue"},
+    {clCream, "clCream"},
+    {clMedGray, "clMedGray"},
+    {clActiveBorder, "clActiveBorder"},
+    {clActiveCaption, "clActiveCaption"},
+    {clAppWorkSpace, "clAppWorkSpace"},
+    {clBackground, "clBackground"},
+    {clBtnFace, "clBtnFace"},
+    {clBtnHighlight, "clBtnHighlight"},
+    {clBtnShadow, "clBtnShadow"},
+    {clBtnText, "clBtnText"},
+    {clCaptionText, "clCaptionText"},
+    {clDefault, "clDefault"},
+    {clGradientActiveCaption, "clGradientActiveCaption"},
+    {clGradientInactiveCaption, "clGradientInactiveCaption"},
+    {clGrayText, "clGrayText"},
+    {clHighlight, "clHighlight"},
+    {clHighlightText, "clHighlightText"},
+    {clHotLight, "clHotLight"},
+    {clInactiveBorder, "clInactiveBorder"},
+    {clInactiveCaption, "clInactiveCaption"},
+    {clInactiveCaptionText, "clInactiveCaptionText"},
+    {clInfoBk, "clInfoBk"},
+    {clInfoText, "clInfoText"},
+    {clMenu, "clMenu"},
+    {clMenuBar, "clMenuBar"},
+    {clMenuHighlight, "clMenuHighlight"},
+    {clMenuText, "clMenuText"},
+    {clNone, "clNone"},
+    {clScrollBar, "clScrollBar"},
+    {cl3DDkShadow, "cl3DDkShadow"},
+    {cl3DLight, "cl3DLight"},
+    {clWindow, "clWindow"},
+    {clWindowFrame, "clWindowFrame"},
+    {clWindowText, "clWindowText"},
+}};
+
+constexpr std::array<std::string_view, 4> MonitorTypeNames{"mtFile", "mtSyslog", "mtEventLog",
+                                                           "mtDebugString"};
+constexpr std::array<std::string_view, 4> MonitorTypeEditorTexts{
+    "files, ", "syslog, ", "eventlog, ", "OutputDebugString, "};
+
+bool IsMonitorTypeBreak(char c) {
+  return c == ' ' || c == ',' || c == ']';
+}
+
+TMonitorType MonitorTypeFromName(std::string_view word) {
+  for (TMonitorType type : AllMonitorTypes) {
+    if (SameText(word, MonitorTypeName(type)))
+      return type;
+  }
+  throw EConvertError(Format("Invalid property element: %s", word));
+}
+
+} // namespace
+
+std::string_view MonitorTypeName(TMonitorType type) {
+  return MonitorTypeNames.at(type);
+}
+
+std::string_view MonitorTypeEditorText(TMonitorType type) {
+  return MonitorTypeEditorTexts.at(type);
+}
+
+std::string MonitorTypesToString(TMonitorTypes types) {
+  std::string text;
+  for (TMonitorType type : AllMonitorTypes) {
+    if (!types.Contains(type))
+      continue;
+    if (!text.empty())
+      text += ',';
+    text += MonitorTypeName(type);
+  }
+  return text;
+}
+
+TMonitorTypes StringToMonitorTypes(std::string_view text) {
+  while (!text.empty() && text.front() == ' ')
+    text.remove_prefix(1);
+  if (!text.empty() && text.front() == '[')
+    text.remove_prefix(1);
+  TMonitorTypes types;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    if (IsMonitorTypeBreak(text[pos])) {
+      ++pos;
+      continue;
+    }
+    std::size_t end = pos;
+    while (end < text.size() && !IsMonitorTypeBreak(text[end]))
+      ++end;
+    types.Include(MonitorTypeFromName(text.substr(pos, end - pos)));
+    pos = end;
+  }
+  return types;
+}
+
+std::optional<std::string_view> ColorName(TColor color) {
+  for (const auto& entry : ColorNames) {
+    if (entry.Color == color)
+      return entry.Name;
+  }
+  return std::nullopt;
+}
+
+std::optional<TColor> ColorFromName(std::string_view name) {
+  for (const auto& entry : ColorNames) {
+    if (SameText(entry.Name, name))
+      return entry.Color;
+  }
+  return std::nullopt;
+}
+
+std::string ColorToString(TColor color) {
+  if (const auto name = ColorName(color))
+    return std::string(*name);
+  return Format("$%.8x", static_cast<std::uint32_t>(color));
+}
+
+TColor StringToColor(std::string_view text) {
+  if (const auto named = ColorFromName(text))
+    return *named;
+  if (const auto number = TryStrToInt(text))
+    return *number;
+  throw EConvertError(Format("'%s' is not a valid integer value", text));
+}
+
+} // namespace ornavel

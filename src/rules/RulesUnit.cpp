@@ -1,0 +1,200 @@
+#include "RulesUnit.h"
+
+#include "core/FormatUnit.h"
+#include "core/SingleInstanceUnit.h"
+#include "core/ThreadUnit.h"
+
+#include <algorithm>
+#include <numeric>
+#include <stdexcept>
+
+namespace ornavel {
+
+// What an evaluation needs of one active rule, copied when the list changes.
+struct TRules::TActiveRule {
+  std::shared_ptr<std::atomic<bool>> Active;
+  TMonitorTypes MonitorTypes;
+  bool LogLine;
+  TColor Color;
+  std::shared_ptr<const TPattern> Pattern;
+  std::string Name;
+};
+
+template <class F>
+void TRule::Change(F&& apply) {
+  if (FOwner)
+    FOwner->Edit(std::forward<F>(apply));
+  else
+    apply();
+}
+
+void TRule::SetColor(TColor value) {
+  Change([&] { FColor = value; });
+}
+void TRule::SetName(std::string value) {
+  Change([&] { FName = std::move(value); });
+}
+void TRule::SetRegExp(std::string value) {
+  Change([&] { FRegExp = std::move(value); });
+}
+void TRule::SetMonitorTypes(TMonitorTypes value) {
+  Change([&] { FMonitorTypes = value; });
+}
+void TRule::SetLogLine(bool value) {
+  Change([&] { FLogLine = value; });
+}
+void TRule::SetActive(bool value) {
+  Change([&] { *FActive = value; });
+}
+void TRule::SetPriority(int value) {
+  // The order of evaluation is the list's order, which only Sort changes.
+  if (FOwner) {
+    std::lock_guard lock(FOwner->FEditLock);
+    FPriority = value;
+  } else {
+    FPriority = value;
+  }
+}
+
+TRules::TRules() : FSnapshot(std::make_shared<const TSnapshot>()) {}
+
+TRules::~TRules() = default;
+
+template <class F>
+void TRules::Edit(F&& apply) {
+  std::lock_guard lock(FEditLock);
+  apply();
+  Publish();
+}
+
+void TRules::Publish() {
+  auto snapshot = std::make_shared<TSnapshot>();
+  for (const auto& rule : FRules) {
+    if (!*rule->FActive || rule->FRegExp.empty() || rule->FMonitorTypes.Empty())
+      continue;
+    if (!rule->FPattern || rule->FPattern->Source() != rule->FRegExp)
+      rule->FPattern = std::make_shared<const TPattern>(rule->FRegExp);
+    snapshot->push_back({rule->FActive, rule->FMonitorTypes, rule->FLogLine, rule->FColor,
+                         rule->FPattern, rule->FName});
+  }
+  std::shared_ptr<const TSnapshot> published = std::move(snapshot);
+  std::lock_guard lock(FSnapshotLock);
+  FSnapshot.swap(published);
+}
+
+std::shared_ptr<const TRules::TSnapshot> TRules::Snapshot() const {
+  std::lock_guard lock(FSnapshotLock);
+  return FSnapshot;
+}
+
+std::size_t TRules::Count() const {
+  std::lock_guard lock(FEditLock);
+  return FRules.size();
+}
+
+void TRules::CheckPosition(std::size_t position) const {
+  if (position >= FRules.size())
+    throw std::out_of_range(Format("List index out of bounds (%u)", position));
+}
+
+TRule& TRules::GetRule(std::size_t position) const {
+  std::lock_guard lock(FEditLock);
+  CheckPosition(position);
+  return *FRules[position];
+}
+
+TRule& TRules::Add(std::unique_ptr<TRule> rule) {
+  if (!rule)
+    throw std::invalid_argument("No rule to add");
+  TRule& added = *rule;
+  Edit([&] {
+    rule->FPriority = static_cast<int>(FRules.size());
+    rule->FOwner = this;
+    FRules.push_back(std::move(rule));
+  });
+  return added;
+}
+
+void TRules::Delete(std::size_t position) {
+  std::unique_ptr<TRule> deleted;
+  Edit([&] {
+    CheckPosition(position);
+    deleted = std::move(FRules[position]);
+    FRules.erase(FRules.begin() + static_cast<std::ptrdiff_t>(position));
+    for (std::size_t i = position; i < FRules.size(); ++i)
+      FRules[i]->FPriority = static_cast<int>(i);
+  });
+}
+
+void TRules::Sort() {
+  Edit([&] {
+    if (FRules.size() < 2)
+      return;
+    std::vector<std::size_t> order(FRules.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::ranges::stable_sort(order, [&](std::size_t a, std::size_t b) {
+      const int pa = FRules[a]->FPriority;
+      const int pb = FRules[b]->FPriority;
+      return pa != pb ? pa < pb : a > b;
+    });
+    std::vector<std::unique_ptr<TRule>> sorted;
+    sorted.reserve(FRules.size());
+    for (std::size_t index : order)
+      sorted.push_back(std::move(FRules[index]));
+    FRules = std::move(sorted);
+    for (std::size_t i = 0; i < FRules.size(); ++i)
+      FRules[i]->FPriority = static_cast<int>(i);
+  });
+}
+
+bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const {
+  const auto type = MonitorTypeOf(item.Source);
+  if (!type)
+    return true;
+  bool keep = true;
+  const auto snapshot = Snapshot();
+  for (const TActiveRule& rule : *snapshot) {
+    if (!rule.MonitorTypes.Contains(*type) || !*rule.Active)
+      continue;
+    bool matched = false;
+    try {
+      matched = rule.Pattern->Search(item.Text);
+    } catch (const EPatternError& failure) {
+      // Only the evaluation that switches the rule off reports it.
+      if (rule.Active->exchange(false))
+        faults.push_back(Format("Rule %s switched off: %s", rule.Name, failure.what()));
+      continue;
+    }
+    if (matched) {
+      keep = rule.LogLine;
+      item.Color = rule.Color;
+    }
+  }
+  return keep;
+}
+
+std::optional<TMonitorType> MonitorTypeOf(const TThread* source) {
+  if (const auto* sourceThread = dynamic_cast<const TSourceThread*>(source))
+    return sourceThread->MonitorType();
+  return std::nullopt;
+}
+
+namespace {
+
+TSingleInstance<TRules>& RulesInstance() {
+  static TSingleInstance<TRules> instance("rule list");
+  return instance;
+}
+
+} // namespace
+
+TRules& GetRules() {
+  return RulesInstance().Get([] { return std::make_unique<TRules>(); },
+                             [](TRules& rules) { rules.Sort(); });
+}
+
+void DestroyRules() {
+  RulesInstance().Destroy();
+}
+
+} // namespace ornavel

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "PatternUnit.h"
+#include "core/ColorUnit.h"
+#include "core/LogUnit.h"
+#include "core/MonitorTypeUnit.h"
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ornavel {
+
+class TRules;
+class TThread;
+
+// One rule. Once added to a list, every change goes through the list, which makes it visible to
+// the next evaluation as a whole.
+class TRule {
+public:
+  TRule() = default;
+  TRule(const TRule&) = delete;
+  TRule& operator=(const TRule&) = delete;
+
+  TColor Color() const { return FColor; }
+  void SetColor(TColor value);
+  const std::string& Name() const { return FName; }
+  void SetName(std::string value);
+  const std::string& RegExp() const { return FRegExp; }
+  void SetRegExp(std::string value);
+  TMonitorTypes MonitorTypes() const { return FMonitorTypes; }
+  void SetMonitorTypes(TMonitorTypes value);
+  bool LogLine() const { return FLogLine; }
+  void SetLogLine(bool value);
+  // Shared with the evaluations, which switch a faulty rule off.
+  bool Active() const { return *FActive; }
+  void SetActive(bool value);
+  int Priority() const { return FPriority; }
+  void SetPriority(int value);
+
+private:
+  friend class TRules;
+
+  template <class F>
+  void Change(F&& apply);
+
+  TRules* FOwner = nullptr;
+  TColor FColor = clWhite;
+  std::string FName = "Unnamed";
+  std::string FRegExp;
+  TMonitorTypes FMonitorTypes = TMonitorTypes::All();
+  bool FLogLine = true;
+  std::shared_ptr<std::atomic<bool>> FActive = std::make_shared<std::atomic<bool>>(false);
+  int FPriority = 0;
+  // Compiled from FRegExp when the list next publishes the rule.
+  std::shared_ptr<const TPattern> FPattern;
+};
+
+// The ordered rule list; the rule lowest in the list has the last word. Evaluations run on any
+// number of threads against an immutable snapshot of the active rules, swapped in whole by
+// every change, so they never see a half-edited list or a freed rule and never wait for an edit.
+class TRules {
+public:
+  TRules();
+  ~TRules();
+  TRules(const TRules&) = delete;
+  TRules& operator=(const TRules&) = delete;
+
+  std::size_t Count() const;
+  TRule& GetRule(std::size_t position) const;
+  // Gives the rule the priority Count() and appends it; the list owns it from now on.
+  TRule& Add(std::unique_ptr<TRule> rule);
+  void Delete(std::size_t position);
+  // Orders by ascending priority, then renumbers. Of two rules with the same priority, the one
+  // that was lower in the list comes first: that is how a rule moved onto its neighbour's
+  // priority changes places with it.
+  void Sort();
+
+  // Answers whether the item is kept, and gives it the colour of the last matching rule. A rule
+  // whose pattern fails is switched off and left out, and its report ("Rule %s switched off:
+  // %s") is added to faults for the caller to post once this evaluation holds nothing.
+  bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const;
+
+private:
+  friend class TRule;
+  struct TActiveRule;
+  using TSnapshot = std::vector<TActiveRule>;
+
+  template <class F>
+  void Edit(F&& apply);
+  void Publish();
+  std::shared_ptr<const TSnapshot> Snapshot() const;
+  void CheckPosition(std::size_t position) const;
+
+  mutable std::mutex FEditLock; // guards the list and the rules' fields
+  std::vector<std::unique_ptr<TRule>> FRules;
+  mutable std::mutex FSnapshotLock;
+  std::shared_ptr<const TSnapshot> FSnapshot;
+};
+
+// The monitor type of an item's source; none for no source or a source of another class.
+std::optional<TMonitorType> MonitorTypeOf(const TThread* source);
+
+// The single rule list, made on first use.
+TRules& GetRules();
+// Ends the single rule list at program end, after the log; later calls of GetRules fail.
+void DestroyRules();
+
+} // namespace ornavel

@@ -1,0 +1,346 @@
+#include "TestSupport.h"
+#include "rules/RulesUnit.h"
+#include "sources/EventLogMonitorUnit.h"
+#include "sources/FileMonitorUnit.h"
+#include "sources/OutputDebugStringMonitorThreadUnit.h"
+#include "sources/SysLogMonitorUnit.h"
+
+#include <atomic>
+#include <optional>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace ornavel {
+namespace {
+
+using test::MakeSource;
+
+struct TRuleSpec {
+  std::string Name;
+  std::string RegExp;
+  bool LogLine = true;
+  TColor Color = clWhite;
+  TMonitorTypes Types = TMonitorTypes::All();
+  bool Active = true;
+};
+
+std::unique_ptr<TRule> MakeRule(const TRuleSpec& spec) {
+  auto rule = std::make_unique<TRule>();
+  rule->SetName(spec.Name);
+  rule->SetRegExp(spec.RegExp);
+  rule->SetLogLine(spec.LogLine);
+  rule->SetColor(spec.Color);
+  rule->SetMonitorTypes(spec.Types);
+  rule->SetActive(spec.Active);
+  return rule;
+}
+
+// One source object of each kind, and helpers to run a line through a rule list.
+class RulesFixture {
+protected:
+  const TThread* SourceOf(std::optional<TMonitorType> type) const {
+    if (!type)
+      return nullptr;
+    switch (*type) {
+    case mtFile:
+      return File.get();
+    case mtSyslog:
+      return Syslog.get();
+    case mtEventLog:
+      return EventLog.get();
+    case mtDebugString:
+      return DebugString.get();
+    }
+    return nullptr;
+  }
+
+  struct TOutcome {
+    bool Keep;
+    TColor Color;
+    std::vector<std::string> Faults;
+  };
+
+  TOutcome Evaluate(std::optional<TMonitorType> type, const std::string& text) {
+    TLogItem item{0, TLogLevel::Notice, SourceOf(type), clWindowText, text};
+    TOutcome outcome{};
+    outcome.Keep = List.ProcessItem(item, outcome.Faults);
+    outcome.Color = item.Color;
+    return outcome;
+  }
+
+  TRule& Add(const TRuleSpec& spec) { return List.Add(MakeRule(spec)); }
+
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < List.Count(); ++i)
+      names.push_back(List.GetRule(i).Name());
+    return names;
+  }
+
+  std::vector<int> Priorities() const {
+    std::vector<int> priorities;
+    for (std::size_t i = 0; i < List.Count(); ++i)
+      priorities.push_back(List.GetRule(i).Priority());
+    return priorities;
+  }
+
+  TRules List;
+  std::shared_ptr<TThread> File = MakeSource<TFileMonitorThread>();
+  std::shared_ptr<TThread> Syslog = MakeSource<TSysLogMonitorThread>();
+  std::shared_ptr<TThread> EventLog = MakeSource<TEventLogMonitorThread>();
+  std::shared_ptr<TThread> DebugString = MakeSource<TOutputDebugStringMonitorThread>();
+};
+
+class Rules : public RulesFixture, public testing::Test {};
+
+struct TExample {
+  const char* Name;
+  std::optional<TMonitorType> Type;
+  const char* Text;
+  bool Keep;
+  TColor Color;
+};
+
+// The list: "Errors" keeps error lines of every kind in red; "Heartbeats", lower in the list,
+// drops syslog heartbeats.
+class RulesExamples : public RulesFixture, public testing::TestWithParam<TExample> {
+protected:
+  void SetUp() override {
+    Add({"Errors", "error", true, clRed});
+    Add({"Heartbeats", "heartbeat", false, clWhite, {mtSyslog}});
+  }
+};
+
+TEST_P(RulesExamples, LastMatchingRuleDecides) {
+  const auto outcome = Evaluate(GetParam().Type, GetParam().Text);
+  EXPECT_EQ(outcome.Keep, GetParam().Keep);
+  if (outcome.Keep) {
+    EXPECT_EQ(outcome.Color, GetParam().Color);
+  }
+  EXPECT_TRUE(outcome.Faults.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, RulesExamples,
+    testing::Values(
+        TExample{"SyslogHeartbeatErrorIsDropped", mtSyslog, "heartbeat error 7", false, clWhite},
+        TExample{"FileDiskErrorIsRed", mtFile, "disk error", true, clRed},
+        TExample{"LetterCaseCounts", mtFile, "Disk Error", true, clWindowText},
+        TExample{"SyslogHeartbeatIsDropped", mtSyslog, "heartbeat ok", false, clWhite},
+        TExample{"FileHeartbeatIsNotCovered", mtFile, "heartbeat error", true, clRed},
+        TExample{"OwnMessageIsUntouched", std::nullopt, "heartbeat error", true, clWindowText},
+        TExample{"DebugOutputErrorIsRed", mtDebugString, "an error", true, clRed}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(Rules, InactiveRuleHasNoSay) {
+  TRule& errors = Add({"Errors", "error", true, clRed});
+  errors.SetActive(false);
+  EXPECT_EQ(Evaluate(mtFile, "disk error").Color, clWindowText);
+  errors.SetActive(true);
+  EXPECT_EQ(Evaluate(mtFile, "disk error").Color, clRed);
+}
+
+TEST_F(Rules, NewRuleHasTheDefaultsAndNoSayUntilActiveWithAPattern) {
+  auto fresh = std::make_unique<TRule>();
+  EXPECT_EQ(fresh->Color(), clWhite);
+  EXPECT_EQ(fresh->Name(), "Unnamed");
+  EXPECT_EQ(fresh->RegExp(), "");
+  EXPECT_EQ(fresh->MonitorTypes(), TMonitorTypes::All());
+  EXPECT_TRUE(fresh->LogLine());
+  EXPECT_FALSE(fresh->Active());
+  EXPECT_EQ(fresh->Priority(), 0);
+  TRule& rule = List.Add(std::move(fresh));
+  rule.SetLogLine(false);
+  EXPECT_TRUE(Evaluate(mtFile, "anything").Keep);
+  rule.SetActive(true);
+  EXPECT_TRUE(Evaluate(mtFile, "anything").Keep); // an empty pattern never matches
+  rule.SetRegExp("any");
+  EXPECT_FALSE(Evaluate(mtFile, "anything").Keep);
+}
+
+TEST_F(Rules, EmptyListKeepsEveryLineInItsColour) {
+  for (TMonitorType type : AllMonitorTypes) {
+    const auto outcome = Evaluate(type, "anything");
+    EXPECT_TRUE(outcome.Keep);
+    EXPECT_EQ(outcome.Color, clWindowText);
+  }
+}
+
+TEST_F(Rules, RuleWithoutMonitorTypesNeverApplies) {
+  Add({"Nothing", "x", false, clRed, {}});
+  for (TMonitorType type : AllMonitorTypes)
+    EXPECT_TRUE(Evaluate(type, "x").Keep);
+}
+
+TEST_F(Rules, LaterRuleWinsInBothDirections) {
+  Add({"Keep", "disk", true, clGreen});
+  Add({"Drop", "full", false, clBlue});
+  Add({"Back", "urgent", true, clYellow});
+  EXPECT_FALSE(Evaluate(mtFile, "disk full").Keep);
+  const auto back = Evaluate(mtFile, "urgent: disk full");
+  EXPECT_TRUE(back.Keep);
+  EXPECT_EQ(back.Color, clYellow);
+  EXPECT_EQ(Evaluate(mtFile, "disk ok").Color, clGreen);
+}
+
+TEST_F(Rules, MonitorTypeComesFromTheSourceClass) {
+  EXPECT_EQ(MonitorTypeOf(File.get()), mtFile);
+  EXPECT_EQ(MonitorTypeOf(Syslog.get()), mtSyslog);
+  EXPECT_EQ(MonitorTypeOf(EventLog.get()), mtEventLog);
+  EXPECT_EQ(MonitorTypeOf(DebugString.get()), mtDebugString);
+  EXPECT_EQ(MonitorTypeOf(nullptr), std::nullopt);
+  const auto other = test::MakeThread([](test::TLambdaThread&) {});
+  EXPECT_EQ(MonitorTypeOf(other.get()), std::nullopt);
+
+  Add({"Only files", "x", false, clRed, {mtFile}});
+  TLogItem item{0, TLogLevel::Notice, other.get(), clWindowText, "x"};
+  std::vector<std::string> faults;
+  EXPECT_TRUE(List.ProcessItem(item, faults)); // a source of another class: no rule applies
+  EXPECT_FALSE(Evaluate(mtFile, "x").Keep);
+  EXPECT_TRUE(Evaluate(mtSyslog, "x").Keep);
+}
+
+TEST_F(Rules, AddAndDeleteKeepPrioritiesEqualToPositions) {
+  Add({"a", "a"});
+  Add({"b", "b"});
+  Add({"c", "c"});
+  EXPECT_EQ(Priorities(), (std::vector<int>{0, 1, 2}));
+  List.Delete(0);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(Priorities(), (std::vector<int>{0, 1}));
+  EXPECT_THROW(List.Delete(2), std::out_of_range);
+  EXPECT_THROW(List.GetRule(2), std::out_of_range);
+}
+
+TEST_F(Rules, SortOrdersByPriorityAndMovesSwapNeighbours) {
+  Add({"a", "a"});
+  List.Sort();
+  EXPECT_EQ(Priorities(), std::vector<int>{0});
+  Add({"b", "b"});
+  Add({"c", "c"});
+  Add({"d", "d"});
+  // Move "c" up: it takes its upper neighbour's priority and the sort swaps the two.
+  List.GetRule(2).SetPriority(1);
+  List.Sort();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a", "c", "b", "d"}));
+  EXPECT_EQ(Priorities(), (std::vector<int>{0, 1, 2, 3}));
+  // Move "a" down.
+  List.GetRule(0).SetPriority(1);
+  List.Sort();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"c", "a", "b", "d"}));
+  // Distinct priorities in any order.
+  List.GetRule(0).SetPriority(30);
+  List.GetRule(1).SetPriority(-5);
+  List.GetRule(2).SetPriority(7);
+  List.GetRule(3).SetPriority(0);
+  List.Sort();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a", "d", "b", "c"}));
+  EXPECT_EQ(Priorities(), (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST_F(Rules, MovedRulesEvaluateInTheirNewOrder) {
+  Add({"Keep", "x", true, clGreen});
+  Add({"Drop", "x", false, clBlue});
+  EXPECT_FALSE(Evaluate(mtFile, "x").Keep);
+  List.GetRule(1).SetPriority(0);
+  List.Sort();
+  EXPECT_TRUE(Evaluate(mtFile, "x").Keep);
+}
+
+TEST_F(Rules, EditedFieldsApplyToTheNextItem) {
+  TRule& rule = Add({"r", "alpha", true, clRed});
+  EXPECT_EQ(Evaluate(mtFile, "alpha").Color, clRed);
+  rule.SetRegExp("beta");
+  EXPECT_EQ(Evaluate(mtFile, "alpha").Color, clWindowText);
+  EXPECT_EQ(Evaluate(mtFile, "beta").Color, clRed);
+  rule.SetColor(clBlue);
+  EXPECT_EQ(Evaluate(mtFile, "beta").Color, clBlue);
+  rule.SetLogLine(false);
+  EXPECT_FALSE(Evaluate(mtFile, "beta").Keep);
+  rule.SetMonitorTypes({mtSyslog});
+  EXPECT_TRUE(Evaluate(mtFile, "beta").Keep);
+  EXPECT_FALSE(Evaluate(mtSyslog, "beta").Keep);
+}
+
+TEST_F(Rules, FaultyRuleSwitchesOffAtTheFirstLineItCoversAndTheOthersStillDecide) {
+  Add({"Errors", "error", true, clRed});
+  TRule& faulty = Add({"Broken", "[a-", false, clBlue, {mtSyslog}});
+  Add({"Drop disk", "disk", false, clGreen});
+
+  const auto other = Evaluate(mtFile, "file error"); // not a kind the faulty rule covers
+  EXPECT_TRUE(other.Faults.empty());
+  EXPECT_TRUE(faulty.Active());
+
+  const auto first = Evaluate(mtSyslog, "syslog error");
+  EXPECT_FALSE(faulty.Active());
+  EXPECT_TRUE(first.Keep);
+  EXPECT_EQ(first.Color, clRed);
+  ASSERT_EQ(first.Faults.size(), 1u);
+  EXPECT_EQ(first.Faults[0],
+            "Rule Broken switched off: missing terminating ] for character class at offset 3");
+
+  EXPECT_FALSE(Evaluate(mtSyslog, "disk error").Keep);
+  EXPECT_TRUE(Evaluate(mtSyslog, "error").Faults.empty()); // reported once
+
+  List.GetRule(0).SetColor(clYellow); // any edit republishes the list: it stays off
+  EXPECT_FALSE(faulty.Active());
+  EXPECT_TRUE(Evaluate(mtSyslog, "error").Faults.empty());
+
+  faulty.SetActive(true); // until the user switches it on again
+  EXPECT_EQ(Evaluate(mtSyslog, "error").Faults.size(), 1u);
+}
+
+TEST_F(Rules, AddingNoRuleFails) {
+  EXPECT_THROW(List.Add(nullptr), std::invalid_argument);
+  EXPECT_EQ(List.Count(), 0u);
+}
+
+// Evaluations on several threads while the list is edited in every way; under ThreadSanitizer
+// this also shows that they share nothing unguarded.
+TEST_F(Rules, EvaluationRunsSafelyWhileTheListIsEdited) {
+  const std::set<TColor> palette{clRed, clGreen, clBlue, clYellow, clAqua, clWindowText};
+  Add({"r0", "line", true, clRed});
+  Add({"r1", "line", true, clGreen});
+  Add({"r2", "other", true, clBlue});
+  TRule& faulty = Add({"Broken", "(", true, clAqua});
+  std::atomic<bool> stop{false};
+  std::atomic<int> faultReports{0};
+  std::atomic<int> strayColours{0};
+  std::vector<std::thread> evaluators;
+  for (int t = 0; t < 3; ++t) {
+    evaluators.emplace_back([&] {
+      const TThread* sources[] = {File.get(), Syslog.get()};
+      for (int i = 0; !stop; ++i) {
+        TLogItem item{0, TLogLevel::Notice, sources[i % 2], clWindowText, "a line of text"};
+        std::vector<std::string> faults;
+        List.ProcessItem(item, faults);
+        faultReports += static_cast<int>(faults.size());
+        if (!palette.contains(item.Color))
+          ++strayColours;
+      }
+    });
+  }
+  for (int round = 0; round < 300; ++round) {
+    TRule& added = Add({"temp", round % 2 ? "line" : "text", round % 3 != 0, clYellow});
+    List.GetRule(1).SetPriority(0);
+    List.Sort();
+    List.GetRule(0).SetRegExp(round % 2 ? "line" : "other");
+    List.GetRule(2).SetColor(round % 2 ? clRed : clBlue);
+    List.GetRule(1).SetMonitorTypes(round % 2 ? TMonitorTypes{mtFile} : TMonitorTypes::All());
+    added.SetActive(round % 4 != 0);
+    List.Delete(static_cast<std::size_t>(added.Priority()));
+  }
+  stop = true;
+  for (auto& evaluator : evaluators)
+    evaluator.join();
+  EXPECT_EQ(strayColours, 0);
+  EXPECT_FALSE(faulty.Active());
+  EXPECT_EQ(faultReports, 1);
+  EXPECT_EQ(List.Count(), 4u);
+}
+
+} // namespace
+} // namespace ornavel
