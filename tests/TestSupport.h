@@ -3,9 +3,12 @@
 #include "core/ThreadUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
 
+#include <cctype>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace ornavel::test {
 
@@ -21,6 +24,16 @@ inline bool ServeUntil(TEventLoop& loop, const std::function<bool()>& done) {
       return true;
   }
   return done();
+}
+
+// A test name made of a case's text: its letters and digits, numbered to stay unique.
+inline std::string CaseName(std::size_t index, std::string_view text) {
+  std::string name = "Case" + std::to_string(index) + "_";
+  for (char c : text) {
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      name += c;
+  }
+  return name;
 }
 
 // A source of kind T whose body does nothing; made suspended, it serves as an item's source.

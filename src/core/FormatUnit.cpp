@@ -90,9 +90,11 @@ private:
         Invalid();
       if (arg.Kind() == TKind::Unsigned)
         return Digits(std::to_string(arg.Unsigned()), directive);
-      if (arg.Signed() < 0)
-        return "-" +
-               Digits(std::to_string(0 - static_cast<std::uint64_t>(arg.Signed())), directive);
+      if (arg.Signed() < 0) {
+        std::string negative(1, '-');
+        negative += Digits(std::to_string(0 - static_cast<std::uint64_t>(arg.Signed())), directive);
+        return negative;
+      }
       return Digits(std::to_string(arg.Signed()), directive);
     case 'u':
       if (arg.Kind() == TKind::Text)

@@ -20,6 +20,28 @@ struct TRules::TActiveRule {
   std::string Name;
 };
 
+// The active rules at one moment. Versions are unique in the process, so a version names one
+// snapshot of one list.
+struct TRules::TSnapshot {
+  std::uint64_t Version = 0;
+  std::vector<TActiveRule> Rules;
+};
+
+namespace {
+
+std::atomic<std::uint64_t> gLastSnapshotVersion{0};
+
+// Each evaluating thread keeps the snapshot it used last and takes the list's lock only when the
+// list has changed since, so that threads evaluating at once do not contend for the lock or the
+// snapshot's reference count.
+struct TSnapshotCache {
+  std::uint64_t Version = 0;
+  std::shared_ptr<const void> Snapshot;
+};
+thread_local TSnapshotCache gSnapshotCache;
+
+} // namespace
+
 template <class F>
 void TRule::Change(F&& apply) {
   if (FOwner)
@@ -56,7 +78,10 @@ void TRule::SetPriority(int value) {
   }
 }
 
-TRules::TRules() : FSnapshot(std::make_shared<const TSnapshot>()) {}
+TRules::TRules() {
+  std::lock_guard lock(FEditLock);
+  Publish();
+}
 
 TRules::~TRules() = default;
 
@@ -69,22 +94,29 @@ void TRules::Edit(F&& apply) {
 
 void TRules::Publish() {
   auto snapshot = std::make_shared<TSnapshot>();
+  snapshot->Version = ++gLastSnapshotVersion;
   for (const auto& rule : FRules) {
     if (!*rule->FActive || rule->FRegExp.empty() || rule->FMonitorTypes.Empty())
       continue;
     if (!rule->FPattern || rule->FPattern->Source() != rule->FRegExp)
       rule->FPattern = std::make_shared<const TPattern>(rule->FRegExp);
-    snapshot->push_back({rule->FActive, rule->FMonitorTypes, rule->FLogLine, rule->FColor,
-                         rule->FPattern, rule->FName});
+    snapshot->Rules.push_back({rule->FActive, rule->FMonitorTypes, rule->FLogLine, rule->FColor,
+                               rule->FPattern, rule->FName});
   }
   std::shared_ptr<const TSnapshot> published = std::move(snapshot);
   std::lock_guard lock(FSnapshotLock);
+  FVersion = published->Version;
   FSnapshot.swap(published);
 }
 
-std::shared_ptr<const TRules::TSnapshot> TRules::Snapshot() const {
-  std::lock_guard lock(FSnapshotLock);
-  return FSnapshot;
+const TRules::TSnapshot& TRules::Snapshot() const {
+  TSnapshotCache& cache = gSnapshotCache;
+  if (cache.Version != FVersion.load(std::memory_order_acquire)) {
+    std::lock_guard lock(FSnapshotLock);
+    cache.Version = FSnapshot->Version;
+    cache.Snapshot = FSnapshot;
+  }
+  return *static_cast<const TSnapshot*>(cache.Snapshot.get());
 }
 
 std::size_t TRules::Count() const {
@@ -152,8 +184,8 @@ bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const
   if (!type)
     return true;
   bool keep = true;
-  const auto snapshot = Snapshot();
-  for (const TActiveRule& rule : *snapshot) {
+  // Only this thread replaces its cached snapshot, so it stays valid through this pass.
+  for (const TActiveRule& rule : Snapshot().Rules) {
     if (!rule.MonitorTypes.Contains(*type) || !*rule.Active)
       continue;
     bool matched = false;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -88,18 +89,19 @@ public:
 private:
   friend class TRule;
   struct TActiveRule;
-  using TSnapshot = std::vector<TActiveRule>;
+  struct TSnapshot;
 
   template <class F>
   void Edit(F&& apply);
   void Publish();
-  std::shared_ptr<const TSnapshot> Snapshot() const;
+  const TSnapshot& Snapshot() const;
   void CheckPosition(std::size_t position) const;
 
   mutable std::mutex FEditLock; // guards the list and the rules' fields
   std::vector<std::unique_ptr<TRule>> FRules;
-  mutable std::mutex FSnapshotLock;
+  mutable std::mutex FSnapshotLock; // guards FSnapshot; FVersion is its version
   std::shared_ptr<const TSnapshot> FSnapshot;
+  std::atomic<std::uint64_t> FVersion{0};
 };
 
 // The monitor type of an item's source; none for no source or a source of another class.

@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "core/TextUnit.h"
 
 #include <optional>
@@ -44,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TIntCase{"-", std::nullopt}, TIntCase{"$", std::nullopt},
                     TIntCase{"ab", std::nullopt}, TIntCase{"12 ", std::nullopt},
                     TIntCase{"1.5", std::nullopt}, TIntCase{"$G1", std::nullopt},
-                    TIntCase{"99999999999999999999", std::nullopt}));
+                    TIntCase{"99999999999999999999", std::nullopt}),
+    [](const auto& info) { return test::CaseName(info.index, info.param.Text); });
 
 } // namespace
 } // namespace ornavel

@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "rules/RuleTextUnit.h"
 
 #include <set>
@@ -26,13 +27,13 @@ TEST_P(MonitorTypesRead, AcceptsTheWrittenFormAndLooserOnes) {
   EXPECT_EQ(StringToMonitorTypes(GetParam().Text).Bits(), GetParam().Bits) << GetParam().Text;
 }
 
-INSTANTIATE_TEST_SUITE_P(RuleText, MonitorTypesRead,
-                         testing::Values(TTypesCase{"", 0}, TTypesCase{"mtFile", 1},
-                                         TTypesCase{"mtFile,mtSyslog,mtEventLog,mtDebugString", 15},
-                                         TTypesCase{"  [mtSyslog, mtDebugString]", 10},
-                                         TTypesCase{"MTEVENTLOG", 4},
-                                         TTypesCase{"mtFile,,  ,mtFile", 1}, TTypesCase{"[]", 0},
-                                         TTypesCase{"   ", 0}));
+INSTANTIATE_TEST_SUITE_P(
+    RuleText, MonitorTypesRead,
+    testing::Values(TTypesCase{"", 0}, TTypesCase{"mtFile", 1},
+                    TTypesCase{"mtFile,mtSyslog,mtEventLog,mtDebugString", 15},
+                    TTypesCase{"  [mtSyslog, mtDebugString]", 10}, TTypesCase{"MTEVENTLOG", 4},
+                    TTypesCase{"mtFile,,  ,mtFile", 1}, TTypesCase{"[]", 0}, TTypesCase{"   ", 0}),
+    [](const auto& info) { return test::CaseName(info.index, info.param.Text); });
 
 TEST(MonitorTypesText, UnknownWordIsAnError) {
   try {
@@ -94,7 +95,10 @@ INSTANTIATE_TEST_SUITE_P(RuleText, ColorRead,
                                          TColorCase{"$00FF8080", 0x00FF8080},
                                          TColorCase{"255", clRed}, TColorCase{"-1", -1},
                                          TColorCase{"$FF000019", SystemColor(25)},
-                                         TColorCase{"cl3DDkShadow", cl3DDkShadow}));
+                                         TColorCase{"cl3DDkShadow", cl3DDkShadow}),
+                         [](const auto& info) {
+                           return test::CaseName(info.index, info.param.Text);
+                         });
 
 TEST(ColorText, UnnamedValuesAreWrittenAsEightHexDigits) {
   EXPECT_EQ(ColorToString(0x00FF8080), "$00FF8080");

@@ -265,6 +265,40 @@ TEST_F(Rules, EditedFieldsApplyToTheNextItem) {
   EXPECT_FALSE(Evaluate(mtSyslog, "beta").Keep);
 }
 
+TEST_F(Rules, EditOnTheUserInterfaceThreadAppliesToTheNextItemOfAnEvaluatingThread) {
+  TRule& rule = Add({"r", "alpha", true, clRed});
+  std::atomic<int> step{0};
+  TColor before = 0;
+  TColor after = 0;
+  std::thread evaluator([&] {
+    before = Evaluate(mtFile, "alpha").Color; // this thread now holds the list as it was
+    step = 1;
+    while (step != 2)
+      std::this_thread::yield();
+    after = Evaluate(mtFile, "alpha").Color;
+  });
+  while (step != 1)
+    std::this_thread::yield();
+  rule.SetColor(clBlue);
+  step = 2;
+  evaluator.join();
+  EXPECT_EQ(before, clRed);
+  EXPECT_EQ(after, clBlue);
+}
+
+TEST_F(Rules, ThreadEvaluatingTwoListsInTurnGetsEachListsAnswer) {
+  Add({"Drop", "x", false, clWhite});
+  TRules other;
+  other.Add(MakeRule({"Red", "x", true, clRed}));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_FALSE(Evaluate(mtFile, "x").Keep);
+    TLogItem item{0, TLogLevel::Notice, File.get(), clWindowText, "x"};
+    std::vector<std::string> faults;
+    EXPECT_TRUE(other.ProcessItem(item, faults));
+    EXPECT_EQ(item.Color, clRed);
+  }
+}
+
 TEST_F(Rules, FaultyRuleSwitchesOffAtTheFirstLineItCoversAndTheOthersStillDecide) {
   Add({"Errors", "error", true, clRed});
   TRule& faulty = Add({"Broken", "[a-", false, clBlue, {mtSyslog}});
@@ -309,6 +343,7 @@ TEST_F(Rules, EvaluationRunsSafelyWhileTheListIsEdited) {
   std::atomic<bool> stop{false};
   std::atomic<int> faultReports{0};
   std::atomic<int> strayColours{0};
+  std::atomic<long> evaluations{0};
   std::vector<std::thread> evaluators;
   for (int t = 0; t < 3; ++t) {
     evaluators.emplace_back([&] {
@@ -320,10 +355,15 @@ TEST_F(Rules, EvaluationRunsSafelyWhileTheListIsEdited) {
         faultReports += static_cast<int>(faults.size());
         if (!palette.contains(item.Color))
           ++strayColours;
+        ++evaluations;
       }
     });
   }
   for (int round = 0; round < 300; ++round) {
+    // Every round overlaps some evaluations, however the threads are scheduled.
+    const long seen = evaluations;
+    while (evaluations < seen + 3)
+      std::this_thread::yield();
     TRule& added = Add({"temp", round % 2 ? "line" : "text", round % 3 != 0, clYellow});
     List.GetRule(1).SetPriority(0);
     List.Sort();

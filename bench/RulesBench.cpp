@@ -1,0 +1,222 @@
+// Cost of evaluating one 100-byte line against ten active rules, three ways: building every
+// matcher for every line, the rule list's cached JIT patterns, and PCRE2 JIT called directly on
+// precompiled patterns (the floor). Run: build/release/bench/rules_bench
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include "core/LogUnit.h"
+#include "rules/RulesUnit.h"
+#include "sources/FileMonitorUnit.h"
+
+#include <array>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <pcre2.h>
+
+namespace ornavel {
+namespace {
+
+struct TBenchRule {
+  const char* Pattern;
+  bool LogLine;
+  TColor Color;
+};
+
+// Literal and regular patterns; several of them match some of the lines below.
+constexpr std::array<TBenchRule, 10> BenchRules{{
+    {"error", true, clRed},
+    {"timeout", true, clYellow},
+    {"disk full", true, clFuchsia},
+    {"(?i)warning", true, clOlive},
+    {"\\bfail(ed|ure)\\b", true, clMaroon},
+    {"user=[a-z]+", true, clBlue},
+    {"\\d{3}ms$", true, clGreen},
+    {"^\\[\\d{4}-\\d{2}-\\d{2}", true, clGray},
+    {"connection (reset|refused)", true, clPurple},
+    {"heartbeat", false, clWhite},
+}};
+
+std::vector<std::string> BenchLines() {
+  std::vector<std::string> lines = {
+      "[2024-03-05 14:07:09] app[1234]: request served for user=alice in 312ms",
+      "Mar  5 14:07:09 host kernel: eth0: link up, 1000 Mbps full duplex, flow control off",
+      "2024-03-05T14:07:09Z worker-7 WARNING queue depth above threshold, backing off",
+      "host sshd[993]: connection reset by peer 192.0.2.7 port 52214 while authenticating",
+      "heartbeat ok from node-12 (uptime 1d 02:11:45), load 0.42 0.37 0.33, mem 61 percent",
+      "db pool: checkout failed after timeout, 12 waiting, 40 active, retry scheduled soon",
+      "backup job 42 finished: 1532 files copied, 0 skipped, no error reported by the agent",
+      "scheduler tick 88231: nothing to do, sleeping until the next slot begins at 14:08:00",
+  };
+  for (auto& line : lines)
+    line.resize(100, '.');
+  return lines;
+}
+
+class TBenchFileSource final : public TFileMonitorThread {
+protected:
+  void Execute() override {}
+};
+
+void FillRules(TRules& rules) {
+  for (const auto& spec : BenchRules) {
+    auto rule = std::make_unique<TRule>();
+    rule->SetRegExp(spec.Pattern);
+    rule->SetLogLine(spec.LogLine);
+    rule->SetColor(spec.Color);
+    rule->SetActive(true);
+    rules.Add(std::move(rule));
+  }
+}
+
+void Decide(bool matched, const TBenchRule& rule, bool& keep, TColor& color) {
+  if (matched) {
+    keep = rule.LogLine;
+    color = rule.Color;
+  }
+}
+
+// What evaluation cost when every rule built its matcher for every line.
+void BM_BuildMatcherPerLine(benchmark::State& state) {
+  const auto lines = BenchLines();
+  std::size_t next = 0;
+  for (auto _ : state) {
+    const std::string& line = lines[next++ % lines.size()];
+    bool keep = true;
+    TColor color = clWindowText;
+    for (const auto& rule : BenchRules) {
+      int error = 0;
+      PCRE2_SIZE offset = 0;
+      pcre2_code* code =
+          pcre2_compile(reinterpret_cast<PCRE2_SPTR>(rule.Pattern), PCRE2_ZERO_TERMINATED,
+                        PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
+      pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
+      const int result = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(line.data()), line.size(),
+                                     0, 0, data, nullptr);
+      Decide(result >= 0, rule, keep, color);
+      pcre2_match_data_free(data);
+      pcre2_code_free(code);
+    }
+    benchmark::DoNotOptimize(keep);
+    benchmark::DoNotOptimize(color);
+  }
+}
+BENCHMARK(BM_BuildMatcherPerLine);
+
+// The rule list as the log uses it.
+void BM_CachedRules(benchmark::State& state) {
+  static TRules rules;
+  static const auto source = TThread::Create<TBenchFileSource>(true);
+  if (state.thread_index() == 0 && rules.Count() == 0)
+    FillRules(rules);
+  const auto lines = BenchLines();
+  std::vector<std::string> faults;
+  std::size_t next = 0;
+  for (auto _ : state) {
+    TLogItem item{0, TLogLevel::Notice, source.get(), clWindowText, lines[next++ % lines.size()]};
+    benchmark::DoNotOptimize(rules.ProcessItem(item, faults));
+  }
+}
+BENCHMARK(BM_CachedRules)->Threads(1)->Threads(2)->UseRealTime();
+
+// The floor: JIT-compiled patterns called directly, nothing else.
+void BM_DirectJit(benchmark::State& state) {
+  std::vector<pcre2_code*> codes;
+  for (const auto& rule : BenchRules) {
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    pcre2_code* code =
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(rule.Pattern), PCRE2_ZERO_TERMINATED,
+                      PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
+    pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+    codes.push_back(code);
+  }
+  pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
+  const auto lines = BenchLines();
+  std::size_t next = 0;
+  for (auto _ : state) {
+    const std::string& line = lines[next++ % lines.size()];
+    bool keep = true;
+    TColor color = clWindowText;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+      const int result = pcre2_jit_match(codes[i], reinterpret_cast<PCRE2_SPTR>(line.data()),
+                                         line.size(), 0, 0, data, nullptr);
+      Decide(result >= 0, BenchRules[i], keep, color);
+    }
+    benchmark::DoNotOptimize(keep);
+    benchmark::DoNotOptimize(color);
+  }
+  pcre2_match_data_free(data);
+  for (pcre2_code* code : codes)
+    pcre2_code_free(code);
+}
+BENCHMARK(BM_DirectJit);
+
+// Evaluation while another thread edits the list a thousand times a second, far faster than a
+// user can; each edit publishes a new snapshot.
+void BM_CachedRulesWhileEditing(benchmark::State& state) {
+  TRules rules;
+  FillRules(rules);
+  const auto source = TThread::Create<TBenchFileSource>(true);
+  std::atomic<bool> stop{false};
+  std::thread editor([&] {
+    for (int round = 0; !stop; ++round) {
+      rules.GetRule(static_cast<std::size_t>(round) % rules.Count())
+          .SetColor(round % 2 ? clRed : clBlue);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const auto lines = BenchLines();
+  std::vector<std::string> faults;
+  std::size_t next = 0;
+  for (auto _ : state) {
+    TLogItem item{0, TLogLevel::Notice, source.get(), clWindowText, lines[next++ % lines.size()]};
+    benchmark::DoNotOptimize(rules.ProcessItem(item, faults));
+  }
+  stop = true;
+  editor.join();
+}
+BENCHMARK(BM_CachedRulesWhileEditing)->UseRealTime();
+
+// A whole post: time stamp, rules, store; the store is emptied now and then.
+void BM_LogAdd(benchmark::State& state) {
+  TRules rules;
+  FillRules(rules);
+  TLog log(&rules);
+  const auto source = TThread::Create<TBenchFileSource>(true);
+  const auto lines = BenchLines();
+  std::size_t next = 0;
+  for (auto _ : state) {
+    log.AddLine(source.get(), lines[next++ % lines.size()]);
+    if (next % (1 << 20) == 0)
+      log.Clear();
+  }
+}
+BENCHMARK(BM_LogAdd);
+
+// How long a catastrophic pattern holds up one line before the engine's limits switch it off.
+void BM_CatastrophicPatternSwitchOff(benchmark::State& state) {
+  const auto source = TThread::Create<TBenchFileSource>(true);
+  const std::string line = std::string(4096, 'a') + "b";
+  for (auto _ : state) {
+    state.PauseTiming();
+    TRules rules;
+    auto rule = std::make_unique<TRule>();
+    rule->SetRegExp("(a+)+$");
+    rule->SetActive(true);
+    rules.Add(std::move(rule));
+    TLogItem item{0, TLogLevel::Notice, source.get(), clWindowText, line};
+    std::vector<std::string> faults;
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(rules.ProcessItem(item, faults));
+    if (faults.size() != 1)
+      state.SkipWithError("the rule was not switched off");
+  }
+}
+BENCHMARK(BM_CatastrophicPatternSwitchOff)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace ornavel
+
+BENCHMARK_MAIN();
