@@ -1,14 +1,51 @@
 #include "ThreadUnit.h"
 
 #include <stdexcept>
+#include <vector>
 
 namespace ornavel {
+namespace {
+
+// Threads whose objects were freed on the threads themselves, in their last steps. Each is joined
+// by the next one parked, or at program end, so that no thread outlives the program's statics.
+class TFinishingThreads {
+public:
+  ~TFinishingThreads() { JoinAll(); }
+
+  void Park(std::thread thread) {
+    std::lock_guard lock(FLock);
+    JoinAllLocked();
+    FThreads.push_back(std::move(thread));
+  }
+
+  void JoinAll() {
+    std::lock_guard lock(FLock);
+    JoinAllLocked();
+  }
+
+  static TFinishingThreads& Instance() {
+    static TFinishingThreads instance;
+    return instance;
+  }
+
+private:
+  void JoinAllLocked() {
+    for (auto& thread : FThreads)
+      thread.join();
+    FThreads.clear();
+  }
+
+  std::mutex FLock;
+  std::vector<std::thread> FThreads;
+};
+
+} // namespace
 
 TThread::~TThread() {
-  // By now the thread function has ended or is ending on this very thread (see Dispose).
+  // By now the thread function has ended, or is ending on this very thread (see Dispose).
   if (FThread.joinable()) {
     if (FThread.get_id() == std::this_thread::get_id())
-      FThread.detach();
+      TFinishingThreads::Instance().Park(std::move(FThread));
     else
       FThread.join();
   }
@@ -84,8 +121,9 @@ void TThread::ThreadMain(std::shared_ptr<TThread> keepAlive) {
     freeNow = FFreeWhenEnded;
   }
   // From here on another thread may free this object, unless its last owner left that to us.
-  if (freeNow)
+  if (freeNow) {
     std::unique_ptr<TThread> owned(this);
+  }
   keepAlive.reset();
   handle->Set();
 }

@@ -47,11 +47,6 @@ TEST(MonitorTypesText, UnknownWordIsAnError) {
   EXPECT_THROW(StringToMonitorTypes("mtFile;mtSyslog"), EConvertError);
 }
 
-TEST(MonitorTypesText, EditorTexts) {
-  EXPECT_EQ(MonitorTypeEditorText(mtFile), "files, ");
-  EXPECT_EQ(MonitorTypeEditorText(mtDebugString), "OutputDebugString, ");
-}
-
 TEST(ColorText, NameTableHas52DistinctNamesAndValuesThatReadBack) {
   std::set<TColor> values;
   std::set<std::string> names;
