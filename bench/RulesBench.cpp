@@ -77,6 +77,14 @@ void Decide(bool matched, const TBenchRule& rule, bool& keep, TColor& color) {
   }
 }
 
+// With the options the rule list uses.
+pcre2_code* CompileBenchPattern(const char* pattern) {
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  return pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED,
+                       PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
+}
+
 // What evaluation cost when every rule built its matcher for every line.
 void BM_BuildMatcherPerLine(benchmark::State& state) {
   const auto lines = BenchLines();
@@ -86,11 +94,7 @@ void BM_BuildMatcherPerLine(benchmark::State& state) {
     bool keep = true;
     TColor color = clWindowText;
     for (const auto& rule : BenchRules) {
-      int error = 0;
-      PCRE2_SIZE offset = 0;
-      pcre2_code* code =
-          pcre2_compile(reinterpret_cast<PCRE2_SPTR>(rule.Pattern), PCRE2_ZERO_TERMINATED,
-                        PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
+      pcre2_code* code = CompileBenchPattern(rule.Pattern);
       pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
       const int result = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(line.data()), line.size(),
                                      0, 0, data, nullptr);
@@ -124,11 +128,7 @@ BENCHMARK(BM_CachedRules)->Threads(1)->Threads(2)->UseRealTime();
 void BM_DirectJit(benchmark::State& state) {
   std::vector<pcre2_code*> codes;
   for (const auto& rule : BenchRules) {
-    int error = 0;
-    PCRE2_SIZE offset = 0;
-    pcre2_code* code =
-        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(rule.Pattern), PCRE2_ZERO_TERMINATED,
-                      PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
+    pcre2_code* code = CompileBenchPattern(rule.Pattern);
     pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
     codes.push_back(code);
   }

@@ -71,8 +71,6 @@ constexpr std::array<TColorName, 52> ColorNames{{
 
 constexpr std::array<std::string_view, 4> MonitorTypeNames{"mtFile", "mtSyslog", "mtEventLog",
                                                            "mtDebugString"};
-constexpr std::array<std::string_view, 4> MonitorTypeEditorTexts{
-    "files, ", "syslog, ", "eventlog, ", "OutputDebugString, "};
 
 bool IsMonitorTypeBreak(char c) {
   return c == ' ' || c == ',' || c == ']';
@@ -90,10 +88,6 @@ TMonitorType MonitorTypeFromName(std::string_view word) {
 
 std::string_view MonitorTypeName(TMonitorType type) {
   return MonitorTypeNames.at(type);
-}
-
-std::string_view MonitorTypeEditorText(TMonitorType type) {
-  return MonitorTypeEditorTexts.at(type);
 }
 
 std::string MonitorTypesToString(TMonitorTypes types) {

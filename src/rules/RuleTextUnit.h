@@ -21,8 +21,6 @@ std::string MonitorTypesToString(TMonitorTypes types);
 // Skips leading spaces and one "[", splits at spaces, commas and "]" and reads each word as a
 // member name, ignoring case. Fails with "Invalid property element: %s".
 TMonitorTypes StringToMonitorTypes(std::string_view text);
-// "files, ", "syslog, ", ... as the rule editor lists them.
-std::string_view MonitorTypeEditorText(TMonitorType type);
 std::string_view MonitorTypeName(TMonitorType type);
 
 // The colour's name ("clRed") if it has one, else "$" and eight upper-case hex digits.
