@@ -85,73 +85,139 @@ pcre2_code* CompileBenchPattern(const char* pattern) {
                        PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
 }
 
-// What evaluation cost when every rule built its matcher for every line.
-void BM_BuildMatcherPerLine(benchmark::State& state) {
-  const auto lines = BenchLines();
-  std::size_t next = 0;
-  for (auto _ : state) {
-    const std::string& line = lines[next++ % lines.size()];
+PCRE2_SPTR Subject(const std::string& line) {
+  return reinterpret_cast<PCRE2_SPTR>(line.data());
+}
+
+// Every rule builds its matcher for every line.
+class TBuildPerLine {
+public:
+  bool Evaluate(const std::string& line) {
     bool keep = true;
     TColor color = clWindowText;
     for (const auto& rule : BenchRules) {
       pcre2_code* code = CompileBenchPattern(rule.Pattern);
       pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
-      const int result = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(line.data()), line.size(),
-                                     0, 0, data, nullptr);
-      Decide(result >= 0, rule, keep, color);
+      Decide(pcre2_match(code, Subject(line), line.size(), 0, 0, data, nullptr) >= 0, rule, keep,
+             color);
       pcre2_match_data_free(data);
       pcre2_code_free(code);
     }
-    benchmark::DoNotOptimize(keep);
     benchmark::DoNotOptimize(color);
+    return keep;
   }
+};
+
+// The rule list as the log uses it.
+class TCachedRules {
+public:
+  explicit TCachedRules(TRules& rules) : FRules(rules) {}
+
+  bool Evaluate(const std::string& line) {
+    TLogItem item{0, TLogLevel::Notice, FSource.get(), clWindowText, line};
+    const bool keep = FRules.ProcessItem(item, FFaults);
+    benchmark::DoNotOptimize(item.Color);
+    return keep;
+  }
+
+private:
+  TRules& FRules;
+  std::shared_ptr<TBenchFileSource> FSource = TThread::Create<TBenchFileSource>(true);
+  std::vector<std::string> FFaults;
+};
+
+// The floor: JIT-compiled patterns called directly, nothing else.
+class TDirectJit {
+public:
+  TDirectJit() {
+    for (const auto& rule : BenchRules) {
+      FCodes.push_back(CompileBenchPattern(rule.Pattern));
+      pcre2_jit_compile(FCodes.back(), PCRE2_JIT_COMPLETE);
+    }
+  }
+  ~TDirectJit() {
+    pcre2_match_data_free(FData);
+    for (pcre2_code* code : FCodes)
+      pcre2_code_free(code);
+  }
+  TDirectJit(const TDirectJit&) = delete;
+  TDirectJit& operator=(const TDirectJit&) = delete;
+
+  bool Evaluate(const std::string& line) {
+    bool keep = true;
+    TColor color = clWindowText;
+    for (std::size_t i = 0; i < FCodes.size(); ++i)
+      Decide(pcre2_jit_match(FCodes[i], Subject(line), line.size(), 0, 0, FData, nullptr) >= 0,
+             BenchRules[i], keep, color);
+    benchmark::DoNotOptimize(color);
+    return keep;
+  }
+
+private:
+  std::vector<pcre2_code*> FCodes;
+  pcre2_match_data* FData = pcre2_match_data_create(1, nullptr);
+};
+
+template <class TWay>
+void RunLines(benchmark::State& state, TWay& way) {
+  const auto lines = BenchLines();
+  std::size_t next = 0;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(way.Evaluate(lines[next++ % lines.size()]));
+}
+
+void BM_BuildMatcherPerLine(benchmark::State& state) {
+  TBuildPerLine way;
+  RunLines(state, way);
 }
 BENCHMARK(BM_BuildMatcherPerLine);
 
-// The rule list as the log uses it.
 void BM_CachedRules(benchmark::State& state) {
   static TRules rules;
-  static const auto source = TThread::Create<TBenchFileSource>(true);
   if (state.thread_index() == 0 && rules.Count() == 0)
     FillRules(rules);
-  const auto lines = BenchLines();
-  std::vector<std::string> faults;
-  std::size_t next = 0;
-  for (auto _ : state) {
-    TLogItem item{0, TLogLevel::Notice, source.get(), clWindowText, lines[next++ % lines.size()]};
-    benchmark::DoNotOptimize(rules.ProcessItem(item, faults));
-  }
+  TCachedRules way(rules);
+  RunLines(state, way);
 }
 BENCHMARK(BM_CachedRules)->Threads(1)->Threads(2)->UseRealTime();
 
-// The floor: JIT-compiled patterns called directly, nothing else.
 void BM_DirectJit(benchmark::State& state) {
-  std::vector<pcre2_code*> codes;
-  for (const auto& rule : BenchRules) {
-    pcre2_code* code = CompileBenchPattern(rule.Pattern);
-    pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
-    codes.push_back(code);
-  }
-  pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
-  const auto lines = BenchLines();
-  std::size_t next = 0;
-  for (auto _ : state) {
-    const std::string& line = lines[next++ % lines.size()];
-    bool keep = true;
-    TColor color = clWindowText;
-    for (std::size_t i = 0; i < codes.size(); ++i) {
-      const int result = pcre2_jit_match(codes[i], reinterpret_cast<PCRE2_SPTR>(line.data()),
-                                         line.size(), 0, 0, data, nullptr);
-      Decide(result >= 0, BenchRules[i], keep, color);
-    }
-    benchmark::DoNotOptimize(keep);
-    benchmark::DoNotOptimize(color);
-  }
-  pcre2_match_data_free(data);
-  for (pcre2_code* code : codes)
-    pcre2_code_free(code);
+  TDirectJit way;
+  RunLines(state, way);
 }
 BENCHMARK(BM_DirectJit);
+
+// The three ways in turns of a few microseconds each, so that the machine's speed, which drifts
+// on a shared host, weighs on all three alike; the counters are ns per line and the two ratios.
+void BM_ThreeWaysInterleaved(benchmark::State& state) {
+  TRules rules;
+  FillRules(rules);
+  TBuildPerLine perLine;
+  TCachedRules cached(rules);
+  TDirectJit direct;
+  const auto lines = BenchLines();
+  double perLineNs = 0, cachedNs = 0, directNs = 0;
+  const auto timeTurn = [&](auto& way, std::size_t count) {
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < count; ++i)
+      benchmark::DoNotOptimize(way.Evaluate(lines[i % lines.size()]));
+    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
+               .count() /
+           static_cast<double>(count);
+  };
+  for (auto _ : state) {
+    perLineNs += timeTurn(perLine, 8);
+    cachedNs += timeTurn(cached, 256);
+    directNs += timeTurn(direct, 256);
+  }
+  const auto turns = static_cast<double>(state.iterations());
+  state.counters["per_line_ns"] = perLineNs / turns;
+  state.counters["cached_ns"] = cachedNs / turns;
+  state.counters["direct_ns"] = directNs / turns;
+  state.counters["per_line_over_cached"] = perLineNs / cachedNs;
+  state.counters["cached_over_direct"] = cachedNs / directNs;
+}
+BENCHMARK(BM_ThreeWaysInterleaved)->Unit(benchmark::kMicrosecond);
 
 // Evaluation while another thread edits the list a thousand times a second, far faster than a
 // user can; each edit publishes a new snapshot.
