@@ -60,11 +60,11 @@ protected:
 };
 
 void FillRules(TRules& rules) {
-  for (const auto& spec : BenchRules) {
+  for (const auto& entry : BenchRules) {
     auto rule = std::make_unique<TRule>();
-    rule->SetRegExp(spec.Pattern);
-    rule->SetLogLine(spec.LogLine);
-    rule->SetColor(spec.Color);
+    rule->SetRegExp(entry.Pattern);
+    rule->SetLogLine(entry.LogLine);
+    rule->SetColor(entry.Color);
     rule->SetActive(true);
     rules.Add(std::move(rule));
   }

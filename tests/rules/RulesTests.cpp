@@ -18,7 +18,7 @@ namespace {
 
 using test::MakeSource;
 
-struct TRuleSpec {
+struct TRuleFields {
   std::string Name;
   std::string RegExp;
   bool LogLine = true;
@@ -27,14 +27,14 @@ struct TRuleSpec {
   bool Active = true;
 };
 
-std::unique_ptr<TRule> MakeRule(const TRuleSpec& spec) {
+std::unique_ptr<TRule> MakeRule(const TRuleFields& fields) {
   auto rule = std::make_unique<TRule>();
-  rule->SetName(spec.Name);
-  rule->SetRegExp(spec.RegExp);
-  rule->SetLogLine(spec.LogLine);
-  rule->SetColor(spec.Color);
-  rule->SetMonitorTypes(spec.Types);
-  rule->SetActive(spec.Active);
+  rule->SetName(fields.Name);
+  rule->SetRegExp(fields.RegExp);
+  rule->SetLogLine(fields.LogLine);
+  rule->SetColor(fields.Color);
+  rule->SetMonitorTypes(fields.Types);
+  rule->SetActive(fields.Active);
   return rule;
 }
 
@@ -71,7 +71,7 @@ protected:
     return outcome;
   }
 
-  TRule& Add(const TRuleSpec& spec) { return List.Add(MakeRule(spec)); }
+  TRule& Add(const TRuleFields& fields) { return List.Add(MakeRule(fields)); }
 
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
