@@ -5,6 +5,12 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <stdexcept>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +40,48 @@ inline std::string CaseName(std::size_t index, std::string_view text) {
       name += c;
   }
   return name;
+}
+
+// A folder of its own for one test, removed with everything in it afterwards.
+class TTemporaryFolder {
+public:
+  TTemporaryFolder() {
+    FPath = (std::filesystem::temp_directory_path() / "ornavel-XXXXXX").string();
+    if (mkdtemp(FPath.data()) == nullptr)
+      throw std::runtime_error("cannot make a temporary folder");
+  }
+  ~TTemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(FPath, ignored);
+  }
+  TTemporaryFolder(const TTemporaryFolder&) = delete;
+  TTemporaryFolder& operator=(const TTemporaryFolder&) = delete;
+
+  const std::string& Path() const { return FPath; }
+  std::string File(const std::string& name) const { return FPath + "/" + name; }
+
+private:
+  std::string FPath;
+};
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFile(const std::string& path, std::string_view text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+// Lines joined with CR LF, each ended by one: how the program writes its files.
+inline std::string CrLf(std::initializer_list<std::string_view> lines) {
+  std::string text;
+  for (std::string_view line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
 }
 
 // A source of kind T whose body does nothing; made suspended, it serves as an item's source.
