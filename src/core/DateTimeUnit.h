@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace ornavel {
 
 // Days since 30 December 1899, the fraction being the time of day, in local time.
@@ -22,5 +25,11 @@ TDateTimeParts DecodeDateTime(TDateTime value);
 
 // The current local date and time, to the millisecond.
 TDateTime Now();
+
+// The value as text after a date-time pattern: d dd ddd dddd (day, number or name), m mm mmm
+// mmmm (month; minutes right after an hour), yy yyyy, h hh, n nn, s ss, z zzz (milliseconds),
+// am/pm a/p ampm (12-hour clock), c ddddd dddddd t tt (whole date and time forms), / and :
+// (separators), text in single or double quotes as it stands; anything else is copied.
+std::string FormatDateTime(std::string_view format, TDateTime value);
 
 } // namespace ornavel

@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "core/DateTimeUnit.h"
 
 #include <chrono>
@@ -62,6 +63,53 @@ TEST(DateTime, NowIsTheLocalTime) {
               local.tm_sec == now.Second;
   }
   EXPECT_TRUE(matched);
+}
+
+} // namespace
+} // namespace ornavel
+
+namespace ornavel {
+namespace {
+
+struct TFormatCase {
+  const char* Format;
+  const char* Text;
+};
+
+// Tuesday 5 March 2024, 14:07:09.045, and a morning to tell the 12-hour forms apart.
+class DateTimeFormatting : public testing::TestWithParam<TFormatCase> {};
+
+TEST_P(DateTimeFormatting, WritesEachLetterGroup) {
+  EXPECT_EQ(FormatDateTime(GetParam().Format, EncodeDateTime(2024, 3, 5, 14, 7, 9, 45)),
+            GetParam().Text)
+      << GetParam().Format;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DateTime, DateTimeFormatting,
+    testing::Values(TFormatCase{"yyyy-mm-dd hh:nn:ss", "2024-03-05 14:07:09"},
+                    TFormatCase{"dd.mm.yyyy", "05.03.2024"}, TFormatCase{"d/m/yy", "5/3/24"},
+                    TFormatCase{"ddd dddd", "Tue Tuesday"}, TFormatCase{"mmm mmmm", "Mar March"},
+                    TFormatCase{"h:n:s", "14:7:9"}, TFormatCase{"hh:mm", "14:07"},
+                    TFormatCase{"hh:mm dd/mm", "14:07 05/03"}, TFormatCase{"h mm", "14 07"},
+                    TFormatCase{"hh ss mm", "14 09 03"}, TFormatCase{"z zzz", "45 045"},
+                    TFormatCase{"h:nn am/pm", "2:07 pm"}, TFormatCase{"hh:nn AM/PM", "02:07 PM"},
+                    TFormatCase{"h a/p", "2 p"}, TFormatCase{"h ampm", "2 PM"},
+                    TFormatCase{"'Day' d \"of\" mmmm", "Day 5 of March"},
+                    TFormatCase{"'hh' hh", "hh 14"}, TFormatCase{"c", "2024-03-05 14:07:09"},
+                    TFormatCase{"ddddd", "2024-03-05"},
+                    TFormatCase{"dddddd", "Tuesday, March 5, 2024"},
+                    TFormatCase{"t|tt", "14:07|14:07:09"},
+                    TFormatCase{"YYYY-MM-DD HH:NN", "2024-03-05 14:07"},
+                    TFormatCase{"[x] q w # 100%", "[x] q w # 100%"}, TFormatCase{"", ""},
+                    TFormatCase{"'unclosed", "unclosed"},
+                    TFormatCase{"yyyyyyy ddddddddd", "2024 Tuesday, March 5, 2024"}),
+    [](const auto& info) { return test::CaseName(info.index, info.param.Format); });
+
+TEST(DateTimeFormatting, TwelveHourClockAroundMidnightAndNoon) {
+  EXPECT_EQ(FormatDateTime("h:nn am/pm", EncodeDateTime(2024, 1, 1, 0, 5)), "12:05 am");
+  EXPECT_EQ(FormatDateTime("h:nn am/pm", EncodeDateTime(2024, 1, 1, 12, 5)), "12:05 pm");
+  EXPECT_EQ(FormatDateTime("'am/pm' h", EncodeDateTime(2024, 1, 1, 13)), "am/pm 13");
 }
 
 } // namespace
