@@ -2,7 +2,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpcre2-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpcre2-dev libpugixml-dev)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 
 # Installs the Debian packages that are missing, and nothing when all are there.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <string>
 
 namespace ornavel {
 namespace {
@@ -28,6 +30,24 @@ bool TakeHexPrefix(std::string_view& digits) {
     }
   }
   return false;
+}
+
+// A decimal number with an optional fraction and exponent, nothing around it but leading blanks.
+std::optional<double> TryStrToFloat(std::string_view text) {
+  while (!text.empty() && text.front() == ' ')
+    text.remove_prefix(1);
+  const bool shaped = !text.empty() && std::ranges::all_of(text, [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '+' || c == '-' ||
+           c == 'e' || c == 'E';
+  });
+  if (!shaped)
+    return std::nullopt;
+  const std::string copy(text);
+  char* end = nullptr;
+  const double value = std::strtod(copy.c_str(), &end);
+  if (end != copy.c_str() + copy.size())
+    return std::nullopt;
+  return value;
 }
 
 } // namespace
@@ -71,6 +91,18 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text) {
   }
   const auto bits = static_cast<std::uint32_t>(negative ? 0 - value : value);
   return static_cast<std::int32_t>(bits);
+}
+
+bool TextToBool(std::string_view text) {
+  if (SameText(text, "True"))
+    return true;
+  if (SameText(text, "False"))
+    return false;
+  if (const auto number = TryStrToInt(text))
+    return *number != 0;
+  if (const auto number = TryStrToFloat(text))
+    return *number != 0;
+  throw EConvertError("Could not convert variant of type (OleStr) into type (Boolean)");
 }
 
 } // namespace ornavel

@@ -2,10 +2,17 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace ornavel {
+
+// A text form that cannot be read; the message names the offending text or type.
+class EConvertError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
 
 // Removes leading and trailing bytes with codes up to 32 (blanks and control characters).
 std::string_view Trim(std::string_view text);
@@ -17,5 +24,10 @@ bool SameText(std::string_view a, std::string_view b);
 // hexadecimal ones after $, x, X, 0x or 0X. Hexadecimal numbers may use all 32 bits ($FF000008 is
 // negative). Anything else, an empty number or an overflow gives no value.
 std::optional<std::int32_t> TryStrToInt(std::string_view text);
+
+// Reads a stored boolean: True or False in any letter case, or a number (zero is false, any
+// other number true). Anything else fails with
+// "Could not convert variant of type (OleStr) into type (Boolean)".
+bool TextToBool(std::string_view text);
 
 } // namespace ornavel

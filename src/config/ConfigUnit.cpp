@@ -1,0 +1,265 @@
+#include "ConfigUnit.h"
+
+#include "AppDataUnit.h"
+#include "XmlFileUnit.h"
+#include "core/FormatUnit.h"
+#include "core/SingleInstanceUnit.h"
+#include "core/TextUnit.h"
+
+#include <iostream>
+#include <stdexcept>
+
+namespace ornavel {
+namespace {
+
+constexpr const char* DefaultDateStringFormat = "yyyy-mm-dd hh:nn:ss";
+constexpr int DefaultSyslogPort = 514;
+
+struct TPath {
+  std::string_view Element;
+  std::string_view Item;
+};
+
+// "A.B.C": element A, items named "B.C"; a path without a full stop has no item name.
+TPath SplitPath(std::string_view path) {
+  const auto dot = path.find('.');
+  if (dot == std::string_view::npos)
+    return {path, {}};
+  return {path.substr(0, dot), path.substr(dot + 1)};
+}
+
+std::string_view LocalName(std::string_view name) {
+  const auto colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+// All text inside the node, as a DOM's text content.
+std::string TextContent(pugi::xml_node node) {
+  std::string text;
+  for (pugi::xml_node child : node.children()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+      text += child.value();
+    else if (child.type() == pugi::node_element)
+      text += TextContent(child);
+  }
+  return text;
+}
+
+bool HasElementChildren(pugi::xml_node node) {
+  return static_cast<bool>(
+      node.find_child([](pugi::xml_node child) { return child.type() == pugi::node_element; }));
+}
+
+std::string BooleanText(bool value) {
+  return value ? "True" : "False";
+}
+
+[[noreturn]] void RaiseListConversion(const char* type) {
+  throw EConvertError(
+      Format("Could not convert variant of type (Array Variant) into type (%s)", type));
+}
+
+} // namespace
+
+void TStringList::Add(std::string item) {
+  FItems.push_back(std::move(item));
+  Changed();
+}
+
+void TStringList::Delete(std::size_t index) {
+  if (index >= FItems.size())
+    throw std::out_of_range(Format("List index out of bounds (%u)", index));
+  FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(index));
+  Changed();
+}
+
+void TStringList::Changed() const {
+  if (FOnChange)
+    FOnChange();
+}
+
+pugi::xml_node TXMLConfig::SearchByNodeName(pugi::xml_node parent, std::string_view name) {
+  pugi::xml_node found;
+  for (pugi::xml_node child : parent.children()) {
+    if (child.type() == pugi::node_element && child.name() == name)
+      found = child;
+  }
+  return found;
+}
+
+TMainConfig::~TMainConfig() {
+  FDestroying = true;
+  std::lock_guard lock(FLock);
+  if (!FDocument || !FModified)
+    return;
+  try {
+    SaveXmlFile(*FDocument, FFileName);
+  } catch (const std::exception& failure) {
+    // The log has already gone at program end.
+    std::cerr << "Ornavel: the settings could not be saved: " << failure.what() << std::endl;
+  }
+}
+
+void TMainConfig::Open() {
+  ReportingLoadFailures([this] { OpenFile(GetAppDataFolder()); });
+}
+
+void TMainConfig::Open(const std::string& folder) {
+  ReportingLoadFailures([&] { OpenFile(folder); });
+}
+
+void TMainConfig::OpenFile(const std::string& folder) {
+  FFolder = folder;
+  const std::string fileName = IncludePath(folder, "Config.xml");
+  CreateXmlSkeletonIfMissing(fileName, "Config");
+  auto document = LoadXmlFile(fileName);
+  std::lock_guard lock(FLock);
+  FFileName = fileName;
+  FRootNode = document->document_element();
+  FDocument = std::move(document);
+  FModified = false;
+}
+
+bool TMainConfig::HasDocument() const {
+  std::lock_guard lock(FLock);
+  return FDocument != nullptr;
+}
+
+pugi::xml_node TMainConfig::FindTopElement(std::string_view name) const {
+  return FRootNode.find_child([name](pugi::xml_node child) {
+    return child.type() == pugi::node_element && LocalName(child.name()) == name;
+  });
+}
+
+TConfigValue TMainConfig::ReadValue(std::string_view path, const TConfigValue& defaultValue) const {
+  if (FDestroying)
+    return defaultValue;
+  const TPath split = SplitPath(path);
+  std::lock_guard lock(FLock);
+  const pugi::xml_node element = FindTopElement(split.Element);
+  if (!element)
+    return defaultValue;
+  // Items win over the value attribute; only elements named like the item count as items.
+  if (HasElementChildren(element)) {
+    std::vector<std::string> items;
+    for (pugi::xml_node child : element.children()) {
+      if (child.type() == pugi::node_element && child.name() == split.Item)
+        items.push_back(TextContent(child));
+    }
+    return items;
+  }
+  if (const pugi::xml_attribute value = element.attribute("value"))
+    return std::string(value.value());
+  return defaultValue;
+}
+
+void TMainConfig::WriteValue(std::string_view path, const TConfigValue& value) {
+  if (FDestroying)
+    return;
+  const TPath split = SplitPath(path);
+  std::lock_guard lock(FLock);
+  if (!FDocument)
+    return;
+  pugi::xml_node element = FindTopElement(split.Element);
+  if (!element)
+    element = AppendLaidOut(FRootNode, std::string(split.Element).c_str());
+  if (const auto* items = std::get_if<std::vector<std::string>>(&value)) {
+    RemoveChildren(element);
+    const std::string itemName(split.Item);
+    for (const std::string& item : *items)
+      AppendLaidOut(element, itemName.c_str()).text().set(item.c_str());
+  } else {
+    pugi::xml_attribute attribute = element.attribute("value");
+    if (!attribute)
+      attribute = element.append_attribute("value");
+    if (const auto* text = std::get_if<std::string>(&value))
+      attribute.set_value(text->c_str());
+    else if (const auto* flag = std::get_if<bool>(&value))
+      attribute.set_value(BooleanText(*flag).c_str());
+    else
+      attribute.set_value("");
+  }
+  FModified = true;
+}
+
+void TMainConfig::Save() {
+  std::lock_guard lock(FLock);
+  if (!FDocument)
+    return;
+  SaveXmlFile(*FDocument, FFileName);
+  FModified = false;
+}
+
+bool TMainConfig::ReadBool(std::string_view key, bool defaultValue) const {
+  const TConfigValue value = ReadValue(key, defaultValue);
+  if (const auto* text = std::get_if<std::string>(&value))
+    return TextToBool(*text);
+  if (std::holds_alternative<std::vector<std::string>>(value))
+    RaiseListConversion("Boolean");
+  return defaultValue;
+}
+
+std::string TMainConfig::ReadText(std::string_view key, const std::string& defaultValue) const {
+  const TConfigValue value = ReadValue(key, defaultValue);
+  if (std::holds_alternative<std::vector<std::string>>(value))
+    RaiseListConversion("OleStr");
+  return std::get<std::string>(value);
+}
+
+std::string TMainConfig::DateStringFormat() const {
+  return ReadText("DateStringFormat", DefaultDateStringFormat);
+}
+
+int TMainConfig::SyslogPort() const {
+  const std::string text = ReadText("SyslogPort", std::to_string(DefaultSyslogPort));
+  const auto port = TryStrToInt(text);
+  if (!port)
+    throw EConvertError(Format("'%s' is not a valid integer value", text));
+  if (*port < 1 || *port > 65535)
+    throw EConvertError(Format("SyslogPort %d is not a port number (1 to 65535)", *port));
+  return *port;
+}
+
+TStringList& TMainConfig::MonitorFilenames() {
+  if (FMonitorFilenames)
+    return *FMonitorFilenames;
+  FMonitorFilenames = std::make_unique<TStringList>();
+  const TConfigValue value = ReadValue("MonitorFilenames.Filename", std::string());
+  if (const auto* items = std::get_if<std::vector<std::string>>(&value)) {
+    for (const std::string& item : *items) {
+      const std::string_view name = Trim(item);
+      if (!name.empty()) // an empty entry names no file
+        FMonitorFilenames->Add(std::string(name));
+    }
+  }
+  // Attached after loading, so that loading writes nothing.
+  FMonitorFilenames->SetOnChange([this] { MonitorFilenamesChange(); });
+  return *FMonitorFilenames;
+}
+
+void TMainConfig::MonitorFilenamesChange() {
+  std::vector<std::string> items;
+  for (const std::string& item : MonitorFilenames().Items())
+    items.emplace_back(Trim(item));
+  WriteValue("MonitorFilenames.Filename", items);
+}
+
+namespace {
+
+TSingleInstance<TMainConfig>& ConfigInstance() {
+  static TSingleInstance<TMainConfig> instance("settings store");
+  return instance;
+}
+
+} // namespace
+
+TMainConfig& GetConfig() {
+  return ConfigInstance().Get([] { return std::make_unique<TMainConfig>(); },
+                              [](TMainConfig& config) { config.Open(); });
+}
+
+void DestroyConfig() {
+  ConfigInstance().Destroy();
+}
+
+} // namespace ornavel

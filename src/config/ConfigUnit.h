@@ -1,0 +1,104 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace ornavel {
+
+// A setting's value: none (std::monostate), text, a boolean, or a list of text.
+using TConfigValue = std::variant<std::monostate, std::string, bool, std::vector<std::string>>;
+
+// An ordered list of text that reports every single change (one entry added or deleted).
+class TStringList {
+public:
+  std::size_t Count() const { return FItems.size(); }
+  const std::string& operator[](std::size_t index) const { return FItems.at(index); }
+  const std::vector<std::string>& Items() const { return FItems; }
+  void Add(std::string item);
+  void Delete(std::size_t index);
+  void SetOnChange(std::function<void()> handler) { FOnChange = std::move(handler); }
+
+private:
+  void Changed() const;
+
+  std::vector<std::string> FItems;
+  std::function<void()> FOnChange;
+};
+
+class TXMLConfig {
+public:
+  virtual ~TXMLConfig() = default;
+  // The last direct child element of parent named exactly name, or none.
+  static pugi::xml_node SearchByNodeName(pugi::xml_node parent, std::string_view name);
+};
+
+// The settings, held in Config.xml in the application-data folder and read and written in
+// memory by dotted path ("MonitorFilenames.Filename"). One lock guards the document, which source
+// threads read while the user interface writes it. A store without a document (its file could
+// not be read) gives defaults, drops writes and never touches the file.
+class TMainConfig : public TXMLConfig {
+public:
+  TMainConfig() = default;
+  // Writes the file if anything changed since it was last written.
+  ~TMainConfig() override;
+  TMainConfig(const TMainConfig&) = delete;
+  TMainConfig& operator=(const TMainConfig&) = delete;
+
+  // Opens Config.xml in the application-data folder (or in folder), creating it when missing; a
+  // failure is posted to the log at level LoadFailure and leaves the store without a document.
+  void Open();
+  void Open(const std::string& folder);
+  bool HasDocument() const;
+  const std::string& Folder() const { return FFolder; }
+
+  TConfigValue ReadValue(std::string_view path, const TConfigValue& defaultValue) const;
+  void WriteValue(std::string_view path, const TConfigValue& value);
+  // Writes the document to its file now; a failure raises and leaves the old file intact.
+  void Save();
+
+  std::string DateStringFormat() const;
+  TStringList& MonitorFilenames();
+  void MonitorFilenamesChange();
+  bool MonitorSyslog() const { return ReadBool("MonitorSyslog", false); }
+  void SetMonitorSyslog(bool value) { WriteValue("MonitorSyslog", value); }
+  bool MonitorEventLog() const { return ReadBool("MonitorEventLog", false); }
+  void SetMonitorEventLog(bool value) { WriteValue("MonitorEventLog", value); }
+  bool OutputDebugString() const { return ReadBool("OutputDebugString", false); }
+  void SetOutputDebugString(bool value) { WriteValue("OutputDebugString", value); }
+  bool IncludePeerIP() const { return ReadBool("IncludePeerIP", true); }
+  void SetIncludePeerIP(bool value) { WriteValue("IncludePeerIP", value); }
+  bool IncludePID() const { return ReadBool("IncludePID", true); }
+  void SetIncludePID(bool value) { WriteValue("IncludePID", value); }
+  // Set by hand only: the UDP port of the syslog source, 1 to 65535.
+  int SyslogPort() const;
+
+private:
+  void OpenFile(const std::string& folder);
+  bool ReadBool(std::string_view key, bool defaultValue) const;
+  std::string ReadText(std::string_view key, const std::string& defaultValue) const;
+  pugi::xml_node FindTopElement(std::string_view name) const;
+
+  mutable std::mutex FLock; // guards the document, its root and the modified mark
+  pugi::xml_node FRootNode;
+  std::string FFolder;
+  std::unique_ptr<TStringList> FMonitorFilenames;
+  std::unique_ptr<pugi::xml_document> FDocument;
+  std::string FFileName;
+  bool FModified = false;
+  std::atomic<bool> FDestroying{false};
+};
+
+// The single settings store, opened on first use.
+TMainConfig& GetConfig();
+// Closes the single store at program end, after the log and the rules.
+void DestroyConfig();
+
+} // namespace ornavel

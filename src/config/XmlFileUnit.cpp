@@ -1,0 +1,205 @@
+#include "XmlFileUnit.h"
+
+#include "core/FileDescriptorUnit.h"
+#include "core/FormatUnit.h"
+#include "core/LogUnit.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <sys/stat.h>
+#include <system_error>
+#include <vector>
+
+namespace ornavel {
+namespace {
+
+constexpr unsigned ParseOptions =
+    (pugi::parse_full | pugi::parse_ws_pcdata) & ~static_cast<unsigned>(pugi::parse_eol);
+constexpr std::size_t QuotedLineLength = 40;
+
+[[noreturn]] void RaiseSystemError(const std::string& what, const std::string& path) {
+  throw EXmlFileError(Format("%s %s: %s", what, path, std::strerror(errno)));
+}
+
+std::string ParseErrorMessage(std::string_view text, const pugi::xml_parse_result& result) {
+  const auto offset =
+      std::clamp<std::ptrdiff_t>(result.offset, 0, static_cast<std::ptrdiff_t>(text.size()));
+  const std::string_view before = text.substr(0, static_cast<std::size_t>(offset));
+  // The offending line is the one holding the error's offset; a line feed ends its own line.
+  const auto lastBreak = before.rfind('\n');
+  const std::size_t start = lastBreak == std::string_view::npos ? 0 : lastBreak + 1;
+  const auto lineNumber = std::ranges::count(before, '\n') + 1;
+  std::string_view line = text.substr(start);
+  line = line.substr(0, std::min(line.find_first_of("\r\n"), QuotedLineLength));
+  return Format("%s\r\nLine: %d\r\n%s", result.description(), lineNumber, line);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.Valid())
+    RaiseSystemError("Cannot open", path);
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = ::read(file.Get(), buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0)
+      RaiseSystemError("Cannot read", path);
+    if (count == 0)
+      return text;
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+}
+
+void WriteAll(int descriptor, std::string_view text, const std::string& path) {
+  while (!text.empty()) {
+    const ssize_t count = ::write(descriptor, text.data(), text.size());
+    if (count < 0 && errno == EINTR)
+      continue;
+    if (count < 0)
+      RaiseSystemError("Cannot write", path);
+    text.remove_prefix(static_cast<std::size_t>(count));
+  }
+}
+
+// Removes the temporary file unless it has been renamed into place.
+class TTemporaryFile {
+public:
+  explicit TTemporaryFile(const std::string& target) : FName(target + ".XXXXXX") {
+    FDescriptor = TFileDescriptor(::mkstemp(FName.data()));
+    if (!FDescriptor.Valid())
+      RaiseSystemError("Cannot create a temporary file beside", target);
+  }
+  ~TTemporaryFile() {
+    if (!FRenamed)
+      ::unlink(FName.c_str());
+  }
+  TTemporaryFile(const TTemporaryFile&) = delete;
+  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+  int Descriptor() const { return FDescriptor.Get(); }
+  int Close() { return FDescriptor.Close(); }
+  void RenameTo(const std::string& target) {
+    if (::rename(FName.c_str(), target.c_str()) != 0)
+      RaiseSystemError("Cannot replace", target);
+    FRenamed = true;
+  }
+
+private:
+  std::string FName;
+  TFileDescriptor FDescriptor;
+  bool FRenamed = false;
+};
+
+// Where the bytes go: the file a link points to, so that a linked file stays linked.
+std::string WriteTarget(const std::string& path) {
+  std::error_code error;
+  const auto resolved = std::filesystem::canonical(path, error);
+  return error ? path : resolved.string();
+}
+
+void SyncFolderOf(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  TFileDescriptor directory(
+      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.Valid())
+    ::fsync(directory.Get()); // the rename is durable once the folder is; the data already is
+}
+
+template <class F>
+pugi::xml_node LaidOut(pugi::xml_node parent, F&& append) {
+  int level = 0;
+  for (pugi::xml_node ancestor = parent.parent(); ancestor.type() == pugi::node_element;
+       ancestor = ancestor.parent())
+    ++level;
+  const std::string closing = "\r\n" + std::string(2 * static_cast<std::size_t>(level), ' ');
+  if (!parent.first_child())
+    parent.append_child(pugi::node_pcdata).set_value(closing.c_str());
+  parent.append_child(pugi::node_pcdata).set_value("  ");
+  pugi::xml_node element = append();
+  parent.append_child(pugi::node_pcdata).set_value(closing.c_str());
+  return element;
+}
+
+} // namespace
+
+std::unique_ptr<pugi::xml_document> ParseXml(std::string_view text) {
+  auto document = std::make_unique<pugi::xml_document>();
+  const auto result =
+      document->load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_utf8);
+  if (!result)
+    throw EXmlFileError(ParseErrorMessage(text, result));
+  return document;
+}
+
+std::unique_ptr<pugi::xml_document> LoadXmlFile(const std::string& path) {
+  return ParseXml(ReadWholeFile(path));
+}
+
+std::string SerializeXml(const pugi::xml_document& document) {
+  std::ostringstream text;
+  for (const pugi::xml_node node : document.children()) {
+    node.print(text, "", pugi::format_raw, pugi::encoding_utf8);
+    text << "\r\n";
+  }
+  return std::move(text).str();
+}
+
+void SaveXmlFile(const pugi::xml_document& document, const std::string& path) {
+  const std::string text = SerializeXml(document);
+  const std::string target = WriteTarget(path);
+  TTemporaryFile temporary(target);
+  struct stat existing {};
+  const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0600;
+  if (::fchmod(temporary.Descriptor(), mode) != 0)
+    RaiseSystemError("Cannot write", path);
+  WriteAll(temporary.Descriptor(), text, path);
+  if (::fsync(temporary.Descriptor()) != 0 || temporary.Close() != 0)
+    RaiseSystemError("Cannot write", path);
+  temporary.RenameTo(target);
+  SyncFolderOf(target);
+}
+
+void CreateXmlSkeletonIfMissing(const std::string& path, const char* rootName) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0 || errno != ENOENT)
+    return; // there, or for the open to report why not
+  pugi::xml_document document;
+  pugi::xml_node declaration = document.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  document.append_child(rootName);
+  SaveXmlFile(document, path);
+}
+
+pugi::xml_node AppendLaidOut(pugi::xml_node parent, const char* name) {
+  return LaidOut(parent, [&] { return parent.append_child(name); });
+}
+
+pugi::xml_node AppendCopyLaidOut(pugi::xml_node parent, pugi::xml_node source) {
+  return LaidOut(parent, [&] { return parent.append_copy(source); });
+}
+
+void RemoveChildren(pugi::xml_node node) {
+  while (pugi::xml_node child = node.first_child())
+    node.remove_child(child);
+}
+
+void ReportingLoadFailures(const std::function<void()>& open) {
+  try {
+    open();
+  } catch (const std::exception& failure) {
+    try {
+      GetLog().Add(nullptr, TLogLevel::LoadFailure, failure.what());
+    } catch (...) {
+      std::cerr << "Ornavel: " << failure.what() << std::endl;
+    }
+  }
+}
+
+} // namespace ornavel
