@@ -4,6 +4,7 @@
 #include "core/TextUnit.h"
 
 #include <array>
+#include <cctype>
 #include <utility>
 
 namespace ornavel {
@@ -74,6 +75,20 @@ constexpr std::array<std::string_view, 4> MonitorTypeNames{"mtFile", "mtSyslog",
 
 bool IsMonitorTypeBreak(char c) {
   return c == ' ' || c == ',' || c == ']';
+}
+
+std::optional<unsigned> HexValue(std::string_view digits) {
+  if (digits.empty())
+    return std::nullopt;
+  unsigned value = 0;
+  for (char digit : digits) {
+    const auto code = static_cast<unsigned char>(digit);
+    if (!std::isxdigit(code))
+      return std::nullopt;
+    value = value * 16 +
+            static_cast<unsigned>(std::isdigit(code) ? code - '0' : std::tolower(code) - 'a' + 10);
+  }
+  return value;
 }
 
 TMonitorType MonitorTypeFromName(std::string_view word) {
@@ -151,6 +166,36 @@ TColor StringToColor(std::string_view text) {
   if (const auto number = TryStrToInt(text))
     return *number;
   throw EConvertError(Format("'%s' is not a valid integer value", text));
+}
+
+std::string PercentEncode(std::string_view pattern) {
+  constexpr std::string_view Escaped = " #%*+<>[]";
+  std::string text;
+  text.reserve(pattern.size());
+  for (char c : pattern) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code < 32 || code > 127 || Escaped.find(c) != std::string_view::npos)
+      text += Format("%%%.2x", code);
+    else
+      text += c;
+  }
+  return text;
+}
+
+std::string PercentDecode(std::string_view text) {
+  std::string pattern;
+  pattern.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    if (text[pos] != '%') {
+      pattern += text[pos++];
+      continue;
+    }
+    const std::string_view digits = text.substr(pos + 1, 2);
+    pos += 1 + digits.size();
+    if (const auto code = HexValue(digits))
+      pattern += static_cast<char>(*code);
+  }
+  return pattern;
 }
 
 } // namespace ornavel

@@ -2,6 +2,7 @@
 
 #include "core/ColorUnit.h"
 #include "core/MonitorTypeUnit.h"
+#include "core/TextUnit.h"
 
 #include <optional>
 #include <stdexcept>
@@ -9,12 +10,6 @@
 #include <string_view>
 
 namespace ornavel {
-
-// A text form that cannot be read; the message names the offending text.
-class EConvertError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
 
 // "mtFile,mtSyslog": the members present in ordinal order, comma-separated; empty set, empty text.
 std::string MonitorTypesToString(TMonitorTypes types);
@@ -30,5 +25,12 @@ std::string ColorToString(TColor color);
 TColor StringToColor(std::string_view text);
 std::optional<std::string_view> ColorName(TColor color);
 std::optional<TColor> ColorFromName(std::string_view name);
+
+// The pattern as the rules file holds it: bytes below 32 or from 128 on, and the characters
+// space # % * + < > [ ] as "%" and two upper-case hex digits, everything else as it is.
+std::string PercentEncode(std::string_view pattern);
+// A "%" takes the next two characters (fewer at the end): read as a hex number they give one
+// byte, otherwise nothing; every other character is copied.
+std::string PercentDecode(std::string_view text);
 
 } // namespace ornavel

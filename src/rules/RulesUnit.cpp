@@ -1,10 +1,14 @@
 #include "RulesUnit.h"
 
+#include "RuleTextUnit.h"
+#include "config/AppDataUnit.h"
+#include "config/XmlFileUnit.h"
 #include "core/FormatUnit.h"
 #include "core/SingleInstanceUnit.h"
 #include "core/ThreadUnit.h"
 
 #include <algorithm>
+#include <iostream>
 #include <numeric>
 #include <stdexcept>
 
@@ -30,6 +34,37 @@ struct TRules::TSnapshot {
 namespace {
 
 std::atomic<std::uint64_t> gLastSnapshotVersion{0};
+
+// A rule with the values of a new rule, changed by the attributes the element has.
+std::unique_ptr<TRule> RuleFromElement(pugi::xml_node element) {
+  auto rule = std::make_unique<TRule>();
+  if (const auto name = element.attribute("name"))
+    rule->SetName(name.value());
+  if (const auto color = element.attribute("color"))
+    rule->SetColor(StringToColor(color.value()));
+  if (const auto pattern = element.attribute("regexp"))
+    rule->SetRegExp(PercentDecode(pattern.value()));
+  if (const auto active = element.attribute("active"))
+    rule->SetActive(TextToBool(active.value()));
+  if (const auto logLine = element.attribute("logline"))
+    rule->SetLogLine(TextToBool(logLine.value()));
+  if (const auto types = element.attribute("monitortypes"))
+    rule->SetMonitorTypes(StringToMonitorTypes(types.value()));
+  return rule;
+}
+
+const char* BooleanText(bool value) {
+  return value ? "True" : "False";
+}
+
+void WriteRule(const TRule& rule, pugi::xml_node element) {
+  element.append_attribute("name") = rule.Name().c_str();
+  element.append_attribute("color") = ColorToString(rule.Color()).c_str();
+  element.append_attribute("regexp") = PercentEncode(rule.RegExp()).c_str();
+  element.append_attribute("active") = BooleanText(rule.Active());
+  element.append_attribute("logline") = BooleanText(rule.LogLine());
+  element.append_attribute("monitortypes") = MonitorTypesToString(rule.MonitorTypes()).c_str();
+}
 
 // Each evaluating thread keeps the snapshot it used last and takes the list's lock only when the
 // list has changed since, so that threads evaluating at once do not contend for the lock or the
@@ -83,7 +118,76 @@ TRules::TRules() {
   Publish();
 }
 
-TRules::~TRules() = default;
+TRules::~TRules() {
+  if (!FUnsaved || !FDocument)
+    return;
+  try {
+    SaveXmlFile(*FDocument, FFileName);
+  } catch (const std::exception& failure) {
+    // The log has already gone at program end.
+    std::cerr << "Ornavel: the rules could not be saved: " << failure.what() << std::endl;
+  }
+}
+
+void TRules::Open() {
+  ReportingLoadFailures([this] { OpenFile(GetAppDataFolder()); });
+}
+
+void TRules::Open(const std::string& folder) {
+  ReportingLoadFailures([&] { OpenFile(folder); });
+}
+
+void TRules::OpenFile(const std::string& folder) {
+  FFileName = IncludePath(folder, "Rules.xml");
+  CreateXmlSkeletonIfMissing(FFileName, "Rules");
+  Load();
+  Sort();
+}
+
+void TRules::Load() {
+  FDocument = LoadXmlFile(FFileName);
+  FRoot = FDocument->document_element();
+  FUnread.reset();
+  for (pugi::xml_node element : FRoot.children("Rule")) {
+    try {
+      Add(RuleFromElement(element));
+    } catch (...) {
+      KeepUnread(element);
+      throw;
+    }
+  }
+}
+
+void TRules::KeepUnread(pugi::xml_node firstUnread) {
+  FUnread = std::make_unique<pugi::xml_document>();
+  for (pugi::xml_node element = firstUnread; element; element = element.next_sibling("Rule"))
+    FUnread->append_copy(element);
+}
+
+void TRules::Save() {
+  if (!FDocument) {
+    throw std::runtime_error(
+        FFileName.empty()
+            ? std::string("The rules cannot be saved: the application-data folder was not found")
+            : Format("%s could not be read when Ornavel started, so it is not overwritten; mend or "
+                     "remove it and start Ornavel again",
+                     FFileName));
+  }
+  Sort();
+  RemoveChildren(FRoot);
+  {
+    std::lock_guard lock(FEditLock);
+    for (const auto& rule : FRules)
+      WriteRule(*rule, AppendLaidOut(FRoot, "Rule"));
+  }
+  if (FUnread) {
+    for (pugi::xml_node element : FUnread->children())
+      AppendCopyLaidOut(FRoot, element);
+  }
+  FUnsaved = true;
+  SaveXmlFile(*FDocument, FFileName);
+  FUnsaved = false;
+}
 
 template <class F>
 void TRules::Edit(F&& apply) {
@@ -222,7 +326,7 @@ TSingleInstance<TRules>& RulesInstance() {
 
 TRules& GetRules() {
   return RulesInstance().Get([] { return std::make_unique<TRules>(); },
-                             [](TRules& rules) { rules.Sort(); });
+                             [](TRules& rules) { rules.Open(); });
 }
 
 void DestroyRules() {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,20 @@ public:
   // priority changes places with it.
   void Sort();
 
+  // Reads Rules.xml in the application-data folder (or in folder), made empty when missing,
+  // then sorts. A failure is posted to the log at level LoadFailure; the list keeps the rules
+  // read before it.
+  void Open();
+  void Open(const std::string& folder);
+  // Reads the file again and appends one rule per Rule element of the root, in file order. The
+  // first value that cannot be read ends the reading and raises; the Rule elements from that one
+  // on are kept for the next save.
+  void Load();
+  // Writes the list to the file, after the rules, the Rule elements a faulty load left unread.
+  // A failure raises and leaves the old file intact. A list whose file could not be read does
+  // not overwrite it.
+  void Save();
+
   // Answers whether the item is kept, and gives it the colour of the last matching rule. A rule
   // whose pattern fails is switched off and left out, and its report ("Rule %s switched off:
   // %s") is added to faults for the caller to post once this evaluation holds nothing.
@@ -96,12 +111,21 @@ private:
   void Publish();
   const TSnapshot& Snapshot() const;
   void CheckPosition(std::size_t position) const;
+  void OpenFile(const std::string& folder);
+  void KeepUnread(pugi::xml_node firstUnread);
 
   mutable std::mutex FEditLock; // guards the list and the rules' fields
   std::vector<std::unique_ptr<TRule>> FRules;
   mutable std::mutex FSnapshotLock; // guards FSnapshot; FVersion is its version
   std::shared_ptr<const TSnapshot> FSnapshot;
   std::atomic<std::uint64_t> FVersion{0};
+
+  // The rules file, used on the user-interface thread only.
+  std::string FFileName;
+  std::unique_ptr<pugi::xml_document> FDocument;
+  pugi::xml_node FRoot;
+  std::unique_ptr<pugi::xml_document> FUnread;
+  bool FUnsaved = false; // a save could not write the file; it is tried again at the end
 };
 
 // The monitor type of an item's source; none for no source or a source of another class.
