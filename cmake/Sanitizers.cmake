@@ -8,3 +8,11 @@ elseif(ORNAVEL_SANITIZER STREQUAL "thread")
 elseif(NOT ORNAVEL_SANITIZER STREQUAL "")
   message(FATAL_ERROR "ORNAVEL_SANITIZER must be empty, 'address' or 'thread'")
 endif()
+
+if(ORNAVEL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR NOT ORNAVEL_SANITIZER STREQUAL "address")
+    message(FATAL_ERROR "ORNAVEL_FUZZ needs clang and ORNAVEL_SANITIZER=address")
+  endif()
+  # Coverage for the fuzzer in every library, not only in the fuzz targets.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -4,6 +4,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpcre2-dev libpugixml-dev)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # Installs the Debian packages that are missing, and nothing when all are there.
 ensure_packages() {

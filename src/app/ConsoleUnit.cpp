@@ -1,11 +1,15 @@
 #include "ConsoleUnit.h"
 
+#include "config/ConfigUnit.h"
+#include "core/DateTimeUnit.h"
 #include "core/FormatUnit.h"
 #include "core/LogUnit.h"
+#include "core/TextUnit.h"
 #include "core/ThreadManagerUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
 #include "rules/RulesUnit.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -16,11 +20,44 @@
 namespace ornavel {
 namespace {
 
-std::string TimeText(TDateTime time) {
-  const TDateTimeParts parts = DecodeDateTime(time);
-  return Format("%.4d-%.2d-%.2d %.2d:%.2d:%.2d", parts.Year, parts.Month, parts.Day, parts.Hour,
-                parts.Minute, parts.Second);
-}
+constexpr const char* DefaultDateStringFormat = "yyyy-mm-dd hh:nn:ss";
+
+// Prints the log's items in store order, each once: the time after the date format, a tab, the
+// text. Items stored before printing began (load reports) come first.
+class TConsoleOutput {
+public:
+  explicit TConsoleOutput(TLog& log) : FLog(log) {}
+
+  void UseSettings(TMainConfig& config) { FConfig = &config; }
+
+  void PrintNewItems() {
+    std::lock_guard lock(FLock);
+    for (; FPrinted < FLog.Count(); ++FPrinted) {
+      const TLogItem item = FLog.GetItem(FPrinted);
+      const std::string line =
+          FormatDateTime(DateFormat(), item.Time) + "\t" + ConsoleText(item.Text) + "\n";
+      std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+    std::fflush(stdout);
+  }
+
+private:
+  std::string DateFormat() const {
+    TMainConfig* config = FConfig;
+    if (config == nullptr)
+      return DefaultDateStringFormat;
+    try {
+      return config->DateStringFormat();
+    } catch (const EConvertError&) {
+      return DefaultDateStringFormat;
+    }
+  }
+
+  TLog& FLog;
+  std::atomic<TMainConfig*> FConfig{nullptr};
+  std::mutex FLock;
+  std::size_t FPrinted = 0;
+};
 
 // Blocks SIGINT and SIGTERM in every thread and quits the loop when one of them arrives.
 class TShutdownSignals {
@@ -67,21 +104,20 @@ int RunConsole() {
   TShutdownSignals signals(loop);
   TThreadManager& manager = GetThreadManager();
   TLog& log = GetLog();
-  std::mutex outputLock;
-  log.SetOnLogItem([&](TLogLevel, const std::string& text) {
-    const std::string line = TimeText(Now()) + "\t" + ConsoleText(text) + "\n";
-    std::lock_guard lock(outputLock);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
-  });
+  TConsoleOutput output(log);
+  log.SetOnLogItem([&](TLogLevel, const std::string&) { output.PrintNewItems(); });
   log.AddLine(nullptr, "Starting up..");
+  output.UseSettings(GetConfig());
+  output.PrintNewItems();
   loop.Run();
 
   manager.Terminate();
   manager.WaitFor();
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  log.SetOnLogItem(nullptr);
   DestroyLog();
   DestroyRules();
+  DestroyConfig();
   return 0;
 }
 
