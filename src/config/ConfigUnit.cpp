@@ -6,7 +6,6 @@
 #include "core/SingleInstanceUnit.h"
 #include "core/TextUnit.h"
 
-#include <iostream>
 #include <stdexcept>
 
 namespace ornavel {
@@ -90,14 +89,8 @@ pugi::xml_node TXMLConfig::SearchByNodeName(pugi::xml_node parent, std::string_v
 TMainConfig::~TMainConfig() {
   FDestroying = true;
   std::lock_guard lock(FLock);
-  if (!FDocument || !FModified)
-    return;
-  try {
-    SaveXmlFile(*FDocument, FFileName);
-  } catch (const std::exception& failure) {
-    // The log has already gone at program end.
-    std::cerr << "Ornavel: the settings could not be saved: " << failure.what() << std::endl;
-  }
+  if (FDocument && FModified)
+    SaveXmlFileAtExit(*FDocument, FFileName);
 }
 
 void TMainConfig::Open() {

@@ -166,6 +166,14 @@ void SaveXmlFile(const pugi::xml_document& document, const std::string& path) {
   SyncFolderOf(target);
 }
 
+void SaveXmlFileAtExit(const pugi::xml_document& document, const std::string& path) noexcept {
+  try {
+    SaveXmlFile(document, path);
+  } catch (const std::exception& failure) {
+    std::cerr << "Ornavel: " << path << " could not be saved: " << failure.what() << std::endl;
+  }
+}
+
 void CreateXmlSkeletonIfMissing(const std::string& path, const char* rootName) {
   struct stat status {};
   if (::stat(path.c_str(), &status) == 0 || errno != ENOENT)

@@ -31,6 +31,9 @@ std::string SerializeXml(const pugi::xml_document& document);
 // the old file intact, and raises.
 void SaveXmlFile(const pugi::xml_document& document, const std::string& path);
 
+// The write at program end, when the log has gone: a failure goes to standard error.
+void SaveXmlFileAtExit(const pugi::xml_document& document, const std::string& path) noexcept;
+
 // When no file is at path, writes one holding only the declaration (version 1.0) and an empty
 // root element.
 void CreateXmlSkeletonIfMissing(const std::string& path, const char* rootName);

@@ -8,7 +8,6 @@
 #include "core/ThreadUnit.h"
 
 #include <algorithm>
-#include <iostream>
 #include <numeric>
 #include <stdexcept>
 
@@ -119,14 +118,9 @@ TRules::TRules() {
 }
 
 TRules::~TRules() {
-  if (!FUnsaved || !FDocument)
-    return;
-  try {
-    SaveXmlFile(*FDocument, FFileName);
-  } catch (const std::exception& failure) {
-    // The log has already gone at program end.
-    std::cerr << "Ornavel: the rules could not be saved: " << failure.what() << std::endl;
-  }
+  // A save that failed is tried once more.
+  if (FUnsaved && FDocument)
+    SaveXmlFileAtExit(*FDocument, FFileName);
 }
 
 void TRules::Open() {
