@@ -4,6 +4,8 @@
 #include "core/UserInterfaceThreadUnit.h"
 
 #include <cctype>
+#include <csignal>
+#include <sys/resource.h>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -83,6 +85,24 @@ inline std::string CrLf(std::initializer_list<std::string_view> lines) {
   }
   return text;
 }
+
+// Stands in for a full disk: while it lives, the process may write no file beyond a few bytes.
+class TFullDisk {
+public:
+  TFullDisk() {
+    std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &FPrevious);
+    rlimit tiny = FPrevious;
+    tiny.rlim_cur = 16;
+    setrlimit(RLIMIT_FSIZE, &tiny);
+  }
+  ~TFullDisk() { setrlimit(RLIMIT_FSIZE, &FPrevious); }
+  TFullDisk(const TFullDisk&) = delete;
+  TFullDisk& operator=(const TFullDisk&) = delete;
+
+private:
+  rlimit FPrevious{};
+};
 
 // A source of kind T whose body does nothing; made suspended, it serves as an item's source.
 template <class T>

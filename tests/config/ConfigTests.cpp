@@ -5,9 +5,7 @@
 #include "core/TextUnit.h"
 
 #include <atomic>
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -261,15 +259,10 @@ TEST_F(Config, EmptyFileIsAParseError) {
 TEST_F(Config, FailedSaveRaisesAndLeavesTheOldFileIntact) {
   TMainConfig& store = OpenStore();
   store.SetMonitorSyslog(true);
-  // A disk that is full: the process may write no file larger than a few bytes.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit previous{};
-  getrlimit(RLIMIT_FSIZE, &previous);
-  rlimit tiny = previous;
-  tiny.rlim_cur = 16;
-  setrlimit(RLIMIT_FSIZE, &tiny);
-  EXPECT_THROW(store.Save(), std::runtime_error);
-  setrlimit(RLIMIT_FSIZE, &previous);
+  {
+    test::TFullDisk full;
+    EXPECT_THROW(store.Save(), std::runtime_error);
+  }
   EXPECT_EQ(FileText(), Skeleton);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Folder.Path()),
                           std::filesystem::directory_iterator()),

@@ -239,6 +239,18 @@ TEST_F(RulesFile, SavingAnEmptyListLeavesAnEmptyRoot) {
   EXPECT_EQ(FileText(), CrLf({Declaration, "<Rules/>"}));
 }
 
+TEST_F(RulesFile, FailedSaveRaisesKeepsTheOldFileAndIsTriedAgainAtTheEnd) {
+  TRules& rules = Open();
+  rules.Add(std::make_unique<TRule>());
+  {
+    test::TFullDisk full;
+    EXPECT_THROW(rules.Save(), std::runtime_error);
+  }
+  EXPECT_EQ(FileText(), CrLf({Declaration, "<Rules/>"}));
+  List.reset();
+  EXPECT_NE(FileText().find(R"(<Rule name="Unnamed")"), std::string::npos);
+}
+
 TEST_F(RulesFile, EditsReachTheFileOnlyBySaving) {
   TRules& rules = Open(CrLf({Declaration, "<Rules>", R"(  <Rule name="one"/>)", "</Rules>"}));
   const std::string before = FileText();
