@@ -102,7 +102,6 @@ void TMainConfig::Open(const std::string& folder) {
 }
 
 void TMainConfig::OpenFile(const std::string& folder) {
-  FFolder = folder;
   const std::string fileName = IncludePath(folder, "Config.xml");
   CreateXmlSkeletonIfMissing(fileName, "Config");
   auto document = LoadXmlFile(fileName);

@@ -57,7 +57,6 @@ public:
   void Open();
   void Open(const std::string& folder);
   bool HasDocument() const;
-  const std::string& Folder() const { return FFolder; }
 
   TConfigValue ReadValue(std::string_view path, const TConfigValue& defaultValue) const;
   void WriteValue(std::string_view path, const TConfigValue& value);
@@ -88,7 +87,6 @@ private:
 
   mutable std::mutex FLock; // guards the document, its root and the modified mark
   pugi::xml_node FRootNode;
-  std::string FFolder;
   std::unique_ptr<TStringList> FMonitorFilenames;
   std::unique_ptr<pugi::xml_document> FDocument;
   std::string FFileName;

@@ -30,7 +30,6 @@ public:
   constexpr bool Empty() const { return FBits == 0; }
   constexpr bool Contains(TMonitorType type) const { return (FBits & Bit(type)) != 0; }
   constexpr void Include(TMonitorType type) { FBits |= Bit(type); }
-  constexpr void Exclude(TMonitorType type) { FBits &= static_cast<std::uint8_t>(~Bit(type)); }
 
   friend constexpr bool operator==(TMonitorTypes, TMonitorTypes) = default;
 
