@@ -64,6 +64,11 @@ void TThread::Resume() {
   FStarted = true;
 }
 
+void TThread::Terminate() {
+  FTerminated = true;
+  TerminateRequested();
+}
+
 void TThread::WaitFor() {
   if (IsOwnThread())
     throw std::logic_error("A thread cannot wait for itself");

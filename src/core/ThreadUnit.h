@@ -38,7 +38,8 @@ public:
 
   // Starts a thread made suspended; does nothing once it has started.
   void Resume();
-  void Terminate() { FTerminated = true; }
+  // Sets the terminate flag and lets a body that sleeps on something else wake up to see it.
+  void Terminate();
   bool Terminated() const { return FTerminated; }
   // Blocks until the thread has finished; returns at once for a thread that never started. On
   // the user-interface thread, hand-offs keep being served meanwhile.
@@ -63,6 +64,8 @@ public:
 protected:
   TThread() = default;
   virtual void Execute() = 0;
+  // Called on the terminating thread right after the flag is set; it must not block.
+  virtual void TerminateRequested() {}
 
 private:
   struct TDeleter {

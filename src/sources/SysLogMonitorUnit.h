@@ -2,13 +2,30 @@
 
 #include "core/ThreadUnit.h"
 
+#include <string>
+#include <string_view>
+
 namespace ornavel {
 
-// Receives syslog datagrams over UDP. Its lines carry the thread itself as their
+// Receives syslog datagrams over UDP on the given port of every local IPv4 address and posts
+// each message line as "facility.severity - message". Its lines carry the thread itself as their
 // source, which gives them the monitor type mtSyslog.
 class TSysLogMonitorThread : public TSourceThread {
 public:
+  explicit TSysLogMonitorThread(int port = 514);
+  ~TSysLogMonitorThread() override;
+
   TMonitorType MonitorType() const final { return mtSyslog; }
+
+  // Runs on the receiving thread for every datagram received.
+  void DatagramReceived(std::string_view datagram, const std::string& peerAddress);
+  // Replaces a leading "<priority>" by "facility.severity - "; answers false when the line has
+  // no priority part. Fails when the priority is not a number.
+  static bool ParsePriority(std::string& line);
+
+protected:
+  void Execute() override;
+  void TerminateRequested() override;
 };
 
 } // namespace ornavel
