@@ -4,56 +4,69 @@
 #include "core/DateTimeUnit.h"
 #include "core/FormatUnit.h"
 #include "core/LogUnit.h"
+#include "core/MonitoringDriverUnit.h"
 #include "core/TextUnit.h"
-#include "core/ThreadManagerUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
-#include "rules/RulesUnit.h"
+#include "sources/SourcesUnit.h"
 
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
+#include <unistd.h>
 
 namespace ornavel {
 namespace {
 
 constexpr const char* DefaultDateStringFormat = "yyyy-mm-dd hh:nn:ss";
+constexpr const char* ResetColor = "\x1b[0m";
 
 // Prints the log's items in store order, each once: the time after the date format, a tab, the
-// text. Items stored before printing began (load reports) come first.
+// text. Nothing is printed before the settings are open, so that the first lines already show
+// the user's date format; the items stored meanwhile come first then.
 class TConsoleOutput {
 public:
-  explicit TConsoleOutput(TLog& log) : FLog(log) {}
+  explicit TConsoleOutput(TLog& log) : FLog(log), FColored(isatty(STDOUT_FILENO) == 1) {}
 
-  void UseSettings(TMainConfig& config) { FConfig = &config; }
+  void UseSettings(TMainConfig& config) {
+    FConfig = &config;
+    PrintNewItems();
+  }
 
   void PrintNewItems() {
+    if (FConfig == nullptr)
+      return;
     std::lock_guard lock(FLock);
-    for (; FPrinted < FLog.Count(); ++FPrinted) {
-      const TLogItem item = FLog.GetItem(FPrinted);
-      const std::string line =
-          FormatDateTime(DateFormat(), item.Time) + "\t" + ConsoleText(item.Text) + "\n";
-      std::fwrite(line.data(), 1, line.size(), stdout);
-    }
-    std::fflush(stdout);
+    for (; FPrinted < FLog.Count(); ++FPrinted)
+      Print(FLog.GetItem(FPrinted));
   }
 
 private:
+  void Print(const TLogItem& item) {
+    const std::string color = FColored ? ConsoleColor(item) : std::string();
+    std::string line = FormatDateTime(DateFormat(), item.Time) + "\t" + color;
+    line += ConsoleText(item.Text);
+    if (!color.empty())
+      line += ResetColor;
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  }
+
   std::string DateFormat() const {
-    TMainConfig* config = FConfig;
-    if (config == nullptr)
-      return DefaultDateStringFormat;
     try {
-      return config->DateStringFormat();
+      return FConfig.load()->DateStringFormat();
     } catch (const EConvertError&) {
       return DefaultDateStringFormat;
     }
   }
 
   TLog& FLog;
+  const bool FColored;
   std::atomic<TMainConfig*> FConfig{nullptr};
   std::mutex FLock;
   std::size_t FPrinted = 0;
@@ -99,25 +112,36 @@ std::string ConsoleText(std::string_view text) {
   return shown;
 }
 
+std::string ConsoleColor(const TLogItem& item) {
+  const bool alarming = item.Level == TLogLevel::Warning || item.Level == TLogLevel::Exception;
+  const TColor color = alarming ? clRed : item.Color;
+  const auto rgb = static_cast<std::uint32_t>(color);
+  // The terminal's own colours stand in for the window text and the other system colours.
+  if ((rgb >> 24) != 0)
+    return {};
+  return Format("\x1b[1;38;2;%u;%u;%um", rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+}
+
 int RunConsole() {
   TEventLoop loop;
   TShutdownSignals signals(loop);
-  TThreadManager& manager = GetThreadManager();
+  TMonitoringDriver driver(MakeSourceFactory());
+  driver.CreateThreadManager();
   TLog& log = GetLog();
   TConsoleOutput output(log);
-  log.SetOnLogItem([&](TLogLevel, const std::string&) { output.PrintNewItems(); });
-  log.AddLine(nullptr, "Starting up..");
+  driver.CreateLog([&](TLogLevel, const std::string&) { output.PrintNewItems(); });
+  driver.OpenSettings();
   output.UseSettings(GetConfig());
-  output.PrintNewItems();
+  try {
+    driver.StartMonitoring();
+  } catch (const std::exception& failure) {
+    // What the window shows in its error box; the sources started so far go on.
+    std::cerr << failure.what() << std::endl;
+  }
   loop.Run();
 
-  manager.Terminate();
-  manager.WaitFor();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  log.SetOnLogItem(nullptr);
-  DestroyLog();
-  DestroyRules();
-  DestroyConfig();
+  driver.StopMonitoring();
+  TMonitoringDriver::DestroySingleObjects();
   return 0;
 }
 

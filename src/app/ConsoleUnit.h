@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/LogUnit.h"
+
 #include <string>
 #include <string_view>
 
@@ -8,7 +10,12 @@ namespace ornavel {
 // Runs Ornavel without a window until SIGINT or SIGTERM; every kept line goes to standard output.
 int RunConsole();
 
-// A line as the console shows it: control characters other than tab as \xNN.
+// A line as the console shows it: control characters other than tab as \xNN, so that a network
+// sender can never drive the terminal.
 std::string ConsoleText(std::string_view text);
+
+// The terminal colour of an item as an escape sequence, or nothing for the terminal's own text
+// colour: drawn as the window draws it (red for warnings and exceptions, bold when coloured).
+std::string ConsoleColor(const TLogItem& item);
 
 } // namespace ornavel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace ornavel::test {
+
+// A program run by a test, with its standard output and error collected as they come.
+class TChildProcess {
+public:
+  // environment: NAME=value entries added to (or replacing those of) this process's own.
+  TChildProcess(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& environment);
+  ~TChildProcess();
+  TChildProcess(const TChildProcess&) = delete;
+  TChildProcess& operator=(const TChildProcess&) = delete;
+
+  std::string Output() const;
+  std::string Errors() const;
+  // The lines of standard output so far, without their line ends.
+  std::vector<std::string> OutputLines() const;
+  // Waits until done(output, errors) holds, or the timeout; answers done's last answer.
+  bool WaitForOutput(const std::function<bool(const std::string&, const std::string&)>& done,
+                     std::chrono::milliseconds timeout);
+
+  void Signal(int signal) const;
+  // Waits for the program to end (killing it after timeout) and answers its exit status, or
+  // 128 + the signal that ended it.
+  int Wait(std::chrono::milliseconds timeout);
+
+private:
+  void Collect(int descriptor, std::string& into);
+
+  int FPid = -1;
+  int FExitStatus = -1;
+  mutable std::mutex FLock;
+  std::condition_variable FChanged;
+  std::string FOutput;
+  std::string FErrors;
+  std::vector<std::thread> FReaders;
+};
+
+} // namespace ornavel::test

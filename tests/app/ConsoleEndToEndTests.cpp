@@ -1,0 +1,265 @@
+#include "ChildProcessUnit.h"
+#include "TestSupport.h"
+#include "core/FileDescriptorUnit.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace ornavel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TChildProcess;
+
+// A UDP port nobody on this machine listens on right now.
+int FreeUdpPort() {
+  TFileDescriptor probe(::socket(AF_INET, SOCK_DGRAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("no free UDP port");
+  return ntohs(address.sin_port);
+}
+
+class TSyslogSender {
+public:
+  explicit TSyslogSender(int port) : FSocket(::socket(AF_INET, SOCK_DGRAM, 0)) {
+    FAddress.sin_family = AF_INET;
+    FAddress.sin_port = htons(static_cast<std::uint16_t>(port));
+    FAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+
+  void Send(const std::string& datagram) const {
+    ::sendto(FSocket.Get(), datagram.data(), datagram.size(), 0,
+             reinterpret_cast<const sockaddr*>(&FAddress), sizeof FAddress);
+  }
+
+private:
+  TFileDescriptor FSocket;
+  sockaddr_in FAddress{};
+};
+
+// Appends the way a logging program does: opening the file by its name for every write.
+void Append(const std::string& path, const std::string& text) {
+  TFileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  ASSERT_TRUE(file.Valid()) << path;
+  ASSERT_EQ(::write(file.Get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+}
+
+// Runs `ornavel --console` with its own settings folder holding the given settings and rules.
+class ConsoleEndToEnd : public testing::Test {
+protected:
+  void Configure(const std::vector<std::string>& files, int syslogPort) {
+    std::string config = "<?xml version=\"1.0\"?>\r\n<Config>\r\n  <MonitorFilenames>\r\n";
+    for (const std::string& file : files)
+      config += "    <Filename>" + file + "</Filename>\r\n";
+    config += "  </MonitorFilenames>\r\n";
+    if (syslogPort != 0) {
+      config += "  <MonitorSyslog value=\"True\"/>\r\n  <IncludePeerIP value=\"False\"/>\r\n";
+      config += "  <SyslogPort value=\"" + std::to_string(syslogPort) + "\"/>\r\n";
+    }
+    config += "</Config>\r\n";
+    test::WriteFile(SettingsFolder(), config);
+  }
+
+  void UseRules(const std::string& rules) {
+    test::WriteFile(Settings.File("Ornavel/Rules.xml"),
+                    "<?xml version=\"1.0\"?>\r\n<Rules>\r\n" + rules + "</Rules>\r\n");
+  }
+
+  std::string SettingsFolder() {
+    std::filesystem::create_directories(Settings.File("Ornavel"));
+    return Settings.File("Ornavel/Config.xml");
+  }
+
+  void Start() {
+    Program = std::make_unique<TChildProcess>(
+        std::vector<std::string>{ORNAVEL_BINARY, "--console"},
+        std::vector<std::string>{"XDG_CONFIG_HOME=" + Settings.Path()});
+  }
+
+  // The texts printed so far, without their times.
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const std::string& line : Program->OutputLines()) {
+      const std::size_t tab = line.find('\t');
+      texts.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
+    }
+    return texts;
+  }
+
+  bool Shows(const std::string& text) const {
+    const auto texts = Texts();
+    return std::ranges::find(texts, text) != texts.end();
+  }
+
+  bool WaitFor(const std::string& text) {
+    return Program->WaitForOutput(
+        [&](const std::string& output, const std::string&) {
+          return output.find("\t" + text + "\n") != std::string::npos;
+        },
+        test::Patience);
+  }
+
+  // Datagrams sent before the listener is bound are lost; probing tells when it is.
+  void WaitUntilListening(const TSyslogSender& sender) {
+    for (int attempt = 0; attempt < 2000 && !Shows("user.notice - probe"); ++attempt) {
+      sender.Send("<13>probe");
+      Program->WaitForOutput(
+          [](const std::string& output, const std::string&) {
+            return output.find("user.notice - probe") != std::string::npos;
+          },
+          10ms);
+    }
+    ASSERT_TRUE(Shows("user.notice - probe")) << Program->Errors();
+  }
+
+  int Stop() {
+    Program->Signal(SIGTERM);
+    return Program->Wait(test::Patience);
+  }
+
+  test::TTemporaryFolder Settings;
+  test::TTemporaryFolder Logs;
+  std::unique_ptr<TChildProcess> Program;
+};
+
+// The texts of the lines in the order printed, keeping only those the test looks for.
+std::vector<std::string> Only(const std::vector<std::string>& texts, const std::string& prefix) {
+  std::vector<std::string> chosen;
+  std::ranges::copy_if(texts, std::back_inserter(chosen), [&](const std::string& text) {
+    return text.find(prefix) != std::string::npos;
+  });
+  return chosen;
+}
+
+TEST_F(ConsoleEndToEnd, FilesAndSyslogComeOutInOrderThroughTheRules) {
+  const std::string a = Logs.File("a.log"), b = Logs.File("b.log");
+  test::WriteFile(a, "written before the start\n");
+  test::WriteFile(b, "");
+  const int port = FreeUdpPort();
+  Configure({a, b}, port);
+  UseRules(
+      R"(  <Rule name="Drop secrets" color="clWindowText" regexp="secret" active="True" logline="False" monitortypes="mtFile,mtSyslog"/>)"
+      "\r\n");
+  Start();
+  TSyslogSender sender(port);
+  WaitUntilListening(sender);
+
+  std::vector<std::string> expected;
+  for (int round = 0; round < 3; ++round) {
+    std::string burst;
+    for (int line = 0; line < 50; ++line) {
+      const std::string text = "step " + std::to_string(round) + " a" + std::to_string(line);
+      burst += text + "\n";
+      expected.push_back(text);
+    }
+    Append(a, burst + "step secret from a\n");
+    ASSERT_TRUE(WaitFor(expected.back()));
+    Append(b, "  step " + std::to_string(round) + " b  \r\n\n");
+    expected.push_back("step " + std::to_string(round) + " b");
+    ASSERT_TRUE(WaitFor(expected.back()));
+    sender.Send("<13>step secret by syslog");
+    sender.Send("<14>step " + std::to_string(round) + " syslog\n<11>step second line");
+    expected.push_back("user.info - step " + std::to_string(round) + " syslog");
+    expected.push_back("user.err - step second line");
+    ASSERT_TRUE(WaitFor(expected.back()));
+  }
+  EXPECT_EQ(Stop(), 0);
+  const auto texts = Texts();
+  const std::vector<std::string> head(texts.begin(), texts.begin() + 4);
+  EXPECT_EQ(head, (std::vector<std::string>{"Starting up..", "Monitoring " + a, "Monitoring " + b,
+                                            "Monitoring syslog"}));
+  EXPECT_EQ(Only(texts, "step "), expected);
+  EXPECT_FALSE(Shows("written before the start"));
+  EXPECT_EQ(Program->Errors(), "");
+}
+
+TEST_F(ConsoleEndToEnd, MissingFileStopsTheStartAfterTheFilesBeforeIt) {
+  const std::string a = Logs.File("a.log"), missing = Logs.File("missing.log"),
+                    c = Logs.File("c.log");
+  test::WriteFile(a, "");
+  test::WriteFile(c, "");
+  Configure({a, missing, c}, FreeUdpPort());
+  Start();
+  ASSERT_TRUE(Program->WaitForOutput(
+      [](const std::string&, const std::string& errors) {
+        return errors.find("not found!\n") != std::string::npos;
+      },
+      test::Patience));
+  EXPECT_EQ(Program->Errors(), "File " + missing + " not found!\n");
+  Append(c, "from c\n");
+  Append(a, "from a\n");
+  ASSERT_TRUE(WaitFor("from a"));
+  EXPECT_EQ(Stop(), 0);
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"Starting up..", "Monitoring " + a,
+                                               "Monitoring " + missing, "from a"}));
+}
+
+// A logging program that rotates its own file while it writes: first by renaming it away and
+// starting a new one, later by cutting it back to nothing once what it wrote has been shown.
+TEST_F(ConsoleEndToEnd, RotationByRenameAndByTruncationLosesAndDoublesNothing) {
+  const std::string log = Logs.File("app.log");
+  test::WriteFile(log, "");
+  Configure({log}, 0);
+  Start();
+  ASSERT_TRUE(WaitFor("Monitoring " + log));
+  constexpr int Lines = 3000;
+  std::vector<std::string> expected;
+  for (int line = 0; line < Lines; ++line) {
+    if (line == Lines / 3) {
+      ASSERT_EQ(std::rename(log.c_str(), (log + ".1").c_str()), 0);
+    }
+    if (line == 2 * Lines / 3) {
+      ASSERT_TRUE(WaitFor(expected.back()));
+      ASSERT_EQ(::truncate(log.c_str(), 0), 0);
+    }
+    expected.push_back("entry " + std::to_string(line));
+    Append(log, expected.back() + "\n");
+    if (line % 100 == 0)
+      std::this_thread::sleep_for(1ms); // a writer that runs alongside, not all at once
+  }
+  ASSERT_TRUE(WaitFor(expected.back())) << Program->Output();
+  EXPECT_EQ(Stop(), 0);
+  EXPECT_EQ(Only(Texts(), "entry "), expected);
+}
+
+TEST_F(ConsoleEndToEnd, SigtermWhileSourcesPostEndsCleanly) {
+  const std::string log = Logs.File("busy.log");
+  test::WriteFile(log, "");
+  const int port = FreeUdpPort();
+  Configure({log}, port);
+  Start();
+  TSyslogSender sender(port);
+  WaitUntilListening(sender);
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int line = 0; !stop; ++line) {
+      Append(log, "busy file " + std::to_string(line) + "\n");
+      sender.Send("<13>busy syslog " + std::to_string(line));
+    }
+  });
+  ASSERT_TRUE(WaitFor("busy file 1000"));
+  const int status = Stop();
+  stop = true;
+  writer.join();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Program->Errors(), "");
+}
+
+} // namespace
+} // namespace ornavel
