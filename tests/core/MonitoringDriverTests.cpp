@@ -184,7 +184,11 @@ TEST_F(MonitoringDriver, FailedRestartIsReportedAndTheSourcesBeforeItRun) {
     const auto lines = DriverLines();
     return !lines.empty() && lines.back() == "File missing-b not found!";
   }));
-  EXPECT_EQ(GetLog().GetItem(GetLog().Count() - 1).Level, TLogLevel::Exception);
+  for (std::size_t index = 0; index < GetLog().Count(); ++index) {
+    const TLogItem item = GetLog().GetItem(index);
+    if (item.Text == "File missing-b not found!")
+      EXPECT_EQ(item.Level, TLogLevel::Exception);
+  }
   EXPECT_TRUE(ServeUntil(Loop, [&] { return AllRunning(1); }));
 }
 
