@@ -186,8 +186,9 @@ TEST_F(MonitoringDriver, FailedRestartIsReportedAndTheSourcesBeforeItRun) {
   }));
   for (std::size_t index = 0; index < GetLog().Count(); ++index) {
     const TLogItem item = GetLog().GetItem(index);
-    if (item.Text == "File missing-b not found!")
+    if (item.Text == "File missing-b not found!") {
       EXPECT_EQ(item.Level, TLogLevel::Exception);
+    }
   }
   EXPECT_TRUE(ServeUntil(Loop, [&] { return AllRunning(1); }));
 }
