@@ -1,21 +1,269 @@
 #include "FileMonitorUnit.h"
 
 #include "core/FormatUnit.h"
+#include "core/LogUnit.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
 #include <stdexcept>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <system_error>
 
 namespace ornavel {
+namespace {
 
-// Placeholder until the monitor's body lands.
-void TFileMonitorThread::SetFileName(const std::string& fileName) {
-  struct stat status {};
-  if (::stat(fileName.c_str(), &status) != 0)
-    throw std::runtime_error(Format("File %s not found!", fileName));
+// Big reads work a burst off in few system calls.
+constexpr std::size_t ReadSize = 64 * 1024;
+// Longer lines go out in pieces of this size, so that no line can hold the file up.
+constexpr std::size_t MaxLineSize = 1024 * 1024;
+constexpr int PollingIntervalMs = 1;
+// Notifications report every change; this only bounds the cost of one that went amiss.
+constexpr int SafetyNetIntervalMs = 500;
+
+// Unlinking changes the link count, which is reported as IN_ATTRIB while the file is held open.
+constexpr std::uint32_t FileEvents = IN_MODIFY | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF;
+constexpr std::uint32_t FolderEvents = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
+
+[[noreturn]] void RaiseSystemError(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
 }
 
-void TFileMonitorThread::Execute() {}
+struct stat StatusOf(const TFileDescriptor& file) {
+  struct stat status {};
+  if (::fstat(file.Get(), &status) != 0)
+    RaiseSystemError("Cannot read the status of a followed file");
+  return status;
+}
 
-void TFileMonitorThread::TerminateRequested() {}
+bool SameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// Answers an invalid descriptor, errno telling why, when the file cannot be opened for reading.
+// Holding it open keeps nobody from writing, renaming or deleting it.
+TFileDescriptor OpenForReading(const std::string& fileName, struct stat& status) {
+  // Non-blocking, so that a FIFO under the name cannot hold the thread up.
+  TFileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.Valid()) {
+    status = StatusOf(file);
+    if (S_ISDIR(status.st_mode)) {
+      file.Reset();
+      errno = EISDIR;
+    }
+  }
+  return file;
+}
+
+std::string FolderOf(const std::string& fileName) {
+  const std::string folder = std::filesystem::path(fileName).parent_path().string();
+  return folder.empty() ? "." : folder;
+}
+
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string_view Trimmed(std::string_view line) {
+  while (!line.empty() && IsBlank(line.front()))
+    line.remove_prefix(1);
+  while (!line.empty() && IsBlank(line.back()))
+    line.remove_suffix(1);
+  return line;
+}
+
+std::size_t FindLineEnd(std::string_view text) {
+  return text.find_first_of("\r\n");
+}
+
+} // namespace
+
+void TFileMonitorThread::SetFileName(const std::string& fileName) {
+  FFileName = fileName;
+  TFileDescriptor file = OpenForReading(fileName, FOpened);
+  if (!file.Valid()) {
+    if (errno == ENOENT || errno == ENOTDIR)
+      throw std::runtime_error(Format("File %s not found!", fileName));
+    RaiseSystemError(Format("Cannot open file %s", fileName));
+  }
+  FPosition = static_cast<std::uint64_t>(FOpened.st_size);
+  FUnfinished.clear();
+  FFile = std::move(file);
+}
+
+void TFileMonitorThread::Execute() {
+  try {
+    FLog = &GetLog();
+    FBuffer.resize(ReadSize);
+    StartNotification();
+    while (!Terminated()) {
+      Pass();
+      WaitForChange();
+    }
+  } catch (...) {
+    // A failure ends the monitor without a word: it posts nothing about its own troubles.
+  }
+}
+
+void TFileMonitorThread::TerminateRequested() {
+  FWake.Signal();
+}
+
+// Without notifications (the system's limit of inotify instances or watches reached, say) the
+// monitor polls.
+void TFileMonitorThread::StartNotification() {
+  if (!FChangeNotification)
+    return;
+  FNotify = TFileDescriptor(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  // The folder tells when a new file takes the name.
+  if (FNotify.Valid() &&
+      ::inotify_add_watch(FNotify.Get(), FolderOf(FFileName).c_str(), FolderEvents) < 0)
+    FNotify.Reset();
+  if (FFile.Valid())
+    WatchFile();
+}
+
+void TFileMonitorThread::WatchFile() {
+  if (!FNotify.Valid())
+    return;
+  // Through the descriptor, so that the watch is on the file being read even when the name has
+  // moved on since it was opened.
+  const std::string path = "/proc/self/fd/" + std::to_string(FFile.Get());
+  FFileWatch = ::inotify_add_watch(FNotify.Get(), path.c_str(), FileEvents);
+  if (FFileWatch < 0)
+    FNotify.Reset();
+}
+
+void TFileMonitorThread::UnwatchFile() {
+  if (FNotify.Valid() && FFileWatch >= 0)
+    ::inotify_rm_watch(FNotify.Get(), FFileWatch);
+  FFileWatch = -1;
+}
+
+// While the file keeps growing the monitor looks again after a millisecond instead of waiting to
+// be told: a writer that appends line by line then does not pay for waking it at every write, and
+// it reads bigger pieces.
+void TFileMonitorThread::WaitForChange() {
+  const bool notified = FNotify.Valid() && !FFileGrowing;
+  pollfd waits[] = {{FWake.Descriptor(), POLLIN, 0}, {FNotify.Get(), POLLIN, 0}};
+  ::poll(waits, notified ? 2 : 1, notified ? SafetyNetIntervalMs : PollingIntervalMs);
+  if (FNotify.Valid())
+    DrainNotifications();
+}
+
+// Which change it was does not matter: every pass looks at the name and the file afresh.
+void TFileMonitorThread::DrainNotifications() {
+  alignas(inotify_event) char events[4096];
+  while (::read(FNotify.Get(), events, sizeof events) > 0) {
+  }
+}
+
+// Follows the file by its name. As long as the name leads to the open file, which is the usual
+// case, a pass costs one stat of the name, which tells the file's length too.
+void TFileMonitorThread::Pass() {
+  FFileGrowing = false;
+  struct stat named {};
+  const bool nameTaken = ::stat(FFileName.c_str(), &named) == 0;
+  if (FFile.Valid() && nameTaken && SameFile(named, FOpened)) {
+    ReadAppended(named.st_size);
+    return;
+  }
+  if (FFile.Valid()) {
+    const struct stat open = StatusOf(FFile);
+    // A file renamed away is read on while the name is free, as its writer may go on appending
+    // until it makes the new one; a deleted one is let go at once, so that its space is freed.
+    if (!nameTaken && open.st_nlink > 0) {
+      ReadAppended(open.st_size);
+      return;
+    }
+    LeaveFile(open.st_size);
+  }
+  if (nameTaken)
+    OpenNamedFile();
+}
+
+// Posts the complete lines still unread in a file that was rotated away, then lets it go.
+void TFileMonitorThread::LeaveFile(off_t size) {
+  ReadAppended(size);
+  UnwatchFile();
+  FFile.Reset();
+}
+
+// A new file is read from its start. One that cannot be opened yet (rotation may make it before
+// it gives it its owner and mode) is tried again at the next pass.
+void TFileMonitorThread::OpenNamedFile() {
+  FFile = OpenForReading(FFileName, FOpened);
+  StartOver();
+  if (FFile.Valid()) {
+    WatchFile();
+    ReadAppended(FOpened.st_size);
+  }
+}
+
+// Reads on without pausing up to the end of the file or a zero byte. A zero byte ends the
+// readable text: the position stays on it until it has been overwritten, as when a writer fills
+// a file that was made full of zeros.
+void TFileMonitorThread::ReadAppended(off_t size) {
+  const auto length = static_cast<std::uint64_t>(size);
+  if (length < FPosition)
+    StartOver();
+  if (length == FPosition)
+    return;
+  while (!Terminated()) {
+    const ssize_t count =
+        ::pread(FFile.Get(), FBuffer.data(), FBuffer.size(), static_cast<off_t>(FPosition));
+    if (count < 0) {
+      if (errno == EINTR)
+        continue;
+      RaiseSystemError(Format("Cannot read file %s", FFileName));
+    }
+    const std::string_view read(FBuffer.data(), static_cast<std::size_t>(count));
+    const std::string_view readable = read.substr(0, read.find('\0'));
+    FPosition += readable.size();
+    FFileGrowing = FFileGrowing || !readable.empty();
+    TakeText(readable);
+    if (readable.size() < FBuffer.size())
+      return;
+  }
+}
+
+// A file that has shrunk was truncated, or copied away and emptied: all it holds is new.
+void TFileMonitorThread::StartOver() {
+  FPosition = 0;
+  FUnfinished.clear();
+}
+
+// Every CR or LF ends a line, so CR LF ends a line and an empty one, which is skipped; that
+// holds when the pair is split between two reads too.
+void TFileMonitorThread::TakeText(std::string_view text) {
+  for (std::size_t end = FindLineEnd(text); end != std::string_view::npos;
+       end = FindLineEnd(text)) {
+    if (FUnfinished.empty()) {
+      PostLine(text.substr(0, end));
+    } else {
+      KeepUnfinished(text.substr(0, end));
+      PostLine(FUnfinished);
+      FUnfinished.clear();
+    }
+    text.remove_prefix(end + 1);
+  }
+  KeepUnfinished(text);
+}
+
+void TFileMonitorThread::KeepUnfinished(std::string_view text) {
+  FUnfinished.append(text);
+  while (FUnfinished.size() >= MaxLineSize) {
+    PostLine(std::string_view(FUnfinished).substr(0, MaxLineSize));
+    FUnfinished.erase(0, MaxLineSize);
+  }
+}
+
+void TFileMonitorThread::PostLine(std::string_view line) {
+  const std::string_view text = Trimmed(line);
+  if (!text.empty())
+    FLog->AddLine(this, std::string(text));
+}
 
 } // namespace ornavel

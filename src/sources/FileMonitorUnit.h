@@ -1,14 +1,27 @@
 #pragma once
 
+#include "core/FileDescriptorUnit.h"
 #include "core/ThreadUnit.h"
+#include "core/WakeEventUnit.h"
 
+#include <cstdint>
 #include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <vector>
 
 namespace ornavel {
+
+class TLog;
 
 // Follows one text file that other programs append to and posts every complete line added after
 // SetFileName. Its lines carry the thread itself as their source, which gives them the monitor
 // type mtFile.
+//
+// Every CR or LF ends a line; lines are trimmed of bytes up to 32 and skipped when empty. The
+// file is followed by name: when it is rotated away (renamed or deleted and made again), the
+// rest of the old file is read first, then the new one from its start; while no file of that
+// name exists the monitor waits for one. A file that shrinks is read again from its start.
 class TFileMonitorThread : public TSourceThread {
 public:
   TMonitorType MonitorType() const final { return mtFile; }
@@ -16,10 +29,50 @@ public:
   // Before the thread is resumed: fails with "File %s not found!" when no such file exists;
   // otherwise only what is appended from now on is posted.
   void SetFileName(const std::string& fileName);
+  // Before the thread is resumed. Off, the monitor looks at the file about every millisecond
+  // instead of waiting for the system's change notifications, as it does by itself when those
+  // cannot be had.
+  void SetChangeNotification(bool enabled) { FChangeNotification = enabled; }
 
 protected:
   void Execute() override;
   void TerminateRequested() override;
+
+private:
+  void StartNotification();
+  void WatchFile();
+  void UnwatchFile();
+  void WaitForChange();
+  void DrainNotifications();
+
+  void Pass();
+  void LeaveFile(off_t size);
+  void OpenNamedFile();
+  void ReadAppended(off_t size);
+  void StartOver();
+  void TakeText(std::string_view text);
+  void KeepUnfinished(std::string_view text);
+  void PostLine(std::string_view line);
+
+  std::string FFileName;
+  TFileDescriptor FFile;
+  // The open file as it was opened: its device and inode tell it from a file that has taken its
+  // name since.
+  struct stat FOpened {};
+  // Offset in FFile of the next byte to read; the bytes before it are consumed or in FUnfinished.
+  std::uint64_t FPosition = 0;
+  // The start of a line whose end has not been read yet.
+  std::string FUnfinished;
+  std::vector<char> FBuffer;
+  TLog* FLog = nullptr;
+
+  TWakeEvent FWake;
+  bool FChangeNotification = true;
+  // An inotify instance watching the file and its folder; invalid while polling.
+  TFileDescriptor FNotify;
+  int FFileWatch = -1;
+  // Whether the last pass found new text.
+  bool FFileGrowing = false;
 };
 
 } // namespace ornavel

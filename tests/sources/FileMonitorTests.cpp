@@ -1,0 +1,310 @@
+#include "TestSupport.h"
+#include "core/FileDescriptorUnit.h"
+#include "core/FormatUnit.h"
+#include "core/LogUnit.h"
+#include "sources/FileMonitorUnit.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace ornavel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Patience;
+
+TFileDescriptor OpenToAppend(const std::string& path) {
+  TFileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (!file.Valid())
+    throw std::runtime_error("cannot open " + path);
+  return file;
+}
+
+void Write(const TFileDescriptor& file, std::string_view text) {
+  if (::write(file.Get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    throw std::runtime_error("short write");
+}
+
+void Append(const std::string& path, std::string_view text) {
+  Write(OpenToAppend(path), text);
+}
+
+using Lines = std::vector<std::string>;
+
+// Whether this process holds a descriptor of a deleted file of that name.
+bool HoldsDeleted(const std::string& path) {
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    if (std::filesystem::read_symlink(entry.path(), ignored) == path + " (deleted)")
+      return true;
+  }
+  return false;
+}
+
+// One followed file, empty at first, in a folder of its own, and the central log emptied.
+class FileMonitor : public testing::Test {
+protected:
+  FileMonitor() {
+    test::WriteFile(Name, "");
+    GetLog().Clear();
+  }
+  ~FileMonitor() override { GetLog().SetOnLogItem(nullptr); }
+
+  // Notification off makes the monitor poll.
+  std::shared_ptr<TFileMonitorThread> Follow(bool notification = true) {
+    auto monitor = TThread::Create<TFileMonitorThread>(true);
+    monitor->SetFileName(Name);
+    monitor->SetChangeNotification(notification);
+    monitor->Resume();
+    return monitor;
+  }
+
+  static Lines Posted() {
+    Lines lines;
+    for (std::size_t i = 0; i < GetLog().Count(); ++i)
+      lines.push_back(GetLog().GetItem(i).Text);
+    return lines;
+  }
+
+  // The lines once there are at least count of them, or all there are when Patience runs out.
+  static Lines PostedOnceThereAre(std::size_t count) {
+    Eventually([&] { return GetLog().Count() >= count; });
+    return Posted();
+  }
+
+  // Answers whether done() came to hold within Patience.
+  static bool Eventually(const std::function<bool()>& done) {
+    const auto giveUp = std::chrono::steady_clock::now() + Patience;
+    while (!done() && std::chrono::steady_clock::now() < giveUp)
+      std::this_thread::sleep_for(1ms);
+    return done();
+  }
+
+  // That nothing is posted cannot be waited for: this gives the monitor passes enough to get it
+  // wrong before the test looks.
+  static void LetPassesRun() { std::this_thread::sleep_for(100ms); }
+
+  test::TTemporaryFolder Folder;
+  const std::string Name = Folder.File("app.log");
+};
+
+// Behaviour that must not depend on how the monitor wakes: by notification (true) or polling.
+class FileMonitorWaking : public FileMonitor, public testing::WithParamInterface<bool> {};
+
+struct TSplitCase {
+  std::string Text;
+  Lines Expected;
+};
+
+void PrintTo(const TSplitCase& split, std::ostream* out) {
+  *out << testing::PrintToString(split.Text);
+}
+
+class FileMonitorSplitting : public FileMonitor, public testing::WithParamInterface<TSplitCase> {};
+
+// Each case is appended at once and ends with "end", which tells that the monitor is through.
+TEST_P(FileMonitorSplitting, PostsTrimmedNonEmptyLinesInFileOrder) {
+  const auto monitor = Follow();
+  Append(Name, GetParam().Text + "end\n");
+  Lines expected = GetParam().Expected;
+  expected.push_back("end");
+  EXPECT_EQ(PostedOnceThereAre(expected.size()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(FileMonitor, FileMonitorSplitting,
+                         testing::Values(TSplitCase{"one\r\ntwo\r\n", {"one", "two"}},
+                                         TSplitCase{"one\rtwo\r", {"one", "two"}},
+                                         TSplitCase{"a\n\rb\r\n\r\n\nc\r", {"a", "b", "c"}},
+                                         TSplitCase{"  \t \n\n \x01\x1f\r\n", {}},
+                                         TSplitCase{"  lead\n trail \t\n\tin  ner \x7f\n",
+                                                    {"lead", "trail", "in  ner \x7f"}},
+                                         TSplitCase{"\xff\xe9 \xa0\n", {"\xff\xe9 \xa0"}}),
+                         [](const auto& info) {
+                           return test::CaseName(info.index, info.param.Text);
+                         });
+
+// The start is the end of the file, even inside a line.
+TEST_P(FileMonitorWaking, PostsOnlyCompleteLinesAppendedAfterTheStart) {
+  test::WriteFile(Name, "old line\nhalf a li");
+  const auto monitor = Follow(GetParam());
+  Append(Name, "ne \nabc");
+  EXPECT_EQ(PostedOnceThereAre(1), Lines{"ne"});
+  LetPassesRun();
+  EXPECT_EQ(GetLog().Count(), 1u);
+  Append(Name, "def\n");
+  EXPECT_EQ(PostedOnceThereAre(2), (Lines{"ne", "abcdef"}));
+}
+
+TEST_P(FileMonitorWaking, CarriageReturnEndsALineOnceEvenWhenItsLineFeedComesInALaterRead) {
+  const auto monitor = Follow(GetParam());
+  Append(Name, "one\r");
+  EXPECT_EQ(PostedOnceThereAre(1), Lines{"one"});
+  Append(Name, "\ntwo\r");
+  EXPECT_EQ(PostedOnceThereAre(2), (Lines{"one", "two"}));
+  LetPassesRun();
+  Append(Name, "three\r\n");
+  EXPECT_EQ(PostedOnceThereAre(3), (Lines{"one", "two", "three"}));
+}
+
+// Ten thousand bytes are one read; a megabyte is many, with lines across their borders.
+TEST_P(FileMonitorWaking, ABurstComesOutWholeInOrderAndOnce) {
+  const auto monitor = Follow(GetParam());
+  Lines expected;
+  for (const std::size_t bytes : {10000u, 1000000u}) {
+    std::string burst;
+    for (int i = 0; burst.size() < bytes; ++i) {
+      expected.push_back(Format("line %d:%s", i, std::string(i % 97, 'x')));
+      burst += expected.back() + "\n";
+    }
+    Append(Name, burst);
+    EXPECT_EQ(PostedOnceThereAre(expected.size()), expected);
+  }
+}
+
+// As when a writer fills a file that was made full of zeros: text behind a zero byte is not
+// posted until the zero has been overwritten.
+TEST_P(FileMonitorWaking, AZeroByteEndsTheReadableTextUntilOverwritten) {
+  const auto monitor = Follow(GetParam());
+  Append(Name, std::string("one\nt\0hidden\n", 13));
+  EXPECT_EQ(PostedOnceThereAre(1), Lines{"one"});
+  LetPassesRun();
+  const TFileDescriptor file(::open(Name.c_str(), O_WRONLY | O_CLOEXEC));
+  ASSERT_EQ(::pwrite(file.Get(), "wo\n", 3, 5), 3);
+  EXPECT_EQ(PostedOnceThereAre(3), (Lines{"one", "two", "dden"}));
+}
+
+TEST_P(FileMonitorWaking, ATruncatedFileIsReadAgainFromItsStart) {
+  test::WriteFile(Name, std::string(1000, '.') + "\n");
+  const auto monitor = Follow(GetParam());
+  Append(Name, "before\nunfinished");
+  EXPECT_EQ(PostedOnceThereAre(1), Lines{"before"});
+  test::WriteFile(Name, "after\n");
+  EXPECT_EQ(PostedOnceThereAre(2), (Lines{"before", "after"}));
+}
+
+// A writer that renames its file away, goes on writing into it for a while, then makes a new
+// one, as log rotation does.
+TEST_P(FileMonitorWaking, RotationByRenameLosesAndDoublesNoLine) {
+  const auto monitor = Follow(GetParam());
+  Lines expected;
+  std::thread writer([&] {
+    TFileDescriptor file = OpenToAppend(Name);
+    for (int i = 0; i < 3000; ++i) {
+      expected.push_back(Format("line %d", i));
+      Write(file, expected.back() + "\n");
+      if (i % 1000 == 999) {
+        std::filesystem::rename(Name, Name + "." + std::to_string(i));
+        std::this_thread::sleep_for(20ms); // the monitor sees the name free meanwhile
+        Write(file, "after rename\n");
+        expected.push_back("after rename");
+        file = OpenToAppend(Name);
+      }
+      if (i % 50 == 0)
+        std::this_thread::sleep_for(1ms);
+    }
+  });
+  writer.join();
+  EXPECT_EQ(PostedOnceThereAre(expected.size()), expected);
+}
+
+TEST_P(FileMonitorWaking, ADeletedFileIsAwaitedSilentlyAndItsSuccessorReadFromItsStart) {
+  const auto monitor = Follow(GetParam());
+  Append(Name, "last words\n");
+  std::filesystem::remove(Name);
+  EXPECT_EQ(PostedOnceThereAre(1), Lines{"last words"});
+  EXPECT_TRUE(Eventually([&] { return !HoldsDeleted(Name); })) << "its space would not be freed";
+  LetPassesRun();
+  EXPECT_EQ(GetLog().Count(), 1u);
+  EXPECT_FALSE(monitor->Finished());
+  test::WriteFile(Name, "first\nsecond\n");
+  EXPECT_EQ(PostedOnceThereAre(3), (Lines{"last words", "first", "second"}));
+}
+
+TEST_P(FileMonitorWaking, TerminateEndsTheBodyWhileTheFileIsAwaited) {
+  const auto monitor = Follow(GetParam());
+  Append(Name, "line\n");
+  ASSERT_EQ(PostedOnceThereAre(1).size(), 1u);
+  std::filesystem::remove(Name);
+  LetPassesRun();
+  monitor->Terminate();
+  EXPECT_TRUE(monitor->Handle()->WaitFor(Patience));
+}
+
+INSTANTIATE_TEST_SUITE_P(FileMonitor, FileMonitorWaking, testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Notified" : "Polling"; });
+
+TEST_F(FileMonitor, LinesLongerThanAMebibyteArePostedInPiecesOfThatSize) {
+  const auto monitor = Follow();
+  constexpr std::size_t Mebibyte = 1 << 20;
+  Append(Name, std::string(200000, 'a') + "\n" + std::string(Mebibyte + 100, 'b') + "\nafter\n");
+  const Lines lines = PostedOnceThereAre(4);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], std::string(200000, 'a'));
+  EXPECT_EQ(lines[1], std::string(Mebibyte, 'b'));
+  EXPECT_EQ(lines[2], std::string(100, 'b'));
+  EXPECT_EQ(lines[3], "after");
+}
+
+// A sparse file: a 32-bit position would land inside the hole of zeros and stay there.
+TEST_F(FileMonitor, FollowsAFileBeyondFourGibibytes) {
+  std::filesystem::resize_file(Name, (5ULL << 30) + 3);
+  Append(Name, "\n");
+  const auto monitor = Follow();
+  Append(Name, "far out\n");
+  EXPECT_EQ(PostedOnceThereAre(1), Lines{"far out"});
+}
+
+TEST_F(FileMonitor, TheSameFileFollowedTwicePostsEveryLineOncePerMonitor) {
+  const auto first = Follow();
+  const auto second = Follow();
+  Append(Name, "a\nb\n");
+  ASSERT_EQ(PostedOnceThereAre(4).size(), 4u);
+  for (const auto& monitor : {first, second}) {
+    Lines own;
+    for (std::size_t i = 0; i < GetLog().Count(); ++i) {
+      if (GetLog().GetItem(i).Source == monitor.get())
+        own.push_back(GetLog().GetItem(i).Text);
+    }
+    EXPECT_EQ(own, (Lines{"a", "b"}));
+  }
+}
+
+TEST_F(FileMonitor, AFailingPostEndsTheBodySilently) {
+  GetLog().SetOnLogItem([](TLogLevel, const std::string&) { throw std::runtime_error("no"); });
+  const auto monitor = Follow();
+  Append(Name, "one\ntwo\n");
+  EXPECT_TRUE(monitor->Handle()->WaitFor(Patience));
+  EXPECT_EQ(Posted(), Lines{"one"});
+}
+
+TEST_F(FileMonitor, SetFileNameFailsForAMissingOrUnreadableFileNamingIt) {
+  const auto monitor = TThread::Create<TFileMonitorThread>(true);
+  const std::string missing = Folder.File("missing.log");
+  const auto failure = [&](const std::string& name) -> std::string {
+    try {
+      monitor->SetFileName(name);
+    } catch (const std::exception& error) {
+      return error.what();
+    }
+    return "no failure";
+  };
+  EXPECT_EQ(failure(missing), "File " + missing + " not found!");
+  EXPECT_EQ(failure(Folder.Path()), "Cannot open file " + Folder.Path() + ": Is a directory");
+  if (geteuid() != 0) {
+    std::filesystem::permissions(Name, std::filesystem::perms::none);
+    EXPECT_EQ(failure(Name), "Cannot open file " + Name + ": Permission denied");
+  }
+}
+
+} // namespace
+} // namespace ornavel
