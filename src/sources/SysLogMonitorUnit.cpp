@@ -1,15 +1,120 @@
 #include "SysLogMonitorUnit.h"
 
-namespace ornavel {
+#include "UdpReceiverUnit.h"
+#include "config/ConfigUnit.h"
+#include "core/FormatUnit.h"
+#include "core/LogUnit.h"
+#include "core/TextUnit.h"
 
-// Placeholder until the listener's body lands.
-TSysLogMonitorThread::TSysLogMonitorThread(int) {}
-TSysLogMonitorThread::~TSysLogMonitorThread() = default;
-void TSysLogMonitorThread::DatagramReceived(std::string_view, const std::string&) {}
-bool TSysLogMonitorThread::ParsePriority(std::string&) {
-  return false;
+#include <array>
+
+namespace ornavel {
+namespace {
+
+constexpr std::array<std::string_view, 32> FacilityNames{
+    "kern",   "user",   "mail",     "daemon",  "auth",    "syslog",  "lpr",      "news",
+    "uucp",   "cron",   "authpriv", "ftp",     "mark",    "system",  "internal", "other",
+    "local0", "local1", "local2",   "local3",  "local4",  "local5",  "local6",   "local7",
+    "local8", "local9", "local10",  "local11", "local12", "local13", "local14",  "local15"};
+
+constexpr std::array<std::string_view, 8> SeverityNames{"emerg",   "alert",  "crit", "err",
+                                                        "warning", "notice", "info", "debug"};
+
+// Only this many leading characters may hold the brackets of the priority.
+constexpr std::size_t PriorityWindow = 5;
+
+bool IsLineEnd(char c) {
+  return c == '\n' || c == '\r';
 }
-void TSysLogMonitorThread::Execute() {}
-void TSysLogMonitorThread::TerminateRequested() {}
+
+} // namespace
+
+TSysLogMonitorThread::TSysLogMonitorThread(int port)
+    : FPort(port), FReceiver(std::make_unique<TUdpReceiver>(
+                       TUdpReceiverOptions{.Port = port},
+                       [this](std::string_view datagram, const std::string& peerAddress) {
+                         DatagramReceived(datagram, peerAddress);
+                       },
+                       [this](std::uint64_t count) { ReportDrops(count); })) {}
+
+TSysLogMonitorThread::~TSysLogMonitorThread() = default;
+
+void TSysLogMonitorThread::DatagramReceived(std::string_view datagram,
+                                            const std::string& peerAddress) {
+  if (datagram.empty())
+    return;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < datagram.size(); ++i) {
+    if (IsLineEnd(datagram[i])) {
+      HandlePiece(datagram.substr(start, i - start), peerAddress);
+      start = i + 1;
+    }
+  }
+  HandlePiece(datagram.substr(start), peerAddress);
+}
+
+void TSysLogMonitorThread::HandlePiece(std::string_view piece, const std::string& peerAddress) {
+  const std::string_view trimmed = Trim(piece);
+  if (trimmed.empty())
+    return;
+  try {
+    std::string line(trimmed);
+    if (!ParsePriority(line))
+      return;
+    // The line is appended, not formatted: a percent sign in it is an ordinary character.
+    std::string text = GetConfig().IncludePeerIP() ? Format("(%s) ", peerAddress) + line : line;
+    GetLog().AddLine(this, std::move(text));
+  } catch (...) {
+    GetLog().AddFmt(nullptr, TLogLevel::Exception, "Got bad data from %s", peerAddress);
+  }
+}
+
+bool TSysLogMonitorThread::ParsePriority(std::string& line) {
+  if (line.empty() || line.front() != '<')
+    return false;
+  const std::string_view window = std::string_view(line).substr(0, PriorityWindow);
+  const std::size_t open = window.rfind('<');
+  const std::size_t close = window.rfind('>');
+  if (close == std::string_view::npos || close < open + 2)
+    return false;
+  const std::string_view priorityText = window.substr(open + 1, close - open - 1);
+  const auto priority = TryStrToInt(priorityText);
+  if (!priority)
+    throw EConvertError(Format("'%s' is not a valid integer value", priorityText));
+  // Any integer names an entry: taken unsigned, facility and severity wrap around the tables.
+  const auto value = static_cast<std::uint32_t>(*priority);
+  const std::string_view rest = Trim(std::string_view(line).substr(close + 1));
+  line = Format("%s.%s - %s", FacilityNames[(value >> 3) % FacilityNames.size()],
+                SeverityNames[value % SeverityNames.size()], rest);
+  return true;
+}
+
+void TSysLogMonitorThread::ReportDrops(std::uint64_t count) {
+  GetLog().AddFmt(nullptr, TLogLevel::Warning, "%d syslog datagrams lost: receive buffer full",
+                  count);
+}
+
+// Answers false, after saying so in the log, when the port cannot be had.
+bool TSysLogMonitorThread::StartReceiving() {
+  try {
+    FReceiver->Activate();
+    return true;
+  } catch (const ESocketError& error) {
+    GetLog().AddFmt(nullptr, TLogLevel::Warning, "Unable to listen for syslog on UDP port %d: %s",
+                    FPort, error.Reason());
+    return false;
+  }
+}
+
+void TSysLogMonitorThread::Execute() {
+  if (Terminated() || !StartReceiving())
+    return;
+  FTerminateRequested.WaitFor();
+  FReceiver->Deactivate();
+}
+
+void TSysLogMonitorThread::TerminateRequested() {
+  FTerminateRequested.Set();
+}
 
 } // namespace ornavel

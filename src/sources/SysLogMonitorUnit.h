@@ -1,11 +1,16 @@
 #pragma once
 
+#include "core/EventUnit.h"
 #include "core/ThreadUnit.h"
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace ornavel {
+
+class TUdpReceiver;
 
 // Receives syslog datagrams over UDP on the given port of every local IPv4 address and posts
 // each message line as "facility.severity - message". Its lines carry the thread itself as their
@@ -26,6 +31,15 @@ public:
 protected:
   void Execute() override;
   void TerminateRequested() override;
+
+private:
+  void HandlePiece(std::string_view piece, const std::string& peerAddress);
+  void ReportDrops(std::uint64_t count);
+  bool StartReceiving();
+
+  const int FPort;
+  TEvent FTerminateRequested;
+  std::unique_ptr<TUdpReceiver> FReceiver;
 };
 
 } // namespace ornavel

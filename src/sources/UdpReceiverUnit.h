@@ -1,0 +1,109 @@
+#pragma once
+
+#include "core/FileDescriptorUnit.h"
+#include "core/WakeEventUnit.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace ornavel {
+
+// The socket could not be made or bound; Reason() is the system's text for the cause.
+class ESocketError : public std::runtime_error {
+public:
+  ESocketError(const std::string& message, std::string reason)
+      : std::runtime_error(message), FReason(std::move(reason)) {}
+  const std::string& Reason() const { return FReason; }
+
+private:
+  std::string FReason;
+};
+
+// Turns the kernel's cumulative count of datagrams a socket dropped into reports of how many
+// were lost since the last report, at most one per interval.
+class TDropCounter {
+public:
+  using TClock = std::chrono::steady_clock;
+
+  explicit TDropCounter(TClock::duration interval = std::chrono::seconds(1))
+      : FInterval(interval) {}
+
+  // The count as one datagram or query carried it. Datagrams carry the count of the moment they
+  // were queued, so a count older than one already seen changes nothing.
+  void Observe(std::uint32_t cumulative);
+  // The losses not reported yet, when there are some and the interval has passed.
+  std::optional<std::uint64_t> TakeDue(TClock::time_point now);
+  // When the pending losses may be reported; none when nothing is pending.
+  std::optional<TClock::time_point> NextDue() const;
+
+private:
+  TClock::duration FInterval;
+  std::uint32_t FCumulative = 0; // a new socket starts at zero
+  std::uint64_t FPending = 0;
+  std::optional<TClock::time_point> FLastReport;
+};
+
+struct TUdpReceiverOptions {
+  int Port = 514;
+  // A longer datagram is dropped whole.
+  std::size_t DatagramSize = 4096;
+  // Room in the kernel for bursts while the handler is busy.
+  int SocketBufferSize = 8 << 20;
+  // Datagrams taken per system call.
+  unsigned BatchSize = 64;
+};
+
+// One IPv4 UDP socket bound to every local address, read by a thread of its own that hands each
+// datagram, with its sender's dotted address, to the handler on that thread, one at a time and
+// in arrival order. Datagrams the kernel had to drop are counted and reported to a second
+// handler, also on that thread.
+class TUdpReceiver {
+public:
+  using TDatagramHandler =
+      std::function<void(std::string_view datagram, const std::string& peerAddress)>;
+  using TDropHandler = std::function<void(std::uint64_t count)>;
+
+  TUdpReceiver(TUdpReceiverOptions options, TDatagramHandler onDatagram, TDropHandler onDrops);
+  ~TUdpReceiver();
+  TUdpReceiver(const TUdpReceiver&) = delete;
+  TUdpReceiver& operator=(const TUdpReceiver&) = delete;
+
+  // Makes and binds the socket and starts the receiving thread; ESocketError when the socket
+  // cannot be made or bound. Does nothing when already active.
+  void Activate();
+  // Stops the receiving thread, waits for it and closes the socket; no handler call is running
+  // or can start afterwards. Not to be called from a handler.
+  void Deactivate() noexcept;
+  bool Active() const { return FThread.joinable(); }
+
+private:
+  class TReceiveBatch;
+  class TPeerText;
+
+  void Run() noexcept;
+  bool WaitForDatagrams(TDropCounter& drops);
+  bool ReceiveBatch(TReceiveBatch& batch, TPeerText& peer, TDropCounter& drops);
+  void Deliver(const TReceiveBatch& batch, unsigned index, TPeerText& peer);
+  void ReportDue(TDropCounter& drops);
+  std::optional<std::uint32_t> QueryDropCount() const;
+
+  const TUdpReceiverOptions FOptions;
+  const TDatagramHandler FOnDatagram;
+  const TDropHandler FOnDrops;
+  TFileDescriptor FSocket;
+  TWakeEvent FStop;
+  std::atomic<bool> FStopping{false};
+  std::unique_ptr<TReceiveBatch> FBatch; // used by the receiving thread only
+  std::thread FThread;
+};
+
+} // namespace ornavel
