@@ -10,6 +10,7 @@
 // Run: build/release/bench/filemonitor_bench
 // A smoke run: --benchmark_min_time=0.1
 #include "BenchRulesUnit.h"
+#include "TestSupport.h"
 #include "core/LogUnit.h"
 #include "rules/RulesUnit.h"
 #include "sources/FileMonitorUnit.h"
@@ -37,30 +38,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A folder of its own for the run's files, removed at the end.
-class TBenchFolder {
-public:
-  TBenchFolder() {
-    FPath = (std::filesystem::temp_directory_path() / "ornavel-bench-XXXXXX").string();
-    if (mkdtemp(FPath.data()) == nullptr)
-      throw std::runtime_error("cannot make a temporary folder");
-  }
-  ~TBenchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  TBenchFolder(const TBenchFolder&) = delete;
-  TBenchFolder& operator=(const TBenchFolder&) = delete;
-
-  const std::string& Path() const { return FPath; }
-  std::string File(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-  std::string FPath;
-};
-
-TBenchFolder& Folder() {
-  static TBenchFolder folder;
+// The run's files, removed at the end.
+test::TTemporaryFolder& Folder() {
+  static test::TTemporaryFolder folder;
   return folder;
 }
 

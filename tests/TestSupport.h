@@ -1,22 +1,26 @@
 #pragma once
 
+#include "core/FileDescriptorUnit.h"
 #include "core/ThreadUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
 
+#include <arpa/inet.h>
 #include <cctype>
-#include <csignal>
-#include <sys/resource.h>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
-#include <stdexcept>
-#include <functional>
 #include <memory>
+#include <netinet/in.h>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/resource.h>
+#include <sys/socket.h>
 
 namespace ornavel::test {
 
@@ -84,6 +88,19 @@ inline std::string CrLf(std::initializer_list<std::string_view> lines) {
     text += "\r\n";
   }
   return text;
+}
+
+// A UDP port that no socket on this machine holds right now.
+inline int FreeUdpPort() {
+  TFileDescriptor probe(::socket(AF_INET, SOCK_DGRAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error("no free UDP port");
+  return ntohs(address.sin_port);
 }
 
 // Stands in for a full disk: while it lives, the process may write no file beyond a few bytes.

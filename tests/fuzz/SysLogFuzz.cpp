@@ -3,6 +3,7 @@
 // giving the length of the address text (modulo 32), the address text, then the datagram.
 // Build with -DORNAVEL_FUZZ=ON (clang); run:
 //   build/fuzz/tests/fuzz/syslog_fuzz -max_len=4200 -max_total_time=600 tests/fuzz/syslog-corpus
+#include "FuzzSupportUnit.h"
 #include "config/ConfigUnit.h"
 #include "core/LogUnit.h"
 #include "rules/RulesUnit.h"
@@ -51,16 +52,6 @@ void AddRules() {
   }
 }
 
-std::string MakeFolder(const char* name) {
-  const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
-                                         ? "/dev/shm"
-                                         : std::filesystem::temp_directory_path();
-  std::string folder = (base / (std::string(name) + "-XXXXXX")).string();
-  if (mkdtemp(folder.data()) == nullptr)
-    std::abort();
-  return folder;
-}
-
 // What the listener may post: single lines of its own, prefixed by the sender when asked for,
 // and its report naming the sender.
 void CheckNewItems(std::size_t first, const TThread& monitor, const std::string& address,
@@ -89,7 +80,7 @@ void CheckNewItems(std::size_t first, const TThread& monitor, const std::string&
 } // namespace ornavel
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  setenv("XDG_CONFIG_HOME", ornavel::MakeFolder("ornavel-syslog-fuzz").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", ornavel::fuzz::MakeFolder("ornavel-syslog-fuzz").c_str(), 1);
   ornavel::AddRules();
   return 0;
 }

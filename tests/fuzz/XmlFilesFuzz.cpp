@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes as Config.xml and as Rules.xml through opening, every accessor, loading,
 // evaluation and saving. Build with -DORNAVEL_FUZZ=ON (clang); run:
 //   build/fuzz/tests/fuzz/xml_files_fuzz -max_total_time=600 tests/fuzz/corpus
+#include "FuzzSupportUnit.h"
 #include "config/ConfigUnit.h"
 #include "core/DateTimeUnit.h"
 #include "core/LogUnit.h"
@@ -23,17 +24,6 @@ class TFuzzSource final : public TSysLogMonitorThread {
 protected:
   void Execute() override {}
 };
-
-// In memory where the machine has /dev/shm: every run writes and flushes two files.
-std::string MakeFolder(const char* name) {
-  const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
-                                         ? "/dev/shm"
-                                         : std::filesystem::temp_directory_path();
-  std::string folder = (base / (std::string(name) + "-XXXXXX")).string();
-  if (mkdtemp(folder.data()) == nullptr)
-    std::abort();
-  return folder;
-}
 
 void WriteFile(const std::string& path, std::string_view bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -94,13 +84,13 @@ void ExerciseRules(const std::string& folder, const TThread& source) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The single log (and its rules) live in a folder of their own, apart from the fuzzed files.
-  setenv("XDG_CONFIG_HOME", ornavel::MakeFolder("ornavel-fuzz-home").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", ornavel::fuzz::MakeFolder("ornavel-fuzz-home").c_str(), 1);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ornavel;
-  static const std::string folder = MakeFolder("ornavel-fuzz");
+  static const std::string folder = fuzz::MakeFolder("ornavel-fuzz");
   static const auto source = TThread::Create<TFuzzSource>(true);
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   WriteFile(folder + "/Config.xml", bytes);

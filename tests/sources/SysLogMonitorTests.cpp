@@ -169,18 +169,6 @@ TEST(DropCounter, FollowsTheKernelCountAcrossItsWrapAround) {
   EXPECT_EQ(counter.TakeDue(now), 0x20u);
 }
 
-// A port no socket holds at the moment.
-int FreeUdpPort() {
-  TFileDescriptor probe(::socket(AF_INET, SOCK_DGRAM, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  socklen_t length = sizeof address;
-  if (::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("no free UDP port");
-  return ntohs(address.sin_port);
-}
-
 class TUdpSender {
 public:
   explicit TUdpSender(int port) : FSocket(::socket(AF_INET, SOCK_DGRAM, 0)) {
@@ -226,7 +214,7 @@ class SysLogListening : public SysLog {
 protected:
   // Starts the monitor and returns once it is seen to receive, with the log cleared.
   void StartListening() {
-    Port = FreeUdpPort();
+    Port = test::FreeUdpPort();
     Monitor = TThread::Create<TSysLogMonitorThread>(true, Port);
     Monitor->Resume();
     TUdpSender sender(Port);
@@ -276,7 +264,7 @@ TEST_F(SysLogListening, DatagramOver4096BytesIsDroppedWholeAndTheNextOneHandled)
 }
 
 TEST_F(SysLogListening, PortThatCannotBeBoundIsReportedAndEndsTheListener) {
-  const int port = FreeUdpPort();
+  const int port = test::FreeUdpPort();
   TFileDescriptor holder(::socket(AF_INET, SOCK_DGRAM, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
