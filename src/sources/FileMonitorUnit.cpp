@@ -105,59 +105,58 @@ void TFileMonitorThread::Execute() {
   } catch (...) {
     // A failure ends the monitor without a word: it posts nothing about its own troubles.
   }
+  StopNotification();
 }
 
 void TFileMonitorThread::TerminateRequested() {
   FWake.Signal();
 }
 
-// Without notifications (the system's limit of inotify instances or watches reached, say) the
+// Without notifications (inotify unavailable, or the system's limit of watches reached) the
 // monitor polls.
 void TFileMonitorThread::StartNotification() {
   if (!FChangeNotification)
     return;
-  FNotify = TFileDescriptor(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  FNotifier = TFileChangeNotifier::Shared();
   // The folder tells when a new file takes the name.
-  if (FNotify.Valid() &&
-      ::inotify_add_watch(FNotify.Get(), FolderOf(FFileName).c_str(), FolderEvents) < 0)
-    FNotify.Reset();
+  if (FNotifier)
+    FFolderWatch = FNotifier->Watch(FolderOf(FFileName), FolderEvents, FWake);
+  if (!FFolderWatch.Valid())
+    FNotifier.reset();
   if (FFile.Valid())
     WatchFile();
 }
 
 void TFileMonitorThread::WatchFile() {
-  if (!FNotify.Valid())
+  if (!FNotifier)
     return;
   // Through the descriptor, so that the watch is on the file being read even when the name has
   // moved on since it was opened.
   const std::string path = "/proc/self/fd/" + std::to_string(FFile.Get());
-  FFileWatch = ::inotify_add_watch(FNotify.Get(), path.c_str(), FileEvents);
-  if (FFileWatch < 0)
-    FNotify.Reset();
+  FFileWatch = FNotifier->Watch(path, FileEvents, FWake);
+  if (!FFileWatch.Valid())
+    StopNotification();
 }
 
 void TFileMonitorThread::UnwatchFile() {
-  if (FNotify.Valid() && FFileWatch >= 0)
-    ::inotify_rm_watch(FNotify.Get(), FFileWatch);
-  FFileWatch = -1;
+  FFileWatch.Reset();
+}
+
+void TFileMonitorThread::StopNotification() {
+  FFileWatch.Reset();
+  FFolderWatch.Reset();
+  FNotifier.reset();
 }
 
 // While the file keeps growing the monitor looks again after a millisecond instead of waiting to
 // be told: a writer that appends line by line then does not pay for waking it at every write, and
 // it reads bigger pieces.
 void TFileMonitorThread::WaitForChange() {
-  const bool notified = FNotify.Valid() && !FFileGrowing;
-  pollfd waits[] = {{FWake.Descriptor(), POLLIN, 0}, {FNotify.Get(), POLLIN, 0}};
-  ::poll(waits, notified ? 2 : 1, notified ? SafetyNetIntervalMs : PollingIntervalMs);
-  if (FNotify.Valid())
-    DrainNotifications();
-}
-
-// Which change it was does not matter: every pass looks at the name and the file afresh.
-void TFileMonitorThread::DrainNotifications() {
-  alignas(inotify_event) char events[4096];
-  while (::read(FNotify.Get(), events, sizeof events) > 0) {
-  }
+  const bool notified = FNotifier && !FFileGrowing;
+  pollfd wake{FWake.Descriptor(), POLLIN, 0};
+  ::poll(&wake, 1, notified ? SafetyNetIntervalMs : PollingIntervalMs);
+  // Which change it was does not matter: every pass looks at the name and the file afresh.
+  FWake.Clear();
 }
 
 // Follows the file by its name. As long as the name leads to the open file, which is the usual

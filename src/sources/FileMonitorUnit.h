@@ -3,6 +3,7 @@
 #include "core/FileDescriptorUnit.h"
 #include "core/ThreadUnit.h"
 #include "core/WakeEventUnit.h"
+#include "sources/FileChangeNotifierUnit.h"
 
 #include <cstdint>
 #include <string>
@@ -43,7 +44,7 @@ private:
   void WatchFile();
   void UnwatchFile();
   void WaitForChange();
-  void DrainNotifications();
+  void StopNotification();
 
   void Pass();
   void LeaveFile(off_t size);
@@ -68,9 +69,10 @@ private:
 
   TWakeEvent FWake;
   bool FChangeNotification = true;
-  // An inotify instance watching the file and its folder; invalid while polling.
-  TFileDescriptor FNotify;
-  int FFileWatch = -1;
+  // None while polling. The watches go before the wake-up they signal.
+  std::shared_ptr<TFileChangeNotifier> FNotifier;
+  TFileWatch FFolderWatch;
+  TFileWatch FFileWatch;
   // Whether the last pass found new text.
   bool FFileGrowing = false;
 };

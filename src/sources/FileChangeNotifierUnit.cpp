@@ -1,0 +1,113 @@
+#include "FileChangeNotifierUnit.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/inotify.h>
+#include <unistd.h>
+#include <utility>
+
+namespace ornavel {
+
+TFileWatch& TFileWatch::operator=(TFileWatch&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    FNotifier = std::move(other.FNotifier);
+    FWatch = std::exchange(other.FWatch, -1);
+    FWake = std::exchange(other.FWake, nullptr);
+  }
+  return *this;
+}
+
+void TFileWatch::Reset() noexcept {
+  if (FNotifier)
+    FNotifier->Unwatch(FWatch, *FWake);
+  FNotifier.reset();
+  FWatch = -1;
+  FWake = nullptr;
+}
+
+std::shared_ptr<TFileChangeNotifier> TFileChangeNotifier::Shared() {
+  static std::mutex lock;
+  static std::weak_ptr<TFileChangeNotifier> shared;
+  std::lock_guard guard(lock);
+  std::shared_ptr<TFileChangeNotifier> notifier = shared.lock();
+  if (notifier)
+    return notifier;
+  try {
+    notifier = std::make_shared<TFileChangeNotifier>();
+  } catch (const std::exception&) {
+    return nullptr; // the monitors poll instead
+  }
+  shared = notifier;
+  return notifier;
+}
+
+TFileChangeNotifier::TFileChangeNotifier() : FNotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+  if (!FNotify.Valid())
+    throw std::runtime_error(std::string("inotify: ") + std::strerror(errno));
+  FThread = std::thread([this] { Run(); });
+}
+
+TFileChangeNotifier::~TFileChangeNotifier() {
+  FStop.Signal();
+  FThread.join();
+}
+
+TFileWatch TFileChangeNotifier::Watch(const std::string& path, std::uint32_t events,
+                                      TWakeEvent& wake) {
+  std::lock_guard lock(FLock);
+  // The same file or folder gives the same watch; adding to its kinds keeps every watcher's.
+  const int watch = ::inotify_add_watch(FNotify.Get(), path.c_str(), events | IN_MASK_ADD);
+  if (watch < 0)
+    return {};
+  FWatchers[watch].push_back(&wake);
+  return TFileWatch(shared_from_this(), watch, wake);
+}
+
+void TFileChangeNotifier::Unwatch(int watch, TWakeEvent& wake) noexcept {
+  std::lock_guard lock(FLock);
+  const auto found = FWatchers.find(watch);
+  if (found == FWatchers.end())
+    return;
+  std::vector<TWakeEvent*>& watchers = found->second;
+  const auto mine = std::ranges::find(watchers, &wake);
+  if (mine != watchers.end())
+    watchers.erase(mine);
+  if (watchers.empty()) {
+    // Fails harmlessly when the system has dropped the watch already (its file was deleted).
+    ::inotify_rm_watch(FNotify.Get(), watch);
+    FWatchers.erase(found);
+  }
+}
+
+void TFileChangeNotifier::Run() {
+  alignas(inotify_event) char events[16 * 1024];
+  pollfd waits[] = {{FStop.Descriptor(), POLLIN, 0}, {FNotify.Get(), POLLIN, 0}};
+  while ((waits[0].revents & POLLIN) == 0) {
+    if (::poll(waits, 2, -1) < 0 && errno != EINTR)
+      return;
+    ssize_t size = 0;
+    while ((size = ::read(FNotify.Get(), events, sizeof events)) > 0)
+      Dispatch(events, static_cast<std::size_t>(size));
+  }
+}
+
+// Which change it was does not matter to a monitor: woken, it looks at its file afresh.
+void TFileChangeNotifier::Dispatch(const char* events, std::size_t size) {
+  std::lock_guard lock(FLock);
+  for (std::size_t offset = 0; offset + sizeof(inotify_event) <= size;) {
+    inotify_event event{};
+    std::memcpy(&event, events + offset, sizeof event);
+    const auto found = FWatchers.find(event.wd);
+    if (found != FWatchers.end()) {
+      for (TWakeEvent* wake : found->second)
+        wake->Signal();
+    }
+    offset += sizeof(inotify_event) + event.len;
+  }
+}
+
+} // namespace ornavel
