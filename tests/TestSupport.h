@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -88,6 +89,24 @@ inline std::string CrLf(std::initializer_list<std::string_view> lines) {
     text += "\r\n";
   }
   return text;
+}
+
+// A writer's end of a file, made when missing; every write goes to the file's end.
+inline TFileDescriptor OpenToAppend(const std::string& path) {
+  TFileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (!file.Valid())
+    throw std::runtime_error("cannot open " + path);
+  return file;
+}
+
+inline void Write(const TFileDescriptor& file, std::string_view text) {
+  if (::write(file.Get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    throw std::runtime_error("short write");
+}
+
+// Appends the way a logging program does: opening the file by its name for every write.
+inline void Append(const std::string& path, std::string_view text) {
+  Write(OpenToAppend(path), text);
 }
 
 // A UDP port that no socket on this machine holds right now.

@@ -138,10 +138,6 @@ void TFileMonitorThread::WatchFile() {
     StopNotification();
 }
 
-void TFileMonitorThread::UnwatchFile() {
-  FFileWatch.Reset();
-}
-
 void TFileMonitorThread::StopNotification() {
   FFileWatch.Reset();
   FFolderWatch.Reset();
@@ -186,7 +182,7 @@ void TFileMonitorThread::Pass() {
 // Posts the complete lines still unread in a file that was rotated away, then lets it go.
 void TFileMonitorThread::LeaveFile(off_t size) {
   ReadAppended(size);
-  UnwatchFile();
+  FFileWatch.Reset();
   FFile.Reset();
 }
 

@@ -42,7 +42,6 @@ protected:
 private:
   void StartNotification();
   void WatchFile();
-  void UnwatchFile();
   void WaitForChange();
   void StopNotification();
 

@@ -41,12 +41,7 @@ private:
   sockaddr_in FAddress{};
 };
 
-// Appends the way a logging program does: opening the file by its name for every write.
-void Append(const std::string& path, const std::string& text) {
-  TFileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  ASSERT_TRUE(file.Valid()) << path;
-  ASSERT_EQ(::write(file.Get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
-}
+using test::Append;
 
 // Runs `ornavel --console` with its own settings folder holding the given settings and rules.
 class ConsoleEndToEnd : public testing::Test {

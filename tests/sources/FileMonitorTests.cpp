@@ -23,21 +23,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::Patience;
 
-TFileDescriptor OpenToAppend(const std::string& path) {
-  TFileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-  if (!file.Valid())
-    throw std::runtime_error("cannot open " + path);
-  return file;
-}
-
-void Write(const TFileDescriptor& file, std::string_view text) {
-  if (::write(file.Get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-    throw std::runtime_error("short write");
-}
-
-void Append(const std::string& path, std::string_view text) {
-  Write(OpenToAppend(path), text);
-}
+using test::Append;
+using test::OpenToAppend;
+using test::Write;
 
 using Lines = std::vector<std::string>;
 
