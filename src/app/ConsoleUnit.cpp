@@ -22,7 +22,6 @@
 namespace ornavel {
 namespace {
 
-constexpr const char* DefaultDateStringFormat = "yyyy-mm-dd hh:nn:ss";
 constexpr const char* ResetColor = "\x1b[0m";
 
 // Prints the log's items in store order, each once: the time after the date format, a tab, the
@@ -48,21 +47,14 @@ public:
 private:
   void Print(const TLogItem& item) {
     const std::string color = FColored ? ConsoleColor(item) : std::string();
-    std::string line = FormatDateTime(DateFormat(), item.Time) + "\t" + color;
+    std::string line =
+        FormatDateTime(FConfig.load()->DisplayDateFormat(), item.Time) + "\t" + color;
     line += ConsoleText(item.Text);
     if (!color.empty())
       line += ResetColor;
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
-  }
-
-  std::string DateFormat() const {
-    try {
-      return FConfig.load()->DateStringFormat();
-    } catch (const EConvertError&) {
-      return DefaultDateStringFormat;
-    }
   }
 
   TLog& FLog;

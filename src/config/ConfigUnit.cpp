@@ -202,6 +202,14 @@ std::string TMainConfig::DateStringFormat() const {
   return ReadText("DateStringFormat", DefaultDateStringFormat);
 }
 
+std::string TMainConfig::DisplayDateFormat() const {
+  try {
+    return DateStringFormat();
+  } catch (const EConvertError&) {
+    return DefaultDateStringFormat;
+  }
+}
+
 int TMainConfig::SyslogPort() const {
   const std::string text = ReadText("SyslogPort", std::to_string(DefaultSyslogPort));
   const auto port = TryStrToInt(text);

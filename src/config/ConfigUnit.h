@@ -64,6 +64,9 @@ public:
   void Save();
 
   std::string DateStringFormat() const;
+  // The format to draw times with: a DateStringFormat that is not text gives the default, so
+  // that a hand-edited file cannot make every drawn time fail.
+  std::string DisplayDateFormat() const;
   TStringList& MonitorFilenames();
   void MonitorFilenamesChange();
   bool MonitorSyslog() const { return ReadBool("MonitorSyslog", false); }

@@ -71,6 +71,14 @@ void WakeUserInterfaceThread() {
     gInstalled->Wake();
 }
 
+bool PostToUserInterfaceThread(std::function<void()> work) {
+  std::shared_lock lock(gInstallLock);
+  if (gInstalled == nullptr)
+    return false;
+  gInstalled->Post(std::move(work));
+  return true;
+}
+
 void RunOnUserInterfaceThread(const std::function<void()>& work) {
   if (OnUserInterfaceThread()) {
     work();

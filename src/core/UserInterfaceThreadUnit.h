@@ -38,6 +38,9 @@ void UninstallUserInterfaceThread(TUserInterfaceThread* thread);
 
 bool OnUserInterfaceThread();
 void WakeUserInterfaceThread();
+// Queues work for the user-interface thread without waiting for it; answers false, dropping
+// the work, when there is no user-interface thread.
+bool PostToUserInterfaceThread(std::function<void()> work);
 
 // Runs work on the user-interface thread and waits until it has run; a failure of work is
 // raised again here. On the user-interface thread itself, work runs at once. Fails when there is

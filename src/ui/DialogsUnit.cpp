@@ -1,0 +1,72 @@
+#include "DialogsUnit.h"
+
+#include "PaletteUnit.h"
+
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace ornavel {
+namespace {
+
+class TQtDialogs final : public TDialogs {
+public:
+  void ShowError(QWidget* parent, const QString& message) override {
+    QMessageBox::critical(parent, QStringLiteral("Ornavel"), message);
+  }
+
+  bool AskYesNo(QWidget* parent, const QString& title, const QString& text,
+                bool defaultYes) override {
+    const auto defaultButton = defaultYes ? QMessageBox::Yes : QMessageBox::No;
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 defaultButton) == QMessageBox::Yes;
+  }
+
+  QString InputText(QWidget* parent, const QString& title, const QString& prompt,
+                    const QString& preset) override {
+    bool confirmed = false;
+    QString text =
+        QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, preset, &confirmed);
+    return confirmed ? text : preset;
+  }
+
+  std::optional<TColor> ChooseColor(QWidget* parent, TColor initial,
+                                    const QString& customColorA) override {
+    if (!customColorA.isEmpty()) {
+      bool valid = false;
+      const auto digits = customColorA.toUInt(&valid, 16);
+      if (valid)
+        QColorDialog::setCustomColor(0, ToQColor(static_cast<TColor>(digits), parent));
+    }
+    const QColor chosen = QColorDialog::getColor(ToQColor(initial, parent), parent);
+    if (!chosen.isValid())
+      return std::nullopt;
+    return FromQColor(chosen);
+  }
+
+  std::optional<QString> OpenFile(QWidget* parent, const QString& startFolder) override {
+    const QString file = QFileDialog::getOpenFileName(parent, QString(), startFolder);
+    if (file.isEmpty())
+      return std::nullopt;
+    return file;
+  }
+};
+
+std::unique_ptr<TDialogs>& Current() {
+  static std::unique_ptr<TDialogs> current = std::make_unique<TQtDialogs>();
+  return current;
+}
+
+} // namespace
+
+TDialogs& Dialogs() {
+  return *Current();
+}
+
+std::unique_ptr<TDialogs> ReplaceDialogs(std::unique_ptr<TDialogs> dialogs) {
+  std::swap(Current(), dialogs);
+  return dialogs;
+}
+
+} // namespace ornavel
