@@ -2,7 +2,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpcre2-dev libpugixml-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpcre2-dev libpugixml-dev qt6-base-dev)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
