@@ -1,5 +1,6 @@
 #include "ConsoleUnit.h"
 
+#include "ShutdownSignalsUnit.h"
 #include "config/ConfigUnit.h"
 #include "core/DateTimeUnit.h"
 #include "core/FormatUnit.h"
@@ -10,13 +11,10 @@
 #include "sources/SourcesUnit.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
-#include <pthread.h>
-#include <thread>
 #include <unistd.h>
 
 namespace ornavel {
@@ -64,31 +62,6 @@ private:
   std::size_t FPrinted = 0;
 };
 
-// Blocks SIGINT and SIGTERM in every thread and quits the loop when one of them arrives.
-class TShutdownSignals {
-public:
-  explicit TShutdownSignals(TEventLoop& loop) {
-    sigemptyset(&FSignals);
-    sigaddset(&FSignals, SIGINT);
-    sigaddset(&FSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &FSignals, nullptr);
-    FWaiter = std::thread([this, &loop] {
-      int received = 0;
-      sigwait(&FSignals, &received);
-      loop.Quit();
-    });
-  }
-  ~TShutdownSignals() {
-    // Wakes the waiter if no signal came, so that it can be joined.
-    pthread_kill(FWaiter.native_handle(), SIGTERM);
-    FWaiter.join();
-  }
-
-private:
-  sigset_t FSignals{};
-  std::thread FWaiter;
-};
-
 } // namespace
 
 std::string ConsoleText(std::string_view text) {
@@ -116,7 +89,7 @@ std::string ConsoleColor(const TLogItem& item) {
 
 int RunConsole() {
   TEventLoop loop;
-  TShutdownSignals signals(loop);
+  TShutdownSignals shutdownSignals([&loop] { loop.Quit(); });
   TMonitoringDriver driver(MakeSourceFactory());
   driver.CreateThreadManager();
   TLog& log = GetLog();

@@ -1,6 +1,10 @@
 #include "ConsoleUnit.h"
+#ifdef ORNAVEL_GUI
+#include "WindowUnit.h"
+#endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string_view>
@@ -16,6 +20,28 @@ debug output, filters every line through your rules, and shows the kept lines.
   --help      show this text
   --version   show the version
 )";
+
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0')
+      return true;
+  }
+  return false;
+}
+
+// The window where there is a display to show it on, the console otherwise.
+int RunDefault([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+#ifdef ORNAVEL_GUI
+  if (HasDisplay())
+    return ornavel::RunWindow(argc, argv);
+  std::cerr << "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): running in console mode "
+               "(stop with Ctrl+C).\n";
+#else
+  std::cerr << "This build has no window: running in console mode (stop with Ctrl+C).\n";
+#endif
+  return ornavel::RunConsole();
+}
 
 } // namespace
 
@@ -34,10 +60,8 @@ int main(int argc, char** argv) {
     std::cout << "Ornavel " ORNAVEL_VERSION "\n";
     return 0;
   }
-  if (option.empty())
-    std::cerr << "Ornavel has no window yet; running in console mode (stop with Ctrl+C).\n";
   try {
-    return ornavel::RunConsole();
+    return option.empty() ? RunDefault(argc, argv) : ornavel::RunConsole();
   } catch (const std::exception& failure) {
     std::cerr << "Ornavel: " << failure.what() << "\n";
     return 1;

@@ -11,7 +11,6 @@
 namespace ornavel {
 namespace {
 
-constexpr const char* DefaultDateStringFormat = "yyyy-mm-dd hh:nn:ss";
 constexpr int DefaultSyslogPort = 514;
 
 struct TPath {

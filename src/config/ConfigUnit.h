@@ -17,6 +17,8 @@ namespace ornavel {
 using TConfigValue = std::variant<std::monostate, std::string, bool, std::vector<std::string>>;
 
 // An ordered list of text that reports every single change (one entry added or deleted).
+inline constexpr const char* DefaultDateStringFormat = "yyyy-mm-dd hh:nn:ss";
+
 class TStringList {
 public:
   std::size_t Count() const { return FItems.size(); }

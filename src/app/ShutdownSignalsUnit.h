@@ -1,0 +1,23 @@
+#pragma once
+
+#include <csignal>
+#include <functional>
+#include <thread>
+
+namespace ornavel {
+
+// Blocks SIGINT and SIGTERM in every thread started after it and runs onSignal on a thread of
+// its own when the first of them arrives, so that the program can stop in order.
+class TShutdownSignals {
+public:
+  explicit TShutdownSignals(std::function<void()> onSignal);
+  ~TShutdownSignals();
+  TShutdownSignals(const TShutdownSignals&) = delete;
+  TShutdownSignals& operator=(const TShutdownSignals&) = delete;
+
+private:
+  sigset_t FSignals{};
+  std::thread FWaiter;
+};
+
+} // namespace ornavel

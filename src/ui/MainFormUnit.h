@@ -1,0 +1,90 @@
+#pragma once
+
+#include "LogListUnit.h"
+#include "core/MonitoringDriverUnit.h"
+
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+
+namespace ornavel {
+
+class TLog;
+class TMainConfig;
+
+// The program's one permanent window: a narrow tool window filled by the log list, with a
+// popup menu. It drives the sources for its whole life.
+class TMainForm : public QWidget, private TLogListCells {
+public:
+  // Runs the start-up steps; a failure of the last one (a missing file) is shown in the error
+  // box and the window opens as usual.
+  explicit TMainForm(TSourceFactory factory, QWidget* parent = nullptr);
+  // Stops the sources if closing did not, saves the placement if closing did not.
+  ~TMainForm() override;
+
+  // The log's notification, on any thread; the update itself runs on this window's thread.
+  void LogChanged();
+
+  QString LogListGetText(int row, int column) const override;
+  TCellPaint LogListPaintText(int row, int column, bool selected, bool focused) const override;
+
+  void ClearActionExecute();
+  void StayOnTopActionExecute();
+  void AlphaBlendActionExecute();
+  void ConfigActionExecute();
+  void ExitActionExecute();
+  // Puts the selected rows on the clipboard, one line each: the time, a tab, the message.
+  void CopyActionExecute();
+
+  void StartMonitoring();
+  void RestartMonitoring();
+
+  TLogListView* LogList() const { return FLogList; }
+  QMenu* PopupMenu() const { return FPopupMenu; }
+  QAction* StayOnTopAction() const { return FStayOnTopAction; }
+  QAction* AlphaBlendAction() const { return FAlphaBlendAction; }
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  // Shared with the log's handler, which may outlive the window by one notification.
+  struct TUpdateState {
+    std::atomic<TMainForm*> Form;
+    std::atomic<bool> Queued{false};
+  };
+
+  void CreateComponents();
+  void CreateActions();
+  void FormCreate();
+  void FormClose();
+  static void NotifyLogItem(const std::shared_ptr<TUpdateState>& state);
+  void UpdateCaption();
+  void RestorePlacement();
+  void SavePlacement();
+  // Runs a menu command; a failure goes to the error box, never into Qt's event loop.
+  void Guarded(const std::function<void()>& command);
+
+  TMonitoringDriver FDriver;
+  std::shared_ptr<TUpdateState> FUpdate;
+  TLog* FLog = nullptr;
+  TMainConfig* FConfig = nullptr;
+  TLogListView* FLogList = nullptr;
+  TLogModel* FModel = nullptr;
+  QMenu* FPopupMenu = nullptr;
+  QAction* FClearAction = nullptr;
+  QAction* FStayOnTopAction = nullptr;
+  QAction* FAlphaBlendAction = nullptr;
+  QAction* FConfigAction = nullptr;
+  QAction* FExitAction = nullptr;
+  bool FPlacementRestored = false;
+  bool FPlacementSaved = false;
+  bool FStopped = false;
+};
+
+} // namespace ornavel
