@@ -4,6 +4,7 @@
 #include "rules/RulesUnit.h"
 
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace ornavel {
@@ -30,6 +31,38 @@ private:
   bool FAdmitted = false;
 };
 
+// Sources post far more often than the window reads; a reader announces itself so that
+// posters step aside and it never starves behind them.
+class TLog::TReadLock {
+public:
+  explicit TReadLock(const TLog& log) : FLog(log) {
+    FLog.FReadersWaiting.fetch_add(1);
+    FLog.FLock.lock();
+    FLog.FReadersWaiting.fetch_sub(1);
+  }
+  ~TReadLock() { FLog.FLock.unlock(); }
+  TReadLock(const TReadLock&) = delete;
+  TReadLock& operator=(const TReadLock&) = delete;
+
+private:
+  const TLog& FLog;
+};
+
+class TLog::TWriteLock {
+public:
+  explicit TWriteLock(TLog& log) : FLog(log) {
+    while (FLog.FReadersWaiting.load(std::memory_order_relaxed) != 0)
+      std::this_thread::yield();
+    FLog.FLock.lock();
+  }
+  ~TWriteLock() { FLog.FLock.unlock(); }
+  TWriteLock(const TWriteLock&) = delete;
+  TWriteLock& operator=(const TWriteLock&) = delete;
+
+private:
+  TLog& FLog;
+};
+
 TLog::TLog(TRules* rules) : FRules(rules) {}
 
 TLog::~TLog() {
@@ -48,15 +81,15 @@ void TLog::Add(const TThread* source, TLogLevel level, std::string text) {
   const bool keep = rules == nullptr || rules->ProcessItem(item, faults);
   if (keep) {
     std::shared_ptr<const TLogItemEvent> handler;
-    std::string notified;
+    // Copied before the lock, which is held as briefly as possible.
+    const std::string notified = item.Text;
     {
-      std::lock_guard lock(FLock);
+      const TWriteLock lock(*this);
       if (FClosing)
         return;
       handler = FOnLogItem;
-      if (handler)
-        notified = item.Text;
       FItems.push_back(std::move(item));
+      FCount.store(FItems.size(), std::memory_order_release);
     }
     if (handler && !FClosing)
       (*handler)(level, notified);
@@ -67,12 +100,11 @@ void TLog::Add(const TThread* source, TLogLevel level, std::string text) {
 }
 
 std::size_t TLog::Count() const {
-  std::lock_guard lock(FLock);
-  return FItems.size();
+  return FCount.load(std::memory_order_acquire);
 }
 
 TLogItem TLog::GetItem(std::size_t index) const {
-  std::lock_guard lock(FLock);
+  const TReadLock lock(*this);
   if (index >= FItems.size())
     throw std::out_of_range(Format("List index out of bounds (%u)", index));
   return FItems[index];
@@ -80,8 +112,9 @@ TLogItem TLog::GetItem(std::size_t index) const {
 
 void TLog::Clear() {
   std::deque<TLogItem> cleared; // freed after the lock is released
-  std::lock_guard lock(FLock);
+  const TWriteLock lock(*this);
   cleared.swap(FItems);
+  FCount.store(0, std::memory_order_release);
 }
 
 void TLog::SetOnLogItem(TLogItemEvent handler) {

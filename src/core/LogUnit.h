@@ -78,6 +78,8 @@ public:
 
 private:
   class TPostGuard;
+  class TReadLock;
+  class TWriteLock;
 
   std::atomic<TRules*> FRules;
   std::atomic<bool> FClosing{false};
@@ -85,7 +87,9 @@ private:
   TEvent FPostsDrained;
 
   mutable std::mutex FLock; // guards the store and the handler
+  mutable std::atomic<int> FReadersWaiting{0};
   std::deque<TLogItem> FItems;
+  std::atomic<std::size_t> FCount{0}; // the store's size, readable without the lock
   std::shared_ptr<const TLogItemEvent> FOnLogItem;
 };
 
