@@ -39,7 +39,7 @@ void Configure(const fs::path& folder, const fs::path& logFile) {
                 "</Filename>\r\n  </MonitorFilenames>\r\n  <MonitorSyslog value=\"True\"/>\r\n"
                 "  <SyslogPort value=\"" +
                 std::to_string(SyslogPort) +
-                "\"/>\r\n  <DateStringFormat value=\"hh:nn:ss\"/>\r\n</Config>\r\n");
+                "\"/>\r\n</Config>\r\n");
   WriteText(folder / "Ornavel/Rules.xml",
             "<?xml version=\"1.0\"?>\r\n<Rules>\r\n"
             "  <Rule name=\"Errors\" color=\"clRed\" regexp=\"error\" active=\"True\" "
