@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -69,7 +70,7 @@ TSettingsForm::TSettingsForm(QWidget* owner) : QDialog(owner) {
   layout->addWidget(MakeBottomPanel());
   SetTabOrders();
   FormCreate();
-  setFixedSize(sizeHint().expandedTo(QSize(Scaled(381), Scaled(281))));
+  setFixedSize(minimumSizeHint().expandedTo(QSize(Scaled(381), Scaled(281))));
   if (const QScreen* desktop = screen())
     move(desktop->availableGeometry().center() - rect().center());
 }
@@ -149,7 +150,9 @@ QWidget* TSettingsForm::MakeRulesTab() {
 
   auto* panel = Named(new QFrame(tab), "Panel1");
   panel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-  panel->setMinimumSize(Scaled(325), Scaled(85));
+  // Room for the longest sentence and a pattern's error message under it.
+  panel->setMinimumSize(Scaled(325),
+                        std::max(Scaled(85), 7 * fontMetrics().lineSpacing() + Scaled(12)));
   auto* panelLayout = new QVBoxLayout(panel);
   panelLayout->setContentsMargins(Scaled(4), Scaled(4), Scaled(4), Scaled(4));
   RuleLinkLabel = Named(new TMarkupLabel(panel), "RuleLinkLabel");
@@ -411,7 +414,7 @@ void TSettingsForm::ShowSelectedRule() {
   std::string markup = RuleSentence(rule);
   // Accepted as typed, but said at once: evaluation would switch the rule off at its first line.
   if (const auto problem = PatternProblem(rule.RegExp()))
-    markup += Format("<br>The pattern does not compile: %s", *problem);
+    markup += Format("<br>Invalid pattern: %s", *problem);
   RuleLinkLabel->SetMarkup(std::move(markup));
 }
 
