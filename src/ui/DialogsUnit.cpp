@@ -45,11 +45,15 @@ public:
     return FromQColor(chosen);
   }
 
+  // One file, no filter, and no check that it exists: a log may be followed before it is made.
   std::optional<QString> OpenFile(QWidget* parent, const QString& startFolder) override {
-    const QString file = QFileDialog::getOpenFileName(parent, QString(), startFolder);
-    if (file.isEmpty())
+    QFileDialog dialog(parent, QString(), startFolder);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
       return std::nullopt;
-    return file;
+    return dialog.selectedFiles().constFirst();
   }
 };
 

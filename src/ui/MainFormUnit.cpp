@@ -3,6 +3,7 @@
 #include "DialogsUnit.h"
 #include "FormPlacementUnit.h"
 #include "ScaleUnit.h"
+#include "SettingsFormUnit.h"
 #include "config/ConfigUnit.h"
 #include "core/DateTimeUnit.h"
 #include "core/FormatUnit.h"
@@ -208,7 +209,11 @@ void TMainForm::AlphaBlendActionExecute() {
   setWindowOpacity(FAlphaBlendAction->isChecked() ? AlphaBlendOpacity : 1.0);
 }
 
-void TMainForm::ConfigActionExecute() {}
+void TMainForm::ConfigActionExecute() {
+  TSettingsForm settings(this);
+  if (settings.exec() == QDialog::Accepted)
+    RestartMonitoring();
+}
 
 void TMainForm::ExitActionExecute() {
   close();

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QHeaderView>
 #include <QImage>
 #include <QItemSelectionModel>
@@ -17,6 +18,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 #include <atomic>
 #include <set>
@@ -471,6 +473,37 @@ TEST_F(MainForm, ClosingWhileSourcesPostStopsThemAllAndStoresNothingAfterwards) 
   const std::size_t stored = GetLog().Count();
   Settle();
   EXPECT_EQ(GetLog().Count(), stored);
+}
+
+// The settings dialog runs its own loop; this answers it as soon as it is up.
+void AnswerSettingsDialog(bool ok) {
+  QTimer::singleShot(0, [ok] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    if (ok)
+      dialog->accept();
+    else
+      dialog->reject();
+  });
+}
+
+TEST_F(MainForm, OnlyOkInTheSettingsRestartsTheSources) {
+  WriteSettings("Config.xml", "<Config><MonitorSyslog value=\"True\"/></Config>\r\n");
+  std::atomic<int> started{0};
+  TSourceFactory factory;
+  factory.SysLog = [&]() -> std::shared_ptr<TSourceThread> {
+    ++started;
+    return TThread::Create<TBusySource>(true);
+  };
+  Create(factory);
+  ASSERT_EQ(started, 1);
+  AnswerSettingsDialog(false);
+  Form->ConfigActionExecute();
+  Settle();
+  EXPECT_EQ(started, 1);
+  AnswerSettingsDialog(true);
+  Form->ConfigActionExecute();
+  EXPECT_TRUE(Serve([&] { return started == 2; }));
 }
 
 } // namespace
