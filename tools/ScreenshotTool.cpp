@@ -1,13 +1,17 @@
 // Takes a picture of the window following a file and syslog with a few coloured rules, for the
-// README: ornavel_screenshot <picture.png>. Run it under xvfb-run to see the real platform.
+// README: ornavel_screenshot <picture.png> [<rules-tab.png>]; the second picture is the settings
+// dialog's Rules tab with the first rule selected. Run it under xvfb-run to see the real platform.
 #include "config/ConfigUnit.h"
 #include "core/LogUnit.h"
 #include "core/MonitoringDriverUnit.h"
 #include "sources/SourcesUnit.h"
 #include "ui/MainFormUnit.h"
 #include "ui/QtUserInterfaceThreadUnit.h"
+#include "ui/SettingsFormUnit.h"
 
 #include <QApplication>
+#include <QListWidget>
+#include <QTabWidget>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
@@ -38,8 +42,7 @@ void Configure(const fs::path& folder, const fs::path& logFile) {
                 logFile.string() +
                 "</Filename>\r\n  </MonitorFilenames>\r\n  <MonitorSyslog value=\"True\"/>\r\n"
                 "  <SyslogPort value=\"" +
-                std::to_string(SyslogPort) +
-                "\"/>\r\n</Config>\r\n");
+                std::to_string(SyslogPort) + "\"/>\r\n</Config>\r\n");
   WriteText(folder / "Ornavel/Rules.xml",
             "<?xml version=\"1.0\"?>\r\n<Rules>\r\n"
             "  <Rule name=\"Errors\" color=\"clRed\" regexp=\"error\" active=\"True\" "
@@ -68,11 +71,23 @@ void Serve(TQtUserInterfaceThread& uiThread, std::chrono::milliseconds span) {
   uiThread.ServeUntil([] { return false; }, std::chrono::steady_clock::now() + span);
 }
 
+bool TakeRulesTab(TQtUserInterfaceThread& uiThread, TMainForm& form, const char* picture) {
+  TSettingsForm settings(&form);
+  settings.findChild<QTabWidget*>("SettingsPageControl")->setCurrentIndex(2);
+  settings.findChild<QListWidget*>("RulesCheckListBox")->setCurrentRow(0);
+  settings.show();
+  Serve(uiThread, std::chrono::milliseconds(200));
+  if (settings.grab().save(QString::fromLocal8Bit(picture)))
+    return true;
+  std::cerr << "Cannot write " << picture << "\n";
+  return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "Usage: ornavel_screenshot <picture.png>\n";
+  if (argc != 2 && argc != 3) {
+    std::cerr << "Usage: ornavel_screenshot <picture.png> [<rules-tab.png>]\n";
     return 2;
   }
   const fs::path folder =
@@ -104,6 +119,8 @@ int main(int argc, char** argv) {
       std::cerr << "Cannot write " << argv[1] << "\n";
       result = 1;
     }
+    if (argc == 3 && !TakeRulesTab(uiThread, form, argv[2]))
+      result = 1;
     form.close();
   }
   TMonitoringDriver::DestroySingleObjects();
