@@ -2,6 +2,7 @@
 
 #include "DialogsUnit.h"
 #include "MarkupLabelUnit.h"
+#include "ScaleUnit.h"
 #include "config/ConfigUnit.h"
 #include "core/FormatUnit.h"
 #include "rules/RuleTextUnit.h"
@@ -28,8 +29,6 @@ namespace ornavel {
 namespace {
 
 constexpr const char* NoRuleText = "Select a rule above to change it";
-// The line height of the 8-point font the pixel layout was drawn for.
-constexpr double DesignLineHeight = 13.0;
 
 template <class T>
 T* Named(T* widget, const char* name) {
@@ -76,7 +75,7 @@ TSettingsForm::TSettingsForm(QWidget* owner) : QDialog(owner) {
 }
 
 int TSettingsForm::Scaled(int pixels) const {
-  return qRound(pixels * fontMetrics().height() / DesignLineHeight);
+  return ornavel::Scaled(*this, pixels);
 }
 
 QWidget* TSettingsForm::MakeGeneralTab() {
