@@ -21,6 +21,7 @@ debug output, filters every line through your rules, and shows the kept lines.
   --version   show the version
 )";
 
+#ifdef ORNAVEL_GUI
 bool HasDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
     const char* value = std::getenv(name);
@@ -29,6 +30,7 @@ bool HasDisplay() {
   }
   return false;
 }
+#endif
 
 // The window where there is a display to show it on, the console otherwise.
 int RunDefault([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
