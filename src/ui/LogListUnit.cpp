@@ -2,10 +2,12 @@
 
 #include "PaletteUnit.h"
 
-#include <QApplication>
-#include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 #include <climits>
 
@@ -70,67 +72,256 @@ void TLogListDelegate::initStyleOption(QStyleOptionViewItem* option,
   option->font.setBold(paint.Bold);
 }
 
-TLogListView::TLogListView(QWidget* parent) : QTableView(parent) {
-  setSelectionBehavior(SelectRows);
-  setSelectionMode(ExtendedSelection);
-  setVerticalScrollMode(ScrollPerPixel);
-  setHorizontalScrollMode(ScrollPerPixel);
-  setShowGrid(false);
-  setWordWrap(false);
-  setCornerButtonEnabled(false);
-  setTabKeyNavigation(false);
-  setEditTriggers(NoEditTriggers);
-  verticalHeader()->hide();
-  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  verticalHeader()->setMinimumSectionSize(1);
-  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
-  horizontalHeader()->setHighlightSections(false);
-  horizontalHeader()->setSectionsClickable(false);
-  horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  ShowSelection(false);
+TLogListView::TLogListView(const TLogListCells& cells, QWidget* parent)
+    : QAbstractScrollArea(parent), FModel(new TLogModel(cells, this)),
+      FDelegate(new TLogListDelegate(cells, this)), FHeader(new QHeaderView(Qt::Horizontal, this)),
+      FSelection(new QItemSelectionModel(FModel, this)) {
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setBackgroundRole(QPalette::Base);
+  viewport()->setAutoFillBackground(true);
+  FHeader->setModel(FModel);
+  FHeader->setFocusPolicy(Qt::NoFocus);
+  FHeader->setHighlightSections(false);
+  FHeader->setSectionsClickable(false);
+  FHeader->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  connect(FHeader, &QHeaderView::sectionResized, this, [this] {
+    UpdateGeometries();
+    viewport()->update();
+  });
+  connect(FModel, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex&, int first, int last) { RowsInserted(first, last); });
+  connect(FModel, &QAbstractItemModel::modelReset, this, [this] {
+    FCurrent = FAnchor = -1;
+    UpdateGeometries();
+    viewport()->update();
+  });
+  connect(FSelection, &QItemSelectionModel::selectionChanged, viewport(),
+          qOverload<>(&QWidget::update));
+  UpdateGeometries();
 }
 
-TLogListView::TScrollState TLogListView::ScrollState() {
-  executeDelayedItemsLayout();
+int TLogListView::RowHeight() const {
+  return fontMetrics().height() + 2;
+}
+
+int TLogListView::RowAt(int y) const {
+  if (y < 0)
+    return -1;
+  const long long row = (static_cast<long long>(verticalScrollBar()->value()) + y) / RowHeight();
+  return row < FModel->rowCount() ? static_cast<int>(row) : -1;
+}
+
+void TLogListView::selectRow(int row) {
+  Select(row, row, QItemSelectionModel::ClearAndSelect);
+  FCurrent = FAnchor = row;
+}
+
+void TLogListView::scrollToBottom() {
+  verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+TLogListView::TScrollState TLogListView::ScrollState() const {
   return {verticalScrollBar()->maximum(), verticalScrollBar()->value()};
 }
 
 QList<int> TLogListView::SelectedRows() const {
   QList<int> rows;
-  for (const QModelIndex& index : selectionModel()->selectedRows())
-    rows.push_back(index.row());
+  for (const QItemSelectionRange& range : FSelection->selection()) {
+    for (int row = range.top(); row <= range.bottom(); ++row)
+      rows.push_back(row);
+  }
   std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   return rows;
 }
 
-void TLogListView::mouseMoveEvent(QMouseEvent* event) {
-  // Dragging with a button held would select the rows it passes over.
-  if (event->buttons() != Qt::NoButton) {
-    event->accept();
+void TLogListView::RowsInserted(int first, int last) {
+  UpdateGeometries();
+  const int top = verticalScrollBar()->value();
+  const long long firstY = static_cast<long long>(first) * RowHeight();
+  const long long lastY = (static_cast<long long>(last) + 1) * RowHeight();
+  if (firstY < top + viewport()->height() && lastY > top)
+    viewport()->update();
+}
+
+void TLogListView::UpdateGeometries() {
+  const int headerHeight = FHeader->sizeHint().height();
+  setViewportMargins(0, headerHeight, 0, 0);
+  const QRect area = viewport()->geometry();
+  FHeader->setGeometry(area.left(), area.top() - headerHeight, area.width(), headerHeight);
+  // Beyond what an int can hold the list stops growing its range; that is some 100 million rows.
+  const long long height = static_cast<long long>(FModel->rowCount()) * RowHeight();
+  const int range = static_cast<int>(std::clamp<long long>(height - area.height(), 0, INT_MAX));
+  verticalScrollBar()->setRange(0, range);
+  verticalScrollBar()->setSingleStep(RowHeight());
+  verticalScrollBar()->setPageStep(area.height());
+  horizontalScrollBar()->setRange(0, std::max(0, FHeader->length() - area.width()));
+  horizontalScrollBar()->setSingleStep(RowHeight());
+  horizontalScrollBar()->setPageStep(area.width());
+}
+
+void TLogListView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateGeometries();
+}
+
+void TLogListView::scrollContentsBy(int dx, int) {
+  if (dx != 0)
+    FHeader->setOffset(horizontalScrollBar()->value());
+  viewport()->update();
+}
+
+void TLogListView::paintEvent(QPaintEvent* event) {
+  QPainter painter(viewport());
+  const int top = verticalScrollBar()->value();
+  const int rowHeight = RowHeight();
+  const int first = std::max(0, (top + event->rect().top()) / rowHeight);
+  const int last = std::min(FModel->rowCount() - 1, (top + event->rect().bottom()) / rowHeight);
+  for (int row = first; row <= last; ++row)
+    PaintRow(painter, row, row * rowHeight - top);
+}
+
+void TLogListView::PaintRow(QPainter& painter, int row, int y) {
+  const bool selected = FSelection->isRowSelected(row);
+  if (selected && hasFocus())
+    painter.fillRect(QRect(0, y, viewport()->width(), RowHeight()), palette().highlight());
+  QStyleOptionViewItem option;
+  option.initFrom(this);
+  option.widget = this;
+  option.state &= ~QStyle::State_HasFocus;
+  option.state.setFlag(QStyle::State_Selected, selected);
+  option.showDecorationSelected = true;
+  option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+  option.textElideMode = Qt::ElideRight;
+  for (int column = 0; column < FModel->columnCount(); ++column) {
+    if (FHeader->isSectionHidden(column))
+      continue;
+    option.rect = QRect(FHeader->sectionViewportPosition(column), y, FHeader->sectionSize(column),
+                        RowHeight());
+    FDelegate->paint(&painter, option, FModel->index(row, column));
+  }
+}
+
+bool TLogListView::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip)
+    return ShowToolTip(static_cast<const QHelpEvent&>(*event));
+  return QAbstractScrollArea::viewportEvent(event);
+}
+
+bool TLogListView::ShowToolTip(const QHelpEvent& event) {
+  const int row = RowAt(event.pos().y());
+  const int column = FHeader->logicalIndexAt(event.pos().x());
+  const QString text = FModel->index(row, column).data(Qt::ToolTipRole).toString();
+  if (row < 0 || text.isEmpty()) {
+    QToolTip::hideText();
+    return true;
+  }
+  QToolTip::showText(event.globalPos(), text, viewport());
+  return true;
+}
+
+void TLogListView::mousePressEvent(QMouseEvent* event) {
+  setFocus(Qt::MouseFocusReason);
+  const int row = RowAt(event->position().toPoint().y());
+  if (row < 0) {
+    if (event->modifiers() == Qt::NoModifier)
+      FSelection->clearSelection();
     return;
   }
-  QTableView::mouseMoveEvent(event);
+  // The menu acts on what is selected: a click outside the selection selects that row first.
+  if (event->button() == Qt::RightButton && FSelection->isRowSelected(row))
+    return;
+  if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton)
+    return;
+  if (event->modifiers().testFlag(Qt::ControlModifier)) {
+    Select(row, row, QItemSelectionModel::Toggle);
+    FCurrent = FAnchor = row;
+  } else {
+    MoveTo(row, event->modifiers());
+  }
+}
+
+void TLogListView::keyPressEvent(QKeyEvent* event) {
+  const int rows = FModel->rowCount();
+  const int page = std::max(1, viewport()->height() / RowHeight());
+  const int current = std::clamp(FCurrent, 0, std::max(0, rows - 1));
+  if (event->matches(QKeySequence::SelectAll)) {
+    Select(0, rows - 1, QItemSelectionModel::ClearAndSelect);
+    return;
+  }
+  int target = -1;
+  switch (event->key()) {
+  case Qt::Key_Up:
+    target = current - 1;
+    break;
+  case Qt::Key_Down:
+    target = FCurrent < 0 ? 0 : current + 1;
+    break;
+  case Qt::Key_PageUp:
+    target = current - page;
+    break;
+  case Qt::Key_PageDown:
+    target = current + page;
+    break;
+  case Qt::Key_Home:
+    target = 0;
+    break;
+  case Qt::Key_End:
+    target = rows - 1;
+    break;
+  case Qt::Key_Space:
+    if (event->modifiers().testFlag(Qt::ControlModifier) && FCurrent >= 0 && FCurrent < rows) {
+      Select(FCurrent, FCurrent, QItemSelectionModel::Toggle);
+      return;
+    }
+    [[fallthrough]];
+  default:
+    QAbstractScrollArea::keyPressEvent(event);
+    return;
+  }
+  if (rows == 0)
+    return;
+  MoveTo(std::clamp(target, 0, rows - 1), event->modifiers());
+}
+
+void TLogListView::MoveTo(int row, Qt::KeyboardModifiers modifiers) {
+  if (modifiers.testFlag(Qt::ShiftModifier)) {
+    if (FAnchor < 0 || FAnchor >= FModel->rowCount())
+      FAnchor = FCurrent >= 0 ? FCurrent : row;
+    Select(std::min(FAnchor, row), std::max(FAnchor, row), QItemSelectionModel::ClearAndSelect);
+  } else if (!modifiers.testFlag(Qt::ControlModifier)) {
+    Select(row, row, QItemSelectionModel::ClearAndSelect);
+    FAnchor = row;
+  }
+  FCurrent = row;
+  EnsureVisible(row);
+  viewport()->update();
+}
+
+void TLogListView::Select(int from, int to, QItemSelectionModel::SelectionFlags how) {
+  if (from < 0 || to < from)
+    return;
+  const QItemSelection rows(FModel->index(from, 0), FModel->index(to, FModel->columnCount() - 1));
+  FSelection->select(rows, how | QItemSelectionModel::Rows);
+}
+
+void TLogListView::EnsureVisible(int row) {
+  const long long top = static_cast<long long>(row) * RowHeight();
+  const int position = verticalScrollBar()->value();
+  if (top < position)
+    verticalScrollBar()->setValue(static_cast<int>(top));
+  else if (top + RowHeight() > position + viewport()->height())
+    verticalScrollBar()->setValue(static_cast<int>(top + RowHeight() - viewport()->height()));
 }
 
 void TLogListView::focusInEvent(QFocusEvent* event) {
-  ShowSelection(true);
-  QTableView::focusInEvent(event);
+  QAbstractScrollArea::focusInEvent(event);
+  viewport()->update();
 }
 
 void TLogListView::focusOutEvent(QFocusEvent* event) {
-  ShowSelection(false);
-  QTableView::focusOutEvent(event);
-}
-
-void TLogListView::ShowSelection(bool visible) {
-  QPalette shown = palette();
-  const QPalette& application = QApplication::palette(this);
-  for (auto group : {QPalette::Active, QPalette::Inactive}) {
-    shown.setColor(group, QPalette::Highlight,
-                   visible ? application.color(group, QPalette::Highlight)
-                           : application.color(group, QPalette::Base));
-  }
-  setPalette(shown);
+  QAbstractScrollArea::focusOutEvent(event);
+  viewport()->update();
 }
 
 } // namespace ornavel

@@ -2,9 +2,11 @@
 
 #include "core/ColorUnit.h"
 
+#include <QAbstractScrollArea>
 #include <QAbstractTableModel>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QStyledItemDelegate>
-#include <QTableView>
 #include <cstddef>
 
 namespace ornavel {
@@ -57,29 +59,58 @@ private:
   const TLogListCells& FCells;
 };
 
-// The list view: whole rows, selected by click and keys but not by dragging, rows of one
-// height, scrolled by pixel so that "scrolled up by more than the window's height" is exact.
-class TLogListView final : public QTableView {
+// The list view: rows of one height drawn straight from the model, so that it keeps nothing per
+// row and an update costs the same for ten rows or ten million. Whole rows are selected by click
+// and keys (Shift, Ctrl) but not by dragging; it scrolls by pixel, so that "scrolled up by more
+// than the window's height" is exact.
+class TLogListView final : public QAbstractScrollArea {
 public:
-  explicit TLogListView(QWidget* parent);
+  TLogListView(const TLogListCells& cells, QWidget* parent);
+
+  TLogModel* model() const { return FModel; }
+  QItemSelectionModel* selectionModel() const { return FSelection; }
+  QHeaderView* horizontalHeader() const { return FHeader; }
+  int RowHeight() const;
+  // The row under a point of the viewport, or -1.
+  int RowAt(int y) const;
+  void selectRow(int row);
+  void scrollToBottom();
 
   struct TScrollState {
     int Maximum = 0;
     int Position = 0;
   };
-  // The vertical scroll range and position, with every pending layout done first.
-  TScrollState ScrollState();
+  TScrollState ScrollState() const;
   // The selected rows, top to bottom.
   QList<int> SelectedRows() const;
 
 protected:
-  void mouseMoveEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void scrollContentsBy(int dx, int) override;
+  bool viewportEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
 
 private:
-  // The row background of a selection shows only while the list has the focus.
-  void ShowSelection(bool visible);
+  void RowsInserted(int first, int last);
+  void UpdateGeometries();
+  void PaintRow(QPainter& painter, int row, int y);
+  void Select(int from, int to, QItemSelectionModel::SelectionFlags how);
+  // Moves the current row as a key or click asks: alone, extending from the anchor (Shift), or
+  // without touching the selection (Ctrl).
+  void MoveTo(int row, Qt::KeyboardModifiers modifiers);
+  void EnsureVisible(int row);
+  bool ShowToolTip(const QHelpEvent& event);
+
+  TLogModel* FModel;
+  TLogListDelegate* FDelegate;
+  QHeaderView* FHeader;
+  QItemSelectionModel* FSelection;
+  int FCurrent = -1;
+  int FAnchor = -1;
 };
 
 } // namespace ornavel

@@ -67,10 +67,8 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::CreateComponents() {
-  FLogList = new TLogListView(this);
-  FModel = new TLogModel(*this, FLogList);
-  FLogList->setModel(FModel);
-  FLogList->setItemDelegate(new TLogListDelegate(*this, FLogList));
+  FLogList = new TLogListView(*this, this);
+  FModel = FLogList->model();
   QHeaderView* header = FLogList->horizontalHeader();
   header->resizeSection(0, Scaled(*this, DateColumnWidth));
   header->resizeSection(1, Scaled(*this, MessageColumnWidth));

@@ -1,0 +1,118 @@
+#include "ui/LogListUnit.h"
+
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace ornavel {
+namespace {
+
+class TNumberedCells final : public TLogListCells {
+public:
+  QString LogListGetText(int row, int column) const override {
+    return QString("row %1 column %2").arg(row).arg(column);
+  }
+  TCellPaint LogListPaintText(int, int, bool, bool) const override { return {}; }
+};
+
+class LogList : public testing::Test {
+protected:
+  LogList() : View(Cells, nullptr) {
+    View.resize(300, 200);
+    View.model()->SetRowCount(100);
+    View.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&View));
+  }
+
+  QPoint RowCentre(int row) const {
+    const int y = row * View.RowHeight() - View.verticalScrollBar()->value() + View.RowHeight() / 2;
+    return {20, y};
+  }
+
+  void Click(int row, Qt::KeyboardModifiers modifiers = {}) {
+    QTest::mouseClick(View.viewport(), Qt::LeftButton, modifiers, RowCentre(row));
+  }
+
+  void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    QTest::keyClick(&View, key, modifiers);
+  }
+
+  TNumberedCells Cells;
+  TLogListView View;
+};
+
+TEST_F(LogList, SelectsWholeRowsByClickCtrlClickAndShiftClickButNotByDragging) {
+  Click(2);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({2}));
+  EXPECT_TRUE(View.hasFocus());
+  Click(5, Qt::ControlModifier);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({2, 5}));
+  Click(8, Qt::ShiftModifier);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({5, 6, 7, 8}));
+  Click(6, Qt::ControlModifier);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({5, 7, 8}));
+  EXPECT_EQ(View.selectionModel()->selectedRows(1).size(), 3) << "rows are selected whole";
+
+  QTest::mousePress(View.viewport(), Qt::LeftButton, {}, RowCentre(1));
+  QTest::mouseMove(View.viewport(), RowCentre(4));
+  QTest::mouseRelease(View.viewport(), Qt::LeftButton, {}, RowCentre(4));
+  EXPECT_EQ(View.SelectedRows(), QList<int>({1}));
+}
+
+TEST_F(LogList, KeysMoveExtendAndSelectAllAndKeepTheCurrentRowInView) {
+  Click(0);
+  Key(Qt::Key_Down);
+  Key(Qt::Key_Down);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({2}));
+  Key(Qt::Key_Down, Qt::ShiftModifier);
+  Key(Qt::Key_Down, Qt::ShiftModifier);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({2, 3, 4}));
+  Key(Qt::Key_Up, Qt::ShiftModifier);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({2, 3}));
+
+  Key(Qt::Key_End);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({99}));
+  EXPECT_EQ(View.verticalScrollBar()->value(), View.verticalScrollBar()->maximum());
+  EXPECT_EQ(View.verticalScrollBar()->maximum(),
+            100 * View.RowHeight() - View.viewport()->height());
+  Key(Qt::Key_PageUp);
+  const int page = View.viewport()->height() / View.RowHeight();
+  EXPECT_EQ(View.SelectedRows(), QList<int>({99 - page}));
+  Key(Qt::Key_Home);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({0}));
+  EXPECT_EQ(View.verticalScrollBar()->value(), 0);
+
+  Key(Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(View.SelectedRows().size(), 100);
+}
+
+TEST_F(LogList, TheRowUnderThePointerFollowsTheScrollPositionAndNewRows) {
+  View.scrollToBottom();
+  const int bottom = View.viewport()->height() - 1;
+  EXPECT_EQ(View.RowAt(bottom), 99);
+  QTest::mouseClick(View.viewport(), Qt::LeftButton, {}, QPoint(20, bottom));
+  EXPECT_EQ(View.SelectedRows(), QList<int>({99}));
+
+  View.model()->SetRowCount(150);
+  EXPECT_EQ(View.verticalScrollBar()->maximum(),
+            150 * View.RowHeight() - View.viewport()->height());
+  EXPECT_EQ(View.SelectedRows(), QList<int>({99})) << "new rows leave the selection alone";
+  EXPECT_EQ(View.RowAt(bottom), 99) << "new rows do not move the view";
+  EXPECT_EQ(View.RowAt(-1), -1);
+}
+
+TEST_F(LogList, EmptyingTheListForgetsSelectionAndCurrentRow) {
+  Click(7);
+  View.model()->SetRowCount(0);
+  EXPECT_TRUE(View.SelectedRows().isEmpty());
+  EXPECT_EQ(View.verticalScrollBar()->maximum(), 0);
+  Key(Qt::Key_Down);
+  EXPECT_TRUE(View.SelectedRows().isEmpty());
+  View.model()->SetRowCount(3);
+  Key(Qt::Key_Down);
+  EXPECT_EQ(View.SelectedRows(), QList<int>({0}));
+}
+
+} // namespace
+} // namespace ornavel
