@@ -1,7 +1,10 @@
 #include "ui/LogListUnit.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -112,6 +115,18 @@ TEST_F(LogList, EmptyingTheListForgetsSelectionAndCurrentRow) {
   View.model()->SetRowCount(3);
   Key(Qt::Key_Down);
   EXPECT_EQ(View.SelectedRows(), QList<int>({0}));
+}
+
+TEST_F(LogList, HoveringAMessageShowsItWholeAndTheTimeShowsNothing) {
+  const auto hover = [&](int column) {
+    const QPoint where(View.horizontalHeader()->sectionViewportPosition(column) + 5,
+                       RowCentre(3).y());
+    QHelpEvent help(QEvent::ToolTip, where, View.viewport()->mapToGlobal(where));
+    QApplication::sendEvent(View.viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+  };
+  EXPECT_EQ(hover(0), "");
+  EXPECT_EQ(hover(1), "row 3 column 1");
 }
 
 } // namespace
