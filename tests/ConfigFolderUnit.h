@@ -1,9 +1,8 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <cstdlib>
-#include <filesystem>
-#include <stdexcept>
-#include <string>
 
 namespace ornavel::test {
 
@@ -11,21 +10,10 @@ namespace ornavel::test {
 // user's settings, rules or window placement, and tests running side by side do not meet.
 class TOwnConfigFolder {
 public:
-  TOwnConfigFolder() {
-    FFolder = (std::filesystem::temp_directory_path() / "ornavel-test-XXXXXX").string();
-    if (mkdtemp(FFolder.data()) == nullptr)
-      throw std::runtime_error("cannot make a configuration folder");
-    setenv("XDG_CONFIG_HOME", FFolder.c_str(), 1);
-  }
-  ~TOwnConfigFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FFolder, ignored);
-  }
-  TOwnConfigFolder(const TOwnConfigFolder&) = delete;
-  TOwnConfigFolder& operator=(const TOwnConfigFolder&) = delete;
+  TOwnConfigFolder() { setenv("XDG_CONFIG_HOME", FFolder.Path().c_str(), 1); }
 
 private:
-  std::string FFolder;
+  TTemporaryFolder FFolder;
 };
 
 } // namespace ornavel::test
