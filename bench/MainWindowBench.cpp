@@ -124,8 +124,7 @@ int RunWindowMode(const TOptions& options, int argc, char** argv) {
 }
 
 // The same lines into the log alone: the store's own speed and memory.
-int RunLogMode(const TOptions& options, int argc, char** argv) {
-  QApplication application(argc, argv);
+int RunLogMode(const TOptions& options) {
   TResult result;
   const long expected = options.Lines / options.Threads * options.Threads;
   GetLog().AddLine(nullptr, "Starting up..");
@@ -184,7 +183,7 @@ int main(int argc, char** argv) {
   if (options.Mode == "window")
     return RunWindowMode(options, qtArgc, argv);
   if (options.Mode == "log")
-    return RunLogMode(options, qtArgc, argv);
+    return RunLogMode(options);
 
   const TResult log = RunChild(argv[0], options, "log");
   const TResult window = RunChild(argv[0], options, "window");

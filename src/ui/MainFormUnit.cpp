@@ -56,10 +56,7 @@ TMainForm::TMainForm(TSourceFactory factory, QWidget* parent)
 
 TMainForm::~TMainForm() {
   FUpdate->Form = nullptr;
-  if (!FStopped) {
-    FStopped = true;
-    Guarded([this] { FDriver.StopMonitoring(); });
-  }
+  Guarded([this] { FormClose(); });
   if (FLog != nullptr)
     FLog->SetOnLogItem({});
   if (!FPlacementSaved)
@@ -280,9 +277,7 @@ void TMainForm::SavePlacement() {
   FPlacementSaved = true;
   TFormPlacement placement;
   placement.PixelsPerInch = PixelsPerInch(*this);
-  placement.Normal = isMaximized() || isMinimized()
-                         ? QRect(normalGeometry().topLeft(), normalGeometry().size())
-                         : QRect(pos(), size());
+  placement.Normal = isMaximized() || isMinimized() ? normalGeometry() : QRect(pos(), size());
   QSettings store = PlacementStore();
   SaveFormPlacement(store, placement, ScreenSize(*this));
 }
