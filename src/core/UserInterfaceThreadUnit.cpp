@@ -41,9 +41,13 @@ struct THandOffGuard {
   bool Ran = false;
 
   ~THandOffGuard() {
-    if (!Ran)
-      HandOff->Finish(std::make_exception_ptr(
-          std::runtime_error("The user-interface thread stopped before the work could run")));
+    if (Ran)
+      return;
+    // Made in a statement of its own, so that the temporary error (which shares its message
+    // with the one handed over) is gone before the waiting thread can see the failure.
+    auto failure = std::make_exception_ptr(
+        std::runtime_error("The user-interface thread stopped before the work could run"));
+    HandOff->Finish(std::move(failure));
   }
 };
 
