@@ -10,8 +10,35 @@
 
 namespace ornavel {
 
+// Receives the wake-up event that asks for the next piece of queued work. The event is made on
+// the posting thread under the queue's lock and handed over by Qt's own locks, which
+// ThreadSanitizer cannot see; taking the queue's lock before looking at it makes the hand-over
+// visible.
+class TQtUserInterfaceThread::TDrainTarget final : public QObject {
+public:
+  explicit TDrainTarget(TQtUserInterfaceThread& owner) : FOwner(owner) {}
+
+  static QEvent::Type DrainEvent() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+  }
+
+  bool event(QEvent* event) override {
+    std::unique_lock lock(FOwner.FLock);
+    const bool drain = event->type() == DrainEvent();
+    lock.unlock();
+    if (!drain)
+      return QObject::event(event);
+    FOwner.RunQueued();
+    return true;
+  }
+
+private:
+  TQtUserInterfaceThread& FOwner;
+};
+
 TQtUserInterfaceThread::TQtUserInterfaceThread()
-    : FContext(std::make_unique<QObject>()),
+    : FContext(std::make_unique<TDrainTarget>(*this)),
       FDispatcher(QAbstractEventDispatcher::instance(QThread::currentThread())) {
   if (QCoreApplication::instance() == nullptr || FDispatcher == nullptr)
     throw std::logic_error("The Qt user-interface thread needs the application first");
@@ -44,10 +71,9 @@ void TQtUserInterfaceThread::RequestDrain() {
   if (FDrainRequested)
     return;
   FDrainRequested = true;
-  // The context object belongs to this thread, so the call is queued to it; once the context is
-  // gone, Qt drops the call and our queue goes with us.
-  QMetaObject::invokeMethod(
-      FContext.get(), [this] { RunQueued(); }, Qt::QueuedConnection);
+  // The target belongs to this thread, so the event is served there; once the target is gone,
+  // Qt drops the event and our queue goes with us. Qt owns the event from here.
+  QCoreApplication::postEvent(FContext.get(), new QEvent(TDrainTarget::DrainEvent()));
 }
 
 // One piece of work per call, with the next call already queued: work that opens a box or

@@ -40,7 +40,8 @@ private:
   void RunQueued();
   void Report(const std::string& message);
 
-  std::unique_ptr<QObject> FContext;
+  class TDrainTarget;
+  std::unique_ptr<TDrainTarget> FContext;
   QAbstractEventDispatcher* FDispatcher;
   std::mutex FLock;
   std::deque<std::function<void()>> FQueue;
