@@ -72,6 +72,7 @@ std::shared_ptr<TFileMonitorThread> Follow(const std::string& path, bool notific
 
 void UseBenchRules(bool use) {
   TRules& rules = GetRules();
+  GetLog().AttachFilter(&rules);
   while (rules.Count() > 0)
     rules.Delete(0);
   if (use)

@@ -5,8 +5,8 @@
 // Run: build/release/bench/mainwindow_bench [--lines=1000000] [--threads=4]
 // Uses the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include "core/LogUnit.h"
-#include "core/MonitoringDriverUnit.h"
 #include "core/ThreadUnit.h"
+#include "driver/MonitoringDriverUnit.h"
 #include "ui/MainFormUnit.h"
 #include "ui/QtUserInterfaceThreadUnit.h"
 

@@ -152,6 +152,23 @@ std::shared_ptr<T> MakeSource() {
   return TThread::Create<TIdleSource<T>>(true);
 }
 
+// A source of any kind whose body does nothing.
+class TKindSource final : public TSourceThread {
+public:
+  explicit TKindSource(TMonitorType type) : FType(type) {}
+  TMonitorType MonitorType() const override { return FType; }
+
+protected:
+  void Execute() override {}
+
+private:
+  const TMonitorType FType;
+};
+
+inline std::shared_ptr<TSourceThread> MakeSourceOf(TMonitorType type) {
+  return TThread::Create<TKindSource>(true, type);
+}
+
 // A thread running a given body.
 class TLambdaThread final : public TThread {
 public:

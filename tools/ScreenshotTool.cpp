@@ -3,7 +3,7 @@
 // dialog's Rules tab with the first rule selected. Run it under xvfb-run to see the real platform.
 #include "config/ConfigUnit.h"
 #include "core/LogUnit.h"
-#include "core/MonitoringDriverUnit.h"
+#include "driver/MonitoringDriverUnit.h"
 #include "sources/SourcesUnit.h"
 #include "ui/MainFormUnit.h"
 #include "ui/QtUserInterfaceThreadUnit.h"

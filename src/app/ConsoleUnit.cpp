@@ -5,9 +5,9 @@
 #include "core/DateTimeUnit.h"
 #include "core/FormatUnit.h"
 #include "core/LogUnit.h"
-#include "core/MonitoringDriverUnit.h"
 #include "core/TextUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
+#include "driver/MonitoringDriverUnit.h"
 #include "sources/SourcesUnit.h"
 
 #include <atomic>

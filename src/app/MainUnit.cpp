@@ -1,4 +1,5 @@
 #include "ConsoleUnit.h"
+#include "sources/SourcesUnit.h"
 #ifdef ORNAVEL_GUI
 #include "WindowUnit.h"
 #endif
@@ -7,19 +8,38 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
-constexpr std::string_view Usage = R"(Usage: ornavel [--console | --help | --version]
+// "text files and syslog over UDP": what this build can follow, and nothing it cannot.
+std::string FollowedSources() {
+  const ornavel::TSourceFactory factory = ornavel::MakeSourceFactory();
+  std::vector<std::string_view> followed;
+  for (const ornavel::TSourceKind& kind : ornavel::SourceKinds) {
+    if (factory.Available(kind.Type))
+      followed.push_back(kind.Description);
+  }
+  std::string text;
+  for (std::size_t i = 0; i < followed.size(); ++i) {
+    if (i > 0)
+      text += i + 1 == followed.size() ? " and " : ", ";
+    text += followed[i];
+  }
+  return text;
+}
 
-Ornavel follows text files, syslog over UDP, the system journal and local programs'
-debug output, filters every line through your rules, and shows the kept lines.
-
-  --console   run without a window; every kept line is printed to standard output
-  --help      show this text
-  --version   show the version
-)";
+std::string Usage() {
+  return "Usage: ornavel [--console | --help | --version]\n\n"
+         "Ornavel follows " +
+         FollowedSources() +
+         ",\nfilters every line through your rules, and shows the kept lines.\n\n"
+         "  --console   run without a window; every kept line is printed to standard output\n"
+         "  --help      show this text\n"
+         "  --version   show the version\n";
+}
 
 #ifdef ORNAVEL_GUI
 bool HasDisplay() {
@@ -51,11 +71,11 @@ int main(int argc, char** argv) {
   const std::string_view option = argc > 1 ? argv[1] : "";
   if (argc > 2 ||
       (!option.empty() && option != "--console" && option != "--help" && option != "--version")) {
-    std::cerr << Usage;
+    std::cerr << Usage();
     return 2;
   }
   if (option == "--help") {
-    std::cout << Usage;
+    std::cout << Usage();
     return 0;
   }
   if (option == "--version") {

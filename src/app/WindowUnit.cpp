@@ -1,8 +1,8 @@
 #include "WindowUnit.h"
 
 #include "ShutdownSignalsUnit.h"
-#include "core/MonitoringDriverUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
+#include "driver/MonitoringDriverUnit.h"
 #include "sources/SourcesUnit.h"
 #include "ui/DialogsUnit.h"
 #include "ui/MainFormUnit.h"

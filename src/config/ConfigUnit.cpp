@@ -253,8 +253,11 @@ TSingleInstance<TMainConfig>& ConfigInstance() {
 } // namespace
 
 TMainConfig& GetConfig() {
-  return ConfigInstance().Get([] { return std::make_unique<TMainConfig>(); },
-                              [](TMainConfig& config) { config.Open(); });
+  return ConfigInstance().Get([] {
+    auto config = std::make_unique<TMainConfig>();
+    config->Open();
+    return config;
+  });
 }
 
 void DestroyConfig() {

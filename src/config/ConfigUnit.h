@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/SourceKindUnit.h"
+
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -71,16 +73,21 @@ public:
   std::string DisplayDateFormat() const;
   TStringList& MonitorFilenames();
   void MonitorFilenamesChange();
-  bool MonitorSyslog() const { return ReadBool("MonitorSyslog", false); }
-  void SetMonitorSyslog(bool value) { WriteValue("MonitorSyslog", value); }
-  bool MonitorEventLog() const { return ReadBool("MonitorEventLog", false); }
-  void SetMonitorEventLog(bool value) { WriteValue("MonitorEventLog", value); }
-  bool OutputDebugString() const { return ReadBool("OutputDebugString", false); }
-  void SetOutputDebugString(bool value) { WriteValue("OutputDebugString", value); }
-  bool IncludePeerIP() const { return ReadBool("IncludePeerIP", true); }
-  void SetIncludePeerIP(bool value) { WriteValue("IncludePeerIP", value); }
-  bool IncludePID() const { return ReadBool("IncludePID", true); }
-  void SetIncludePID(bool value) { WriteValue("IncludePID", value); }
+  // A source's switch or option, as the table of source kinds names it.
+  bool ReadSetting(const TSourceSetting& setting) const {
+    return ReadBool(setting.Key, setting.Default);
+  }
+  void WriteSetting(const TSourceSetting& setting, bool value) { WriteValue(setting.Key, value); }
+  bool MonitorSyslog() const { return ReadSetting(SourceKindOf(mtSyslog).Switch); }
+  void SetMonitorSyslog(bool value) { WriteSetting(SourceKindOf(mtSyslog).Switch, value); }
+  bool MonitorEventLog() const { return ReadSetting(SourceKindOf(mtEventLog).Switch); }
+  void SetMonitorEventLog(bool value) { WriteSetting(SourceKindOf(mtEventLog).Switch, value); }
+  bool OutputDebugString() const { return ReadSetting(SourceKindOf(mtDebugString).Switch); }
+  void SetOutputDebugString(bool value) { WriteSetting(SourceKindOf(mtDebugString).Switch, value); }
+  bool IncludePeerIP() const { return ReadSetting(SourceKindOf(mtSyslog).Option); }
+  void SetIncludePeerIP(bool value) { WriteSetting(SourceKindOf(mtSyslog).Option, value); }
+  bool IncludePID() const { return ReadSetting(SourceKindOf(mtDebugString).Option); }
+  void SetIncludePID(bool value) { WriteSetting(SourceKindOf(mtDebugString).Option, value); }
   // Set by hand only: the UDP port of the syslog source, 1 to 65535.
   int SyslogPort() const;
 

@@ -1,25 +1,35 @@
 #include "LogUnit.h"
 
 #include "SingleInstanceUnit.h"
-#include "rules/RulesUnit.h"
+#include "ThreadUnit.h"
 
+#include <condition_variable>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 namespace ornavel {
+namespace {
+
+// Where the last post to leave a closing log tells its destructor. It lies outside every log,
+// since the log may be gone as soon as that post has left it.
+std::mutex gDrainLock;
+std::condition_variable gDrained;
+
+} // namespace
 
 // Counts a post in progress so that destruction can wait for it, and tells whether the post
 // may go ahead at all.
 class TLog::TPostGuard {
 public:
   explicit TPostGuard(TLog& log) : FLog(log) {
-    ++FLog.FPostsInProgress;
-    FAdmitted = !FLog.FClosing;
+    FAdmitted = (FLog.FPosts.fetch_add(1) & ClosingFlag) == 0;
   }
   ~TPostGuard() {
-    if (--FLog.FPostsInProgress == 0 && FLog.FClosing)
-      FLog.FPostsDrained.Set();
+    // The post's last touch of the log: from here on its destructor may free it.
+    if (FLog.FPosts.fetch_sub(1) == (ClosingFlag | 1)) {
+      { const std::lock_guard lock(gDrainLock); }
+      gDrained.notify_all();
+    }
   }
   TPostGuard(const TPostGuard&) = delete;
   TPostGuard& operator=(const TPostGuard&) = delete;
@@ -63,35 +73,38 @@ private:
   TLog& FLog;
 };
 
-TLog::TLog(TRules* rules) : FRules(rules) {}
+TLog::TLog(const TLogFilter* filter) : FFilter(filter) {}
 
 TLog::~TLog() {
-  FClosing = true;
-  if (FPostsInProgress != 0)
-    FPostsDrained.WaitFor();
+  FPosts.fetch_or(ClosingFlag);
+  std::unique_lock lock(gDrainLock);
+  gDrained.wait(lock, [this] { return FPosts.load() == ClosingFlag; });
 }
 
-void TLog::Add(const TThread* source, TLogLevel level, std::string text) {
+void TLog::Add(const TSourceThread* source, TLogLevel level, std::string text) {
   TPostGuard guard(*this);
   if (!guard.Admitted())
     return;
-  TLogItem item{Now(), level, source, clWindowText, std::move(text)};
+  std::optional<TMonitorType> type;
+  if (source != nullptr)
+    type = source->MonitorType();
+  TLogItem item{Now(), level, source, type, clWindowText, std::move(text)};
   std::vector<std::string> faults;
-  TRules* rules = FRules;
-  const bool keep = rules == nullptr || rules->ProcessItem(item, faults);
+  const TLogFilter* filter = FFilter;
+  const bool keep = filter == nullptr || filter->ProcessItem(item, faults);
   if (keep) {
     std::shared_ptr<const TLogItemEvent> handler;
     // Copied before the lock, which is held as briefly as possible.
     const std::string notified = item.Text;
     {
       const TWriteLock lock(*this);
-      if (FClosing)
+      if (Closing())
         return;
       handler = FOnLogItem;
       FItems.push_back(std::move(item));
       FCount.store(FItems.size(), std::memory_order_release);
     }
-    if (handler && !FClosing)
+    if (handler && !Closing())
       (*handler)(level, notified);
   }
   // Reports of rules switched off by this evaluation, made now that it holds nothing.
@@ -133,10 +146,7 @@ TSingleInstance<TLog>& LogInstance() {
 } // namespace
 
 TLog& GetLog() {
-  // The log is reachable before it has its rules, so that the rules loader's reports made
-  // while the rules are being created are stored like any report without a source.
-  return LogInstance().Get([] { return std::make_unique<TLog>(); },
-                           [](TLog& log) { log.AttachRules(&GetRules()); });
+  return LogInstance().Get([] { return std::make_unique<TLog>(); });
 }
 
 void DestroyLog() {

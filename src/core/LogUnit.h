@@ -2,8 +2,8 @@
 
 #include "ColorUnit.h"
 #include "DateTimeUnit.h"
-#include "EventUnit.h"
 #include "FormatUnit.h"
+#include "SourceKindUnit.h"
 
 #include <atomic>
 #include <cstddef>
@@ -12,12 +12,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace ornavel {
 
-class TRules;
-class TThread;
+class TSourceThread;
 
 // Any byte is a valid level; only the log view looks at it.
 enum class TLogLevel : std::uint8_t {
@@ -31,11 +32,23 @@ enum class TLogLevel : std::uint8_t {
 struct TLogItem {
   TDateTime Time = 0;
   TLogLevel Level = TLogLevel::Notice;
-  // The thread that posted the line, or none for the program's own messages. Only the rules
-  // look at it, while the line is being added; it is not owned.
-  const TThread* Source = nullptr;
+  // The thread that posted the line, or none for the program's own messages; not owned, and
+  // not to be followed once the line is stored.
+  const TSourceThread* Source = nullptr;
+  // The kind of the source, taken when the line is posted; none without a source.
+  std::optional<TMonitorType> MonitorType;
   TColor Color = clWindowText;
   std::string Text;
+};
+
+// Decides whether a posted line is kept, and may give it a colour. It runs on the posting thread,
+// outside the log's lock, on any number of threads at once.
+class TLogFilter {
+public:
+  virtual ~TLogFilter() = default;
+  // Reports the evaluation makes about itself go to faults; the log posts them once it holds
+  // nothing.
+  virtual bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const = 0;
 };
 
 // The central log: every line of the system is posted here from any thread, stamped with the
@@ -44,27 +57,28 @@ class TLog {
 public:
   using TLogItemEvent = std::function<void(TLogLevel level, const std::string& text)>;
 
-  // Without rules every line is kept; the single log gets them while it is being created.
-  explicit TLog(TRules* rules = nullptr);
+  // Without a filter every line is kept. The filter must outlive the log, or be detached first.
+  explicit TLog(const TLogFilter* filter = nullptr);
   // Waits for posts in progress; from the moment it begins, Add does nothing.
   ~TLog();
   TLog(const TLog&) = delete;
   TLog& operator=(const TLog&) = delete;
 
-  void AttachRules(TRules* rules) { FRules = rules; }
+  void AttachFilter(const TLogFilter* filter) { FFilter = filter; }
   // Whether destruction has begun.
-  bool Closing() const { return FClosing; }
+  bool Closing() const { return (FPosts.load() & ClosingFlag) != 0; }
 
-  void Add(const TThread* source, TLogLevel level, std::string text);
-  void AddLine(const TThread* source, std::string text) {
+  void Add(const TSourceThread* source, TLogLevel level, std::string text);
+  void AddLine(const TSourceThread* source, std::string text) {
     Add(source, TLogLevel::Notice, std::move(text));
   }
   template <class... A>
-  void AddLineFmt(const TThread* source, std::string_view format, const A&... args) {
+  void AddLineFmt(const TSourceThread* source, std::string_view format, const A&... args) {
     Add(source, TLogLevel::Notice, Format(format, args...));
   }
   template <class... A>
-  void AddFmt(const TThread* source, TLogLevel level, std::string_view format, const A&... args) {
+  void AddFmt(const TSourceThread* source, TLogLevel level, std::string_view format,
+              const A&... args) {
     Add(source, level, Format(format, args...));
   }
 
@@ -81,10 +95,11 @@ private:
   class TReadLock;
   class TWriteLock;
 
-  std::atomic<TRules*> FRules;
-  std::atomic<bool> FClosing{false};
-  std::atomic<int> FPostsInProgress{0};
-  TEvent FPostsDrained;
+  // The count of posts in progress, and whether destruction has begun, in one word: a post
+  // leaves with one step that may let the destructor go on, and touches the log no more.
+  static constexpr unsigned ClosingFlag = 1u << 31;
+  std::atomic<const TLogFilter*> FFilter;
+  std::atomic<unsigned> FPosts{0};
 
   mutable std::mutex FLock; // guards the store and the handler
   mutable std::atomic<int> FReadersWaiting{0};
@@ -93,7 +108,7 @@ private:
   std::shared_ptr<const TLogItemEvent> FOnLogItem;
 };
 
-// The single log, made on first use together with the rules.
+// The single log, made on first use, without a filter: the monitoring driver attaches the rules.
 TLog& GetLog();
 // Ends the single log at program end; later calls of GetLog fail.
 void DestroyLog();

@@ -6,46 +6,39 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace ornavel {
 
-// One lock for the creation of every single object of the process: the log creates the rules,
-// whose loader reports through the log, so creations nest and must not take locks in two orders.
-std::recursive_mutex& SingleObjectCreationLock();
-
-// Holds one process-wide object that is made on first use. Making it has two steps: Make builds
-// the object, then Initialise lets it reach other single objects. While Initialise runs, the
-// creating thread (and only it, since it holds the creation lock) is given the object under
-// construction when it asks again, so a report made during creation reaches the object instead
-// of creating it a second time. Other threads wait until the object is complete.
+// Holds one process-wide object that is made on first use. Making one single object may use
+// others (the rules report a load failure through the log), but never itself: the objects depend
+// on each other one way, so each has a lock of its own. Other threads asking meanwhile wait until
+// the object is complete.
 template <class T>
 class TSingleInstance {
 public:
   using TMake = std::function<std::unique_ptr<T>()>;
-  using TInitialise = std::function<void(T&)>;
 
   explicit TSingleInstance(std::string name) : FName(std::move(name)) {}
 
-  T& Get(const TMake& make, const TInitialise& initialise) {
+  T& Get(const TMake& make) {
     if (T* ready = FReady.load(std::memory_order_acquire))
       return *ready;
-    std::lock_guard lock(SingleObjectCreationLock());
+    if (FMaker.load() == std::this_thread::get_id())
+      throw std::logic_error("The " + FName + " was asked for while it was being made");
+    std::lock_guard lock(FLock);
     if (T* ready = FReady.load(std::memory_order_acquire))
       return *ready;
-    if (FBuilding)
-      return *FBuilding;
     if (FDestroyed)
       throw std::logic_error("The " + FName + " has already been destroyed");
-    auto instance = make();
-    FBuilding = instance.get();
+    FMaker = std::this_thread::get_id();
     try {
-      initialise(*instance);
+      FInstance = make();
     } catch (...) {
-      FBuilding = nullptr;
+      FMaker = std::thread::id();
       throw;
     }
-    FBuilding = nullptr;
-    FInstance = std::move(instance);
+    FMaker = std::thread::id();
     FReady.store(FInstance.get(), std::memory_order_release);
     return *FInstance;
   }
@@ -57,7 +50,7 @@ public:
   void Destroy() {
     std::unique_ptr<T> doomed;
     {
-      std::lock_guard lock(SingleObjectCreationLock());
+      std::lock_guard lock(FLock);
       FDestroyed = true;
       FReady.store(nullptr, std::memory_order_release);
       doomed = std::move(FInstance);
@@ -66,8 +59,9 @@ public:
 
 private:
   std::string FName;
+  std::mutex FLock; // guards the members below but FReady and FMaker
   std::atomic<T*> FReady{nullptr};
-  T* FBuilding = nullptr;
+  std::atomic<std::thread::id> FMaker;
   std::unique_ptr<T> FInstance;
   bool FDestroyed = false;
 };

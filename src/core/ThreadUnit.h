@@ -1,7 +1,7 @@
 #pragma once
 
 #include "EventUnit.h"
-#include "MonitorTypeUnit.h"
+#include "SourceKindUnit.h"
 #include "UserInterfaceThreadUnit.h"
 
 #include <atomic>

@@ -70,9 +70,6 @@ constexpr std::array<TColorName, 52> ColorNames{{
     {clWindowText, "clWindowText"},
 }};
 
-constexpr std::array<std::string_view, 4> MonitorTypeNames{"mtFile", "mtSyslog", "mtEventLog",
-                                                           "mtDebugString"};
-
 bool IsMonitorTypeBreak(char c) {
   return c == ' ' || c == ',' || c == ']';
 }
@@ -92,27 +89,23 @@ std::optional<unsigned> HexValue(std::string_view digits) {
 }
 
 TMonitorType MonitorTypeFromName(std::string_view word) {
-  for (TMonitorType type : AllMonitorTypes) {
-    if (SameText(word, MonitorTypeName(type)))
-      return type;
+  for (const TSourceKind& kind : SourceKinds) {
+    if (SameText(word, kind.RulesText))
+      return kind.Type;
   }
   throw EConvertError(Format("Invalid property element: %s", word));
 }
 
 } // namespace
 
-std::string_view MonitorTypeName(TMonitorType type) {
-  return MonitorTypeNames.at(type);
-}
-
 std::string MonitorTypesToString(TMonitorTypes types) {
   std::string text;
-  for (TMonitorType type : AllMonitorTypes) {
-    if (!types.Contains(type))
+  for (const TSourceKind& kind : SourceKinds) {
+    if (!types.Contains(kind.Type))
       continue;
     if (!text.empty())
       text += ',';
-    text += MonitorTypeName(type);
+    text += kind.RulesText;
   }
   return text;
 }

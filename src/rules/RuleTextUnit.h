@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/ColorUnit.h"
-#include "core/MonitorTypeUnit.h"
+#include "core/SourceKindUnit.h"
 #include "core/TextUnit.h"
 
 #include <optional>
@@ -16,7 +16,6 @@ std::string MonitorTypesToString(TMonitorTypes types);
 // Skips leading spaces and one "[", splits at spaces, commas and "]" and reads each word as a
 // member name, ignoring case. Fails with "Invalid property element: %s".
 TMonitorTypes StringToMonitorTypes(std::string_view text);
-std::string_view MonitorTypeName(TMonitorType type);
 
 // The colour's name ("clRed") if it has one, else "$" and eight upper-case hex digits.
 std::string ColorToString(TColor color);

@@ -5,7 +5,6 @@
 #include "config/XmlFileUnit.h"
 #include "core/FormatUnit.h"
 #include "core/SingleInstanceUnit.h"
-#include "core/ThreadUnit.h"
 
 #include <algorithm>
 #include <numeric>
@@ -278,7 +277,7 @@ void TRules::Sort() {
 }
 
 bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const {
-  const auto type = MonitorTypeOf(item.Source);
+  const std::optional<TMonitorType> type = item.MonitorType;
   if (!type)
     return true;
   bool keep = true;
@@ -303,12 +302,6 @@ bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const
   return keep;
 }
 
-std::optional<TMonitorType> MonitorTypeOf(const TThread* source) {
-  if (const auto* sourceThread = dynamic_cast<const TSourceThread*>(source))
-    return sourceThread->MonitorType();
-  return std::nullopt;
-}
-
 namespace {
 
 TSingleInstance<TRules>& RulesInstance() {
@@ -319,8 +312,11 @@ TSingleInstance<TRules>& RulesInstance() {
 } // namespace
 
 TRules& GetRules() {
-  return RulesInstance().Get([] { return std::make_unique<TRules>(); },
-                             [](TRules& rules) { rules.Open(); });
+  return RulesInstance().Get([] {
+    auto rules = std::make_unique<TRules>();
+    rules->Open();
+    return rules;
+  });
 }
 
 void DestroyRules() {

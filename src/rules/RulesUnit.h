@@ -3,7 +3,7 @@
 #include "PatternUnit.h"
 #include "core/ColorUnit.h"
 #include "core/LogUnit.h"
-#include "core/MonitorTypeUnit.h"
+#include "core/SourceKindUnit.h"
 
 #include <atomic>
 #include <cstddef>
@@ -18,7 +18,6 @@
 namespace ornavel {
 
 class TRules;
-class TThread;
 
 // One rule. Once added to a list, every change goes through the list, which makes it visible to
 // the next evaluation as a whole.
@@ -65,10 +64,10 @@ private:
 // The ordered rule list; the rule lowest in the list has the last word. Evaluations run on any
 // number of threads against an immutable snapshot of the active rules, swapped in whole by
 // every change, so they never see a half-edited list or a freed rule and never wait for an edit.
-class TRules {
+class TRules final : public TLogFilter {
 public:
   TRules();
-  ~TRules();
+  ~TRules() override;
   TRules(const TRules&) = delete;
   TRules& operator=(const TRules&) = delete;
 
@@ -99,7 +98,8 @@ public:
   // Answers whether the item is kept, and gives it the colour of the last matching rule. A rule
   // whose pattern fails is switched off and left out, and its report ("Rule %s switched off:
   // %s") is added to faults for the caller to post once this evaluation holds nothing.
-  bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const;
+  // Items without a monitor type are kept as they are.
+  bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const override;
 
 private:
   friend class TRule;
@@ -128,10 +128,7 @@ private:
   bool FUnsaved = false; // a save could not write the file; it is tried again at the end
 };
 
-// The monitor type of an item's source; none for no source or a source of another class.
-std::optional<TMonitorType> MonitorTypeOf(const TThread* source);
-
-// The single rule list, made on first use.
+// The single rule list, made on first use and loaded from Rules.xml.
 TRules& GetRules();
 // Ends the single rule list at program end, after the log; later calls of GetRules fail.
 void DestroyRules();

@@ -8,14 +8,15 @@ namespace ornavel {
 
 TSourceFactory MakeSourceFactory() {
   TSourceFactory factory;
-  factory.FileMonitor = [](const std::string& fileName) -> std::shared_ptr<TSourceThread> {
+  factory.SetMaker(mtFile, [](const std::string& fileName) -> std::shared_ptr<TSourceThread> {
     auto monitor = TThread::Create<TFileMonitorThread>(true);
     monitor->SetFileName(fileName);
     return monitor;
-  };
-  factory.SysLog = []() -> std::shared_ptr<TSourceThread> {
+  });
+  factory.SetMaker(mtSyslog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
     return TThread::Create<TSysLogMonitorThread>(true, GetConfig().SyslogPort());
-  };
+  });
+  // mtEventLog and mtDebugString have no source in this build yet.
   return factory;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/MonitoringDriverUnit.h"
+#include "driver/MonitoringDriverUnit.h"
 
 namespace ornavel {
 

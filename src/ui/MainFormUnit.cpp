@@ -205,7 +205,7 @@ void TMainForm::AlphaBlendActionExecute() {
 }
 
 void TMainForm::ConfigActionExecute() {
-  TSettingsForm settings(this);
+  TSettingsForm settings(this, FDriver.Factory().AvailableTypes());
   if (settings.exec() == QDialog::Accepted)
     RestartMonitoring();
 }

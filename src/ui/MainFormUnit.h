@@ -1,7 +1,7 @@
 #pragma once
 
 #include "LogListUnit.h"
-#include "core/MonitoringDriverUnit.h"
+#include "driver/MonitoringDriverUnit.h"
 
 #include <QWidget>
 #include <atomic>

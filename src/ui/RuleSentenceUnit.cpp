@@ -5,8 +5,6 @@
 #include "rules/RuleTextUnit.h"
 #include "rules/RulesUnit.h"
 
-#include <array>
-
 namespace ornavel {
 namespace {
 
@@ -23,12 +21,12 @@ std::string NamePiece(const TRule& rule) {
 // "files, syslog, eventlog or OutputDebugString" for all four, built the way one would by hand:
 // the list with commas, then the last comma turned into " or".
 std::string MonitorTypesText(TMonitorTypes types) {
-  static constexpr std::array<std::string_view, 4> Names{"files, ", "syslog, ", "eventlog, ",
-                                                         "OutputDebugString, "};
   std::string text;
-  for (TMonitorType type : AllMonitorTypes) {
-    if (types.Contains(type))
-      text += Names[type];
+  for (const TSourceKind& kind : SourceKinds) {
+    if (types.Contains(kind.Type)) {
+      text += kind.SentenceText;
+      text += ", ";
+    }
   }
   if (text.empty())
     return "[click here to select monitor types]";

@@ -54,7 +54,7 @@ std::string FolderOf(const std::string& path) {
 
 } // namespace
 
-TSettingsForm::TSettingsForm(QWidget* owner) : QDialog(owner) {
+TSettingsForm::TSettingsForm(QWidget* owner, TMonitorTypes available) : QDialog(owner) {
   setObjectName(QStringLiteral("SettingsForm"));
   setWindowTitle(QStringLiteral("Settings"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -62,7 +62,7 @@ TSettingsForm::TSettingsForm(QWidget* owner) : QDialog(owner) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(Scaled(4), Scaled(4), Scaled(4), 0);
   SettingsPageControl = Named(new QTabWidget(this), "SettingsPageControl");
-  SettingsPageControl->addTab(MakeGeneralTab(), QStringLiteral("General"));
+  SettingsPageControl->addTab(MakeGeneralTab(available), QStringLiteral("General"));
   SettingsPageControl->addTab(MakeFilesTab(), QStringLiteral("Files"));
   SettingsPageControl->addTab(MakeRulesTab(), QStringLiteral("Rules"));
   layout->addWidget(SettingsPageControl);
@@ -78,26 +78,30 @@ int TSettingsForm::Scaled(int pixels) const {
   return ornavel::Scaled(*this, pixels);
 }
 
-QWidget* TSettingsForm::MakeGeneralTab() {
+// Each kind's switch with its option under it, in the order of the kinds.
+QWidget* TSettingsForm::MakeGeneralTab(TMonitorTypes available) {
   auto* tab = Named(new QWidget(this), "GeneralTabSheet");
   auto* layout = new QVBoxLayout(tab);
   layout->setContentsMargins(Scaled(12), Scaled(12), Scaled(12), Scaled(12));
-  auto box = [&](const char* name, const char* caption) {
-    auto* check = Named(new QCheckBox(QString::fromLatin1(caption), tab), name);
+  auto box = [&](const TSourceSetting& setting) {
+    auto* check = new QCheckBox(QString::fromUtf8(setting.Caption), tab);
+    check->setObjectName(QString::fromUtf8(setting.BoxName));
     layout->addWidget(check);
-    return check;
+    return TSettingBox{&setting, check};
   };
-  MonitorSysLogCheckBox = box("MonitorSysLogCheckBox", "Monitor syslog entries");
-  IncludePeerIPCheckBox = box("IncludePeerIPCheckBox", "Include peer IP for syslog entries");
-  MonitorEventLogCheckBox = box("MonitorEventLogCheckBox", "Monitor eventlog entries");
-  MonitorOutputDebugStringCheckBox =
-      box("MonitorOutputDebugStringCheckBox", "Monitor OutputDebugString entries");
-  IncludePIDCheckBox = box("IncludePIDCheckBox", "Include PID for OutputDebugStringEntries");
+  for (const TSourceKind& kind : SourceKinds) {
+    if (kind.Switch.Exists()) {
+      FSwitchBoxes.push_back(box(kind.Switch));
+      // Setting a switch, also from the settings, counts as a click.
+      connect(FSwitchBoxes.back().Box, &QCheckBox::toggled, this,
+              &TSettingsForm::EnableApplyButton);
+      if (!available.Contains(kind.Type))
+        FSwitchBoxes.back().Box->setToolTip(QStringLiteral("Not available in this build"));
+    }
+    if (kind.Option.Exists())
+      FOptionBoxes.push_back(box(kind.Option));
+  }
   layout->addStretch();
-  // Setting a box, also from the settings, counts as a click, as the three source switches do.
-  for (QCheckBox* check :
-       {MonitorSysLogCheckBox, MonitorEventLogCheckBox, MonitorOutputDebugStringCheckBox})
-    connect(check, &QCheckBox::toggled, this, &TSettingsForm::EnableApplyButton);
   return tab;
 }
 
@@ -208,25 +212,18 @@ QWidget* TSettingsForm::MakeBottomPanel() {
   return panel;
 }
 
+// The switches first, then the options.
 void TSettingsForm::SetTabOrders() {
-  const QWidget* order[] = {SettingsPageControl,
-                            MonitorSysLogCheckBox,
-                            MonitorEventLogCheckBox,
-                            MonitorOutputDebugStringCheckBox,
-                            IncludePeerIPCheckBox,
-                            IncludePIDCheckBox,
-                            MonitorFilenamesListBox,
-                            AddFilesButton,
-                            DeleteFilesButton,
-                            RulesCheckListBox,
-                            AddRuleButton,
-                            DeleteRuleButton,
-                            RuleLinkLabel,
-                            OKButton,
-                            ApplyButton,
-                            CancelButton};
-  for (std::size_t i = 1; i < std::size(order); ++i)
-    QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+  std::vector<QWidget*> order{SettingsPageControl};
+  for (const auto* boxes : {&FSwitchBoxes, &FOptionBoxes}) {
+    for (const TSettingBox& box : *boxes)
+      order.push_back(box.Box);
+  }
+  order.insert(order.end(), {MonitorFilenamesListBox, AddFilesButton, DeleteFilesButton,
+                             RulesCheckListBox, AddRuleButton, DeleteRuleButton, RuleLinkLabel,
+                             OKButton, ApplyButton, CancelButton});
+  for (std::size_t i = 1; i < order.size(); ++i)
+    QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void TSettingsForm::FormCreate() {
@@ -234,11 +231,10 @@ void TSettingsForm::FormCreate() {
   FSelectedRule = -1;
   FConfig = &GetConfig();
   FRules = &GetRules();
-  MonitorSysLogCheckBox->setChecked(FConfig->MonitorSyslog());
-  MonitorEventLogCheckBox->setChecked(FConfig->MonitorEventLog());
-  MonitorOutputDebugStringCheckBox->setChecked(FConfig->OutputDebugString());
-  IncludePeerIPCheckBox->setChecked(FConfig->IncludePeerIP());
-  IncludePIDCheckBox->setChecked(FConfig->IncludePID());
+  for (const auto* boxes : {&FSwitchBoxes, &FOptionBoxes}) {
+    for (const TSettingBox& box : *boxes)
+      box.Box->setChecked(FConfig->ReadSetting(*box.Setting));
+  }
   FillFilesList();
   FillRulesList();
   ApplyButton->setEnabled(false);
@@ -285,11 +281,10 @@ void TSettingsForm::DeleteFilesButtonClick() {
 }
 
 void TSettingsForm::ApplyButtonClick() {
-  FConfig->SetMonitorSyslog(MonitorSysLogCheckBox->isChecked());
-  FConfig->SetMonitorEventLog(MonitorEventLogCheckBox->isChecked());
-  FConfig->SetOutputDebugString(MonitorOutputDebugStringCheckBox->isChecked());
-  FConfig->SetIncludePeerIP(IncludePeerIPCheckBox->isChecked());
-  FConfig->SetIncludePID(IncludePIDCheckBox->isChecked());
+  for (const auto* boxes : {&FSwitchBoxes, &FOptionBoxes}) {
+    for (const TSettingBox& box : *boxes)
+      FConfig->WriteSetting(*box.Setting, box.Box->isChecked());
+  }
   FConfig->Save();
   FRules->Save();
   ApplyButton->setEnabled(false);
@@ -455,23 +450,20 @@ void TSettingsForm::EditActive(TRule& rule) {
 }
 
 void TSettingsForm::EditMonitorTypes(TRule& rule) {
-  const auto question = [](const char* source) {
-    return QStringLiteral("Do you want this rule to apply on lines coming from %1?")
-        .arg(QLatin1String(source));
-  };
-  AskMonitorType(rule, question("files"), mtFile);
-  AskMonitorType(rule, question("syslog"), mtSyslog);
-  AskMonitorType(rule, question("eventlog"), mtEventLog);
-  AskMonitorType(rule, question("OutputDebugString"), mtDebugString);
+  for (const TSourceKind& kind : SourceKinds)
+    AskMonitorType(rule, kind);
 }
 
-void TSettingsForm::AskMonitorType(TRule& rule, const QString& question, TMonitorType type) {
-  const TMonitorTypes types = rule.MonitorTypes();
-  const bool yes = Dialogs().AskYesNo(this, QStringLiteral("Choose monitor types"), question,
-                                      types.Contains(type));
-  const std::uint8_t bit = TMonitorTypes{type}.Bits();
-  const auto bits = static_cast<std::uint8_t>(yes ? types.Bits() | bit : types.Bits() & ~bit);
-  rule.SetMonitorTypes(TMonitorTypes::FromBits(bits));
+void TSettingsForm::AskMonitorType(TRule& rule, const TSourceKind& kind) {
+  const QString question = QStringLiteral("Do you want this rule to apply on lines coming from %1?")
+                               .arg(QString::fromUtf8(kind.SentenceText));
+  TMonitorTypes types = rule.MonitorTypes();
+  if (Dialogs().AskYesNo(this, QStringLiteral("Choose monitor types"), question,
+                         types.Contains(kind.Type)))
+    types.Include(kind.Type);
+  else
+    types.Exclude(kind.Type);
+  rule.SetMonitorTypes(types);
 }
 
 void TSettingsForm::EditPattern(TRule& rule) {

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "core/MonitorTypeUnit.h"
+#include "core/SourceKindUnit.h"
 
 #include <QDialog>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QListWidget;
@@ -27,7 +28,8 @@ class TSettingsForm : public QDialog {
   Q_OBJECT
 
 public:
-  explicit TSettingsForm(QWidget* owner);
+  // The switches of kinds that are not available stay, and say so.
+  explicit TSettingsForm(QWidget* owner, TMonitorTypes available = TMonitorTypes::All());
 
   // OK runs FormClose first; when that fails the error is shown and the dialog stays open.
   void done(int result) override;
@@ -50,13 +52,19 @@ public:
   void MoveDownSpeedButtonClick();
   void RuleLinkLabelLinkClick(const QString& param, const QString& text);
   void ShowSelectedRule();
-  void AskMonitorType(TRule& rule, const QString& question, TMonitorType type);
+  void AskMonitorType(TRule& rule, const TSourceKind& kind);
 
   const std::string& LastFile() const { return FLastFile; }
   int SelectedRule() const { return FSelectedRule; }
 
 private:
-  QWidget* MakeGeneralTab();
+  // A check box of the General tab and the setting it shows.
+  struct TSettingBox {
+    const TSourceSetting* Setting;
+    QCheckBox* Box;
+  };
+
+  QWidget* MakeGeneralTab(TMonitorTypes available);
   QWidget* MakeFilesTab();
   QWidget* MakeRulesTab();
   QWidget* MakeBottomPanel();
@@ -82,11 +90,9 @@ private:
   int FSelectedRule = -1;
 
   QTabWidget* SettingsPageControl = nullptr;
-  QCheckBox* MonitorSysLogCheckBox = nullptr;
-  QCheckBox* IncludePeerIPCheckBox = nullptr;
-  QCheckBox* MonitorEventLogCheckBox = nullptr;
-  QCheckBox* MonitorOutputDebugStringCheckBox = nullptr;
-  QCheckBox* IncludePIDCheckBox = nullptr;
+  // The kinds' switches (MonitorSysLogCheckBox, ...) and options (IncludePeerIPCheckBox, ...).
+  std::vector<TSettingBox> FSwitchBoxes;
+  std::vector<TSettingBox> FOptionBoxes;
   QListWidget* MonitorFilenamesListBox = nullptr;
   QPushButton* AddFilesButton = nullptr;
   QPushButton* DeleteFilesButton = nullptr;

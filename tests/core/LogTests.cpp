@@ -1,8 +1,5 @@
 #include "TestSupport.h"
 #include "core/LogUnit.h"
-#include "rules/RulesUnit.h"
-#include "sources/FileMonitorUnit.h"
-#include "sources/SysLogMonitorUnit.h"
 
 #include <atomic>
 #include <map>
@@ -16,14 +13,27 @@
 namespace ornavel {
 namespace {
 
-using test::MakeSource;
-
 struct TNotification {
   TLogLevel Level;
   std::string Text;
 };
 
-// A log over its own rule list, recording every notification.
+// Stands in for the rules: leaves the program's own lines alone, drops lines that hold "drop",
+// colours those that hold "error" red, and reports a fault for those that hold "fault".
+class TFakeFilter final : public TLogFilter {
+public:
+  bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const override {
+    if (!item.MonitorType)
+      return true;
+    if (item.Text.find("error") != std::string::npos)
+      item.Color = clRed;
+    if (item.Text.find("fault") != std::string::npos)
+      faults.push_back("Rule Broken switched off: " + item.Text);
+    return item.Text.find("drop") == std::string::npos;
+  }
+};
+
+// A log over a stand-in for the rules, recording every notification.
 class Log : public testing::Test {
 protected:
   Log() {
@@ -31,18 +41,6 @@ protected:
       std::lock_guard lock(NotifiedLock);
       Notified.push_back({level, text});
     });
-  }
-
-  TRule& AddRule(const std::string& pattern, bool logLine, TColor color,
-                 TMonitorTypes types = TMonitorTypes::All()) {
-    auto rule = std::make_unique<TRule>();
-    rule->SetName(pattern);
-    rule->SetRegExp(pattern);
-    rule->SetLogLine(logLine);
-    rule->SetColor(color);
-    rule->SetMonitorTypes(types);
-    rule->SetActive(true);
-    return Rules.Add(std::move(rule));
   }
 
   std::vector<std::string> NotifiedTexts() {
@@ -53,11 +51,11 @@ protected:
     return texts;
   }
 
-  TRules Rules;
-  TLog Subject{&Rules};
+  TFakeFilter Filter;
+  TLog Subject{&Filter};
   std::mutex NotifiedLock;
   std::vector<TNotification> Notified;
-  std::shared_ptr<TFileMonitorThread> File = MakeSource<TFileMonitorThread>();
+  std::shared_ptr<TSourceThread> File = test::MakeSourceOf(mtFile);
 };
 
 TEST_F(Log, StoresALineWithoutSourceAndNotifiesIt) {
@@ -69,6 +67,7 @@ TEST_F(Log, StoresALineWithoutSourceAndNotifiesIt) {
   EXPECT_EQ(item.Text, "Event already exists");
   EXPECT_EQ(item.Level, TLogLevel::Warning);
   EXPECT_EQ(item.Source, nullptr);
+  EXPECT_EQ(item.MonitorType, std::nullopt);
   EXPECT_EQ(item.Color, clWindowText);
   EXPECT_GE(item.Time, before);
   EXPECT_LE(item.Time, after);
@@ -85,26 +84,23 @@ TEST_F(Log, StoresEmptyTextsAndAnyLevelUnchanged) {
   ASSERT_EQ(Subject.Count(), 4u);
   EXPECT_EQ(Subject.GetItem(0).Text, "");
   EXPECT_EQ(Subject.GetItem(0).Source, File.get());
+  EXPECT_EQ(Subject.GetItem(0).MonitorType, mtFile); // the rules know a line's kind by it
   EXPECT_EQ(Subject.GetItem(1).Level, TLogLevel::LoadFailure);
   EXPECT_EQ(Subject.GetItem(2).Level, TLogLevel::Debug);
   EXPECT_EQ(static_cast<int>(Subject.GetItem(3).Level), 200);
 }
 
-TEST_F(Log, DroppedLineIsNeitherStoredNorNotified) {
-  AddRule("heartbeat", false, clWhite);
-  Subject.AddLine(File.get(), "heartbeat ok");
+TEST_F(Log, TheFilterDropsLinesOrGivesThemTheirColour) {
+  Subject.AddLine(File.get(), "drop this heartbeat");
   EXPECT_EQ(Subject.Count(), 0u);
   EXPECT_TRUE(Notified.empty());
-  Subject.AddLine(nullptr, "heartbeat of the program itself"); // no source: no rule applies
-  EXPECT_EQ(Subject.Count(), 1u);
-}
-
-TEST_F(Log, KeptLineCarriesTheColourOfTheLastMatchingRule) {
-  AddRule("error", true, clRed);
   Subject.AddLine(File.get(), "disk error");
-  Subject.AddLine(File.get(), "Disk Error");
+  Subject.AddLine(File.get(), "disk ok");
   EXPECT_EQ(Subject.GetItem(0).Color, clRed);
   EXPECT_EQ(Subject.GetItem(1).Color, clWindowText);
+  TLog unfiltered;
+  unfiltered.AddLine(File.get(), "drop this heartbeat");
+  EXPECT_EQ(unfiltered.Count(), 1u);
 }
 
 TEST_F(Log, ClearEmptiesTheStoreAndIndicesStartAgain) {
@@ -137,7 +133,6 @@ TEST_F(Log, FormattedPostsInsertTextLiterally) {
 }
 
 TEST_F(Log, ManyThreadsPostingAtOnceStoreAndNotifyEveryItemExactlyOnce) {
-  AddRule("drop", false, clWhite);
   constexpr int Threads = 8;
   constexpr int Posts = 500;
   std::vector<std::thread> posters;
@@ -171,36 +166,21 @@ TEST_F(Log, ManyThreadsPostingAtOnceStoreAndNotifyEveryItemExactlyOnce) {
   }
 }
 
-TEST_F(Log, FaultyRuleIsSwitchedOffReportedOnceAndTheLineIsKeptByTheOthers) {
-  AddRule("error", true, clRed);
-  TRule& faulty = AddRule("[unclosed", false, clBlue);
-  faulty.SetName("Broken");
-  AddRule("disk", true, clGreen, {mtSyslog}); // covers another kind: no say here
-  Subject.AddLine(File.get(), "disk error");
-  Subject.AddLine(File.get(), "second error");
-  EXPECT_FALSE(faulty.Active());
-  ASSERT_EQ(Subject.Count(), 3u);
-  EXPECT_EQ(Subject.GetItem(0).Text, "disk error");
+TEST_F(Log, FaultsOfTheFilterArePostedAfterTheLineAsWarningsWithoutSource) {
+  Subject.AddLine(File.get(), "fault in an error line");
+  ASSERT_EQ(Subject.Count(), 2u);
+  EXPECT_EQ(Subject.GetItem(0).Text, "fault in an error line");
   EXPECT_EQ(Subject.GetItem(0).Color, clRed);
   const TLogItem warning = Subject.GetItem(1);
   EXPECT_EQ(warning.Level, TLogLevel::Warning);
   EXPECT_EQ(warning.Source, nullptr);
-  EXPECT_EQ(warning.Text,
-            "Rule Broken switched off: missing terminating ] for character class at offset 9");
-  EXPECT_EQ(Subject.GetItem(2).Text, "second error");
-}
-
-TEST_F(Log, CatastrophicPatternHitsTheEngineLimitsAndIsSwitchedOff) {
-  TRule& runaway = AddRule("(a+)+$", false, clBlue);
-  Subject.AddLine(File.get(), std::string(4096, 'a') + "b");
-  EXPECT_FALSE(runaway.Active());
-  ASSERT_EQ(Subject.Count(), 2u);
-  EXPECT_EQ(Subject.GetItem(0).Text.size(), 4097u);
-  EXPECT_EQ(Subject.GetItem(1).Text, "Rule (a+)+$ switched off: match limit exceeded");
+  EXPECT_EQ(warning.Text, "Rule Broken switched off: fault in an error line");
+  ASSERT_EQ(Notified.size(), 2u);
+  EXPECT_EQ(Notified[1].Level, TLogLevel::Warning);
 }
 
 TEST_F(Log, AddDoesNothingOnceDestructionHasBegun) {
-  auto log = std::make_unique<TLog>(&Rules);
+  auto log = std::make_unique<TLog>(&Filter);
   std::atomic<bool> firstInHandler{false};
   std::atomic<bool> releaseFirst{false};
   std::atomic<int> notifications{0};

@@ -42,6 +42,7 @@ constexpr TFuzzRule FuzzRules[] = {
 
 void AddRules() {
   TRules& rules = GetRules();
+  GetLog().AttachFilter(&rules);
   for (const TFuzzRule& entry : FuzzRules) {
     auto rule = std::make_unique<TRule>();
     rule->SetRegExp(entry.Pattern);

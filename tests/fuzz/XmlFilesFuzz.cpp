@@ -7,7 +7,6 @@
 #include "core/LogUnit.h"
 #include "core/TextUnit.h"
 #include "rules/RulesUnit.h"
-#include "sources/SysLogMonitorUnit.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -19,11 +18,6 @@
 
 namespace ornavel {
 namespace {
-
-class TFuzzSource final : public TSysLogMonitorThread {
-protected:
-  void Execute() override {}
-};
 
 void WriteFile(const std::string& path, std::string_view bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -60,12 +54,12 @@ void ExerciseConfig(const std::string& folder) {
   config.Save();
 }
 
-void ExerciseRules(const std::string& folder, const TThread& source) {
+void ExerciseRules(const std::string& folder) {
   TRules rules;
   rules.Open(folder);
   std::vector<std::string> faults;
   for (const char* line : {"disk error", "heartbeat ok", "", "<13>user.notice - x"}) {
-    TLogItem item{0, TLogLevel::Notice, &source, clWindowText, line};
+    TLogItem item{0, TLogLevel::Notice, nullptr, mtSyslog, clWindowText, line};
     rules.ProcessItem(item, faults);
   }
   if (rules.Count() > 1) {
@@ -91,12 +85,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ornavel;
   static const std::string folder = fuzz::MakeFolder("ornavel-fuzz");
-  static const auto source = TThread::Create<TFuzzSource>(true);
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   WriteFile(folder + "/Config.xml", bytes);
   WriteFile(folder + "/Rules.xml", bytes);
   ExerciseConfig(folder);
-  ExerciseRules(folder, *source);
+  ExerciseRules(folder);
   GetLog().Clear(); // load reports pile up otherwise
   return 0;
 }

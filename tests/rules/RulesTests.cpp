@@ -1,9 +1,5 @@
 #include "TestSupport.h"
 #include "rules/RulesUnit.h"
-#include "sources/EventLogMonitorUnit.h"
-#include "sources/FileMonitorUnit.h"
-#include "sources/OutputDebugStringMonitorThreadUnit.h"
-#include "sources/SysLogMonitorUnit.h"
 
 #include <atomic>
 #include <optional>
@@ -15,8 +11,6 @@
 
 namespace ornavel {
 namespace {
-
-using test::MakeSource;
 
 struct TRuleFields {
   std::string Name;
@@ -38,25 +32,9 @@ std::unique_ptr<TRule> MakeRule(const TRuleFields& fields) {
   return rule;
 }
 
-// One source object of each kind, and helpers to run a line through a rule list.
+// Helpers to run a line of some kind through a rule list.
 class RulesFixture {
 protected:
-  const TThread* SourceOf(std::optional<TMonitorType> type) const {
-    if (!type)
-      return nullptr;
-    switch (*type) {
-    case mtFile:
-      return File.get();
-    case mtSyslog:
-      return Syslog.get();
-    case mtEventLog:
-      return EventLog.get();
-    case mtDebugString:
-      return DebugString.get();
-    }
-    return nullptr;
-  }
-
   struct TOutcome {
     bool Keep;
     TColor Color;
@@ -64,7 +42,7 @@ protected:
   };
 
   TOutcome Evaluate(std::optional<TMonitorType> type, const std::string& text) {
-    TLogItem item{0, TLogLevel::Notice, SourceOf(type), clWindowText, text};
+    TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, text};
     TOutcome outcome{};
     outcome.Keep = List.ProcessItem(item, outcome.Faults);
     outcome.Color = item.Color;
@@ -88,10 +66,6 @@ protected:
   }
 
   TRules List;
-  std::shared_ptr<TThread> File = MakeSource<TFileMonitorThread>();
-  std::shared_ptr<TThread> Syslog = MakeSource<TSysLogMonitorThread>();
-  std::shared_ptr<TThread> EventLog = MakeSource<TEventLogMonitorThread>();
-  std::shared_ptr<TThread> DebugString = MakeSource<TOutputDebugStringMonitorThread>();
 };
 
 class Rules : public RulesFixture, public testing::Test {};
@@ -162,8 +136,8 @@ TEST_F(Rules, NewRuleHasTheDefaultsAndNoSayUntilActiveWithAPattern) {
 }
 
 TEST_F(Rules, EmptyListKeepsEveryLineInItsColour) {
-  for (TMonitorType type : AllMonitorTypes) {
-    const auto outcome = Evaluate(type, "anything");
+  for (const TSourceKind& kind : SourceKinds) {
+    const auto outcome = Evaluate(kind.Type, "anything");
     EXPECT_TRUE(outcome.Keep);
     EXPECT_EQ(outcome.Color, clWindowText);
   }
@@ -171,8 +145,8 @@ TEST_F(Rules, EmptyListKeepsEveryLineInItsColour) {
 
 TEST_F(Rules, RuleWithoutMonitorTypesNeverApplies) {
   Add({"Nothing", "x", false, clRed, {}});
-  for (TMonitorType type : AllMonitorTypes)
-    EXPECT_TRUE(Evaluate(type, "x").Keep);
+  for (const TSourceKind& kind : SourceKinds)
+    EXPECT_TRUE(Evaluate(kind.Type, "x").Keep);
 }
 
 TEST_F(Rules, LaterRuleWinsInBothDirections) {
@@ -184,23 +158,6 @@ TEST_F(Rules, LaterRuleWinsInBothDirections) {
   EXPECT_TRUE(back.Keep);
   EXPECT_EQ(back.Color, clYellow);
   EXPECT_EQ(Evaluate(mtFile, "disk ok").Color, clGreen);
-}
-
-TEST_F(Rules, MonitorTypeComesFromTheSourceClass) {
-  EXPECT_EQ(MonitorTypeOf(File.get()), mtFile);
-  EXPECT_EQ(MonitorTypeOf(Syslog.get()), mtSyslog);
-  EXPECT_EQ(MonitorTypeOf(EventLog.get()), mtEventLog);
-  EXPECT_EQ(MonitorTypeOf(DebugString.get()), mtDebugString);
-  EXPECT_EQ(MonitorTypeOf(nullptr), std::nullopt);
-  const auto other = test::MakeThread([](test::TLambdaThread&) {});
-  EXPECT_EQ(MonitorTypeOf(other.get()), std::nullopt);
-
-  Add({"Only files", "x", false, clRed, {mtFile}});
-  TLogItem item{0, TLogLevel::Notice, other.get(), clWindowText, "x"};
-  std::vector<std::string> faults;
-  EXPECT_TRUE(List.ProcessItem(item, faults)); // a source of another class: no rule applies
-  EXPECT_FALSE(Evaluate(mtFile, "x").Keep);
-  EXPECT_TRUE(Evaluate(mtSyslog, "x").Keep);
 }
 
 TEST_F(Rules, AddAndDeleteKeepPrioritiesEqualToPositions) {
@@ -292,7 +249,7 @@ TEST_F(Rules, ThreadEvaluatingTwoListsInTurnGetsEachListsAnswer) {
   other.Add(MakeRule({"Red", "x", true, clRed}));
   for (int i = 0; i < 3; ++i) {
     EXPECT_FALSE(Evaluate(mtFile, "x").Keep);
-    TLogItem item{0, TLogLevel::Notice, File.get(), clWindowText, "x"};
+    TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "x"};
     std::vector<std::string> faults;
     EXPECT_TRUE(other.ProcessItem(item, faults));
     EXPECT_EQ(item.Color, clRed);
@@ -347,9 +304,9 @@ TEST_F(Rules, EvaluationRunsSafelyWhileTheListIsEdited) {
   std::vector<std::thread> evaluators;
   for (int t = 0; t < 3; ++t) {
     evaluators.emplace_back([&] {
-      const TThread* sources[] = {File.get(), Syslog.get()};
       for (int i = 0; !stop; ++i) {
-        TLogItem item{0, TLogLevel::Notice, sources[i % 2], clWindowText, "a line of text"};
+        const TMonitorType type = i % 2 ? mtSyslog : mtFile;
+        TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, "a line of text"};
         std::vector<std::string> faults;
         List.ProcessItem(item, faults);
         faultReports += static_cast<int>(faults.size());

@@ -139,7 +139,7 @@ TEST_F(SysLog, SenderAddressPrefixFollowsTheSettingAndTakesTheLineLiterally) {
   Monitor->DatagramReceived("<13>disk 100% full %s", Peer);
   ExpectItems({Line("(192.0.2.7) user.notice - disk 100% full %s"),
                Line("user.notice - disk 100% full %s")});
-  EXPECT_EQ(MonitorTypeOf(GetLog().GetItem(0).Source), mtSyslog);
+  EXPECT_EQ(GetLog().GetItem(0).MonitorType, mtSyslog);
 }
 
 TEST(DropCounter, ReportsGrowthOfTheKernelCountAtOnceThenAtMostOncePerInterval) {

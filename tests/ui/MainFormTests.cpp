@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 #include "core/FormatUnit.h"
 #include "core/LogUnit.h"
-#include "core/MonitoringDriverUnit.h"
+#include "driver/MonitoringDriverUnit.h"
 #include "ui/DialogsUnit.h"
 #include "ui/MainFormUnit.h"
 #include "ui/PaletteUnit.h"
@@ -145,12 +145,12 @@ TEST_F(MainForm, AMissingFileIsShownInTheErrorBoxAndTheWindowOpensAnyway) {
                                   "</Filename></MonitorFilenames></Config>\r\n");
   std::vector<std::string> started;
   TSourceFactory factory;
-  factory.FileMonitor = [&](const std::string& name) -> std::shared_ptr<TSourceThread> {
+  factory.SetMaker(mtFile, [&](const std::string& name) -> std::shared_ptr<TSourceThread> {
     if (!std::filesystem::exists(name))
       throw std::runtime_error(Format("File %s not found!", name));
     started.push_back(name);
     return TThread::Create<TFileSource>(true);
-  };
+  });
   Create(factory);
   ASSERT_EQ(Errors.size(), 1U);
   EXPECT_EQ(Errors[0].toStdString(), Format("File %s not found!", b));
@@ -456,12 +456,11 @@ TEST_F(MainForm, ClosingWhileSourcesPostStopsThemAllAndStoresNothingAfterwards) 
                               "</MonitorFilenames></Config>\r\n");
   std::vector<std::shared_ptr<TBusySource>> sources;
   TSourceFactory factory;
-  factory.FileMonitor = [&](const std::string&) -> std::shared_ptr<TSourceThread> {
+  const TSourceMaker busy = [&](const std::string&) -> std::shared_ptr<TSourceThread> {
     return sources.emplace_back(TThread::Create<TBusySource>(true));
   };
-  factory.SysLog = [&]() -> std::shared_ptr<TSourceThread> {
-    return sources.emplace_back(TThread::Create<TBusySource>(true));
-  };
+  factory.SetMaker(mtFile, busy);
+  factory.SetMaker(mtSyslog, busy);
   Create(factory);
   Show();
   ASSERT_EQ(sources.size(), 3U);
@@ -491,10 +490,10 @@ TEST_F(MainForm, OnlyOkInTheSettingsRestartsTheSources) {
   WriteSettings("Config.xml", "<Config><MonitorSyslog value=\"True\"/></Config>\r\n");
   std::atomic<int> started{0};
   TSourceFactory factory;
-  factory.SysLog = [&]() -> std::shared_ptr<TSourceThread> {
+  factory.SetMaker(mtSyslog, [&](const std::string&) -> std::shared_ptr<TSourceThread> {
     ++started;
     return TThread::Create<TBusySource>(true);
-  };
+  });
   Create(factory);
   ASSERT_EQ(started, 1);
   AnswerSettingsDialog(false);

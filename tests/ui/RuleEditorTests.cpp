@@ -4,7 +4,6 @@
 #include "core/LogUnit.h"
 #include "rules/PatternUnit.h"
 #include "rules/RulesUnit.h"
-#include "sources/FileMonitorUnit.h"
 #include "ui/MarkupLabelUnit.h"
 #include "ui/RuleSentenceUnit.h"
 #include "ui/SettingsFormUnit.h"
@@ -442,8 +441,9 @@ TEST_F(RuleEditorTest, EditsTakeEffectSafelyWhileASourceThreadPosts) {
   TRule& rule = Add({"Ticks", true, {mtFile}, "tick", true, clRed});
   Open();
   Select(0);
-  const auto source = test::MakeSource<TFileMonitorThread>();
+  const auto source = test::MakeSourceOf(mtFile);
   TLog& log = GetLog();
+  log.AttachFilter(&GetRules()); // as the driver does
   log.Clear();
   std::atomic<bool> stop{false};
   std::atomic<int> posted{0};

@@ -2,8 +2,8 @@
 #include "config/AppDataUnit.h"
 #include "config/ConfigUnit.h"
 #include "core/LogUnit.h"
+#include "driver/MonitoringDriverUnit.h"
 #include "rules/RulesUnit.h"
-#include "sources/FileMonitorUnit.h"
 
 #include <stdexcept>
 
@@ -12,33 +12,43 @@
 namespace ornavel {
 namespace {
 
-// The single log and rule list through the program's life: made together on first use, the
-// rules loaded from a faulty file reporting through the log that is being made, the log filtering
-// through that same rule list, and all gone for good at the end in the program's order.
-TEST(Lifecycle, SingleLogAndRulesAreMadeTogetherAndEndInOrder) {
+class TFileSource final : public TSourceThread {
+public:
+  TMonitorType MonitorType() const override { return mtFile; }
+
+protected:
+  void Execute() override {}
+};
+
+// The single log and rule list through the program's life: the rules, loaded from a faulty file
+// while the log is made, report through it before its first line; the log then filters through
+// that same rule list; all end for good in the program's order.
+TEST(Lifecycle, LogFiltersThroughTheRulesMadeWithItAndAllEndInOrder) {
   test::WriteFile(
       IncludePath(GetAppDataFolder(), "Rules.xml"),
       test::CrLf(
           {R"(<?xml version="1.0"?>)", "<Rules>",
            R"(<Rule name="Drop heartbeats" regexp="heartbeat" active="True" logline="False"/>)",
            R"(<Rule name="Faulty" color="reddish"/>)", "</Rules>"}));
+  TMonitoringDriver driver{TSourceFactory()};
+  driver.CreateLog(nullptr);
   TLog& log = GetLog();
   TRules& rules = GetRules();
-  EXPECT_EQ(&GetLog(), &log);
   // Reported once (the rules were made once), kept like any report without a source.
-  ASSERT_EQ(log.Count(), 1u);
+  ASSERT_EQ(log.Count(), 2u);
   const TLogItem report = log.GetItem(0);
   EXPECT_EQ(report.Text, "'reddish' is not a valid integer value");
   EXPECT_EQ(report.Level, TLogLevel::LoadFailure);
   EXPECT_EQ(report.Source, nullptr);
   EXPECT_EQ(report.Color, clWindowText);
+  EXPECT_EQ(log.GetItem(1).Text, "Starting up..");
   ASSERT_EQ(rules.Count(), 1u);
 
-  const auto file = test::MakeSource<TFileMonitorThread>();
-  log.AddLine(nullptr, "Starting up..");
+  const auto file = TThread::Create<TFileSource>(true);
   log.AddLine(file.get(), "heartbeat");
-  ASSERT_EQ(log.Count(), 2u);
-  EXPECT_EQ(log.GetItem(1).Text, "Starting up..");
+  log.AddLine(file.get(), "disk full");
+  ASSERT_EQ(log.Count(), 3u);
+  EXPECT_EQ(log.GetItem(2).MonitorType, mtFile);
 
   TMainConfig& config = GetConfig();
   config.SetIncludePID(false);

@@ -1,0 +1,99 @@
+#include "MonitoringDriverUnit.h"
+
+#include "config/ConfigUnit.h"
+#include "core/ThreadManagerUnit.h"
+#include "rules/RulesUnit.h"
+
+#include <chrono>
+#include <thread>
+
+namespace ornavel {
+
+TMonitorTypes TSourceFactory::AvailableTypes() const {
+  TMonitorTypes types;
+  for (const TSourceKind& kind : SourceKinds) {
+    if (Available(kind.Type))
+      types.Include(kind.Type);
+  }
+  return types;
+}
+
+TMonitoringDriver::TMonitoringDriver(TSourceFactory factory) : FFactory(std::move(factory)) {}
+
+void TMonitoringDriver::CreateThreadManager() {
+  FThreadManager = &GetThreadManager();
+  FThreadManager->SetOnAllStopped([this](TThread&) { StartMonitoring(); });
+}
+
+void TMonitoringDriver::CreateLog(TLog::TLogItemEvent onLogItem) {
+  FLog = &GetLog();
+  FLog->AttachFilter(&GetRules());
+  FLog->SetOnLogItem(std::move(onLogItem));
+  FLog->AddLine(nullptr, "Starting up..");
+}
+
+void TMonitoringDriver::OpenSettings() {
+  FConfig = &GetConfig();
+}
+
+void TMonitoringDriver::StartUp(TLog::TLogItemEvent onLogItem) {
+  CreateThreadManager();
+  CreateLog(std::move(onLogItem));
+  OpenSettings();
+  StartMonitoring();
+}
+
+void TMonitoringDriver::StartMonitoring() {
+  for (const TSourceKind& kind : SourceKinds) {
+    if (kind.OnePerListedFile)
+      StartListedFiles(kind);
+    else if (FConfig->ReadSetting(kind.Switch) && ReportedAvailable(kind))
+      StartSource(kind, {});
+  }
+}
+
+void TMonitoringDriver::StartListedFiles(const TSourceKind& kind) {
+  const TStringList& fileNames = FConfig->MonitorFilenames();
+  if (fileNames.Count() == 0 || !ReportedAvailable(kind))
+    return;
+  for (std::size_t index = 0; index < fileNames.Count(); ++index)
+    StartSource(kind, fileNames[index]);
+}
+
+// A kind that is asked for but not built says so, instead of starting nothing without a word.
+bool TMonitoringDriver::ReportedAvailable(const TSourceKind& kind) {
+  if (FFactory.Available(kind.Type))
+    return true;
+  FLog->AddFmt(nullptr, TLogLevel::Warning, "%s is not available in this build", kind.Name);
+  return false;
+}
+
+void TMonitoringDriver::StartSource(const TSourceKind& kind, const std::string& fileName) {
+  if (kind.OnePerListedFile)
+    FLog->AddLineFmt(nullptr, kind.Announcement, fileName);
+  else
+    FLog->AddLine(nullptr, std::string(kind.Announcement));
+  std::shared_ptr<TSourceThread> source = FFactory.Maker(kind.Type)(fileName);
+  FThreadManager->AddThread(source);
+  source->Resume();
+}
+
+void TMonitoringDriver::RestartMonitoring() {
+  FThreadManager->RequestRestart();
+}
+
+void TMonitoringDriver::StopMonitoring() {
+  if (FThreadManager == nullptr)
+    return;
+  FThreadManager->Terminate();
+  FThreadManager->WaitFor();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void TMonitoringDriver::DestroySingleObjects() {
+  DestroyLog();
+  DestroyRules();
+  DestroyConfig();
+}
+
+} // namespace ornavel
