@@ -1,0 +1,103 @@
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace ornavel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each layer's folders and the folders it may include from, as Layers.txt gives them.
+std::map<std::string, std::set<std::string>> ReadLayers(const fs::path& file) {
+  std::ifstream input(file);
+  if (!input)
+    throw std::runtime_error("cannot read " + file.string());
+  std::map<std::string, std::set<std::string>> allowed;
+  std::set<std::string> below;
+  for (std::string line; std::getline(input, line);) {
+    if (line.empty() || line.front() == '#')
+      continue;
+    std::istringstream words(line);
+    std::vector<std::string> layer{std::istream_iterator<std::string>(words), {}};
+    for (const std::string& folder : layer) {
+      allowed[folder] = below;
+      allowed[folder].insert(folder);
+    }
+    below.insert(layer.begin(), layer.end());
+  }
+  return allowed;
+}
+
+// One line per include that crosses the layers the wrong way, and per folder with no layer.
+std::vector<std::string> LayeringViolations(const fs::path& sourceRoot) {
+  const auto allowed = ReadLayers(sourceRoot / "Layers.txt");
+  const std::regex include(R"(^\s*#\s*include\s*["<]([^/">]+)/[^">]*[">])");
+  std::vector<std::string> violations;
+  for (const auto& entry : fs::recursive_directory_iterator(sourceRoot)) {
+    if (!entry.is_regular_file() || entry.path().parent_path() == sourceRoot)
+      continue;
+    const fs::path relative = fs::relative(entry.path(), sourceRoot);
+    const std::string folder = relative.begin()->string();
+    const auto layer = allowed.find(folder);
+    if (layer == allowed.end()) {
+      violations.push_back(relative.string() + ": folder " + folder + " is in no layer");
+      continue;
+    }
+    std::ifstream input(entry.path());
+    std::smatch match;
+    for (std::string line; std::getline(input, line);) {
+      if (std::regex_search(line, match, include) && allowed.contains(match[1]) &&
+          !layer->second.contains(match[1]))
+        violations.push_back(relative.string() + ": " + line + " (" + folder + " may not use " +
+                             match[1].str() + ")");
+    }
+  }
+  return violations;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines)
+    text += line + "\n";
+  return text;
+}
+
+TEST(Layering, EveryIncludeOfTheProgramPointsDownTheLayers) {
+  const auto violations = LayeringViolations(fs::path(ORNAVEL_SOURCE_DIR) / "src");
+  EXPECT_TRUE(violations.empty()) << Joined(violations);
+}
+
+TEST(Layering, BackEdgesAndFoldersWithoutALayerAreNamed) {
+  test::TTemporaryFolder root;
+  const fs::path src = root.Path();
+  test::WriteFile(root.File("Layers.txt"), "# lowest first\ncore\nrules\nsources ui\n");
+  for (const char* folder : {"core", "rules", "sources", "ui", "extra"})
+    fs::create_directory(src / folder);
+  test::WriteFile(root.File("core/LogUnit.cpp"),
+                  "#include \"LogUnit.h\"\n#include <vector>\n#include \"rules/RulesUnit.h\"\n");
+  test::WriteFile(root.File("rules/RulesUnit.cpp"), "#include \"core/LogUnit.h\"\n");
+  test::WriteFile(root.File("ui/FormUnit.cpp"), "#include <sources/SourcesUnit.h>\n");
+  test::WriteFile(root.File("sources/SourcesUnit.cpp"), "#include \"rules/RulesUnit.h\"\n");
+  test::WriteFile(root.File("extra/ToolUnit.cpp"), "\n");
+  auto violations = LayeringViolations(src);
+  std::sort(violations.begin(), violations.end());
+  const std::vector<std::string> expected{
+      "core/LogUnit.cpp: #include \"rules/RulesUnit.h\" (core may not use rules)",
+      "extra/ToolUnit.cpp: folder extra is in no layer",
+      "ui/FormUnit.cpp: #include <sources/SourcesUnit.h> (ui may not use sources)"};
+  EXPECT_EQ(violations, expected);
+}
+
+} // namespace
+} // namespace ornavel
