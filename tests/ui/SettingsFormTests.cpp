@@ -82,10 +82,20 @@ TEST_F(SettingsFormTest, FreshInstallationOpensOnGeneralWithOnlyThePrefixBoxesTi
   EXPECT_FALSE(Child<QCheckBox>(form, "MonitorEventLogCheckBox").isChecked());
   EXPECT_FALSE(Child<QCheckBox>(form, "MonitorOutputDebugStringCheckBox").isChecked());
   EXPECT_TRUE(Child<QCheckBox>(form, "IncludePIDCheckBox").isChecked());
+  EXPECT_TRUE(Child<QCheckBox>(form, "MonitorEventLogCheckBox").toolTip().isEmpty());
   EXPECT_TRUE(Shown(form).empty());
   EXPECT_TRUE(form.LastFile().empty());
   EXPECT_FALSE(ApplyEnabled(form));
   EXPECT_TRUE(Fake->Boxes.empty());
+}
+
+TEST_F(SettingsFormTest, SwitchesOfSourcesThisBuildLacksStayAndSaySo) {
+  TSettingsForm form(nullptr, {mtFile, mtSyslog});
+  EXPECT_TRUE(Child<QCheckBox>(form, "MonitorSysLogCheckBox").toolTip().isEmpty());
+  for (const char* name : {"MonitorEventLogCheckBox", "MonitorOutputDebugStringCheckBox"}) {
+    EXPECT_TRUE(Child<QCheckBox>(form, name).isEnabled());
+    EXPECT_EQ(Child<QCheckBox>(form, name).toolTip(), "Not available in this build");
+  }
 }
 
 TEST_F(SettingsFormTest, KeyboardOrderDiffersFromTheScreenOrderWhereItShould) {
