@@ -90,20 +90,24 @@ TEST(QtUserInterfaceThread, FailuresOfPostedWorkGoToTheHandlerAndTheLoopGoesOn) 
 
 TEST(QtUserInterfaceThread, HandOffsFailInsteadOfHangingOnceTheThreadIsGone) {
   auto uiThread = std::make_unique<TQtUserInterfaceThread>();
-  std::atomic<bool> posted{false};
+  std::atomic<bool> ran{false};
   std::string failure;
-  std::thread source([&] {
-    try {
-      RunOnUserInterfaceThread([&] { posted = true; });
-    } catch (const std::runtime_error& raised) {
-      failure = raised.what();
-    }
-  });
-  // The hand-off is queued but never served; dropping the thread must release the source.
-  std::this_thread::sleep_for(50ms);
+  std::thread source;
+  {
+    test::TPostWatcher watcher(*uiThread);
+    source = std::thread([&] {
+      try {
+        RunOnUserInterfaceThread([&] { ran = true; });
+      } catch (const std::runtime_error& raised) {
+        failure = raised.what();
+      }
+    });
+    // The hand-off is queued but never served; dropping the thread must release the source.
+    EXPECT_TRUE(watcher.WaitForPost());
+  }
   uiThread.reset();
   source.join();
-  EXPECT_FALSE(posted);
+  EXPECT_FALSE(ran);
   EXPECT_FALSE(failure.empty());
   EXPECT_FALSE(PostToUserInterfaceThread([] {}));
 }
