@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <string>
@@ -38,6 +40,59 @@ inline bool ServeUntil(TEventLoop& loop, const std::function<bool()>& done) {
   }
   return done();
 }
+
+// Like TEvent, but neither serves nor wakes the user-interface thread, so that a test can watch
+// that thread without doing its work or waking it.
+class TQuietEvent {
+public:
+  void Set() {
+    std::lock_guard lock(FLock);
+    FSet = true;
+    FChanged.notify_all();
+  }
+  // Answers whether the event was set in time.
+  bool WaitFor() {
+    std::unique_lock lock(FLock);
+    return FChanged.wait_for(lock, Patience, [this] { return FSet; });
+  }
+
+private:
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FSet = false;
+};
+
+// Stands in front of a user-interface thread for its lifetime and tells when work has been handed
+// over to it, so that a test can wait until a hand-off is queued. Then it puts that thread back.
+class TPostWatcher final : public TUserInterfaceThread {
+public:
+  explicit TPostWatcher(TUserInterfaceThread& watched) : FWatched(watched) {
+    InstallUserInterfaceThread(this);
+  }
+  ~TPostWatcher() override {
+    UninstallUserInterfaceThread(this);
+    InstallUserInterfaceThread(&FWatched);
+  }
+  TPostWatcher(const TPostWatcher&) = delete;
+  TPostWatcher& operator=(const TPostWatcher&) = delete;
+
+  // Answers whether work reached the watched thread's queue in time.
+  bool WaitForPost() { return FPosted.WaitFor(); }
+
+  bool IsCurrentThread() const override { return FWatched.IsCurrentThread(); }
+  void Post(std::function<void()> work) override {
+    FWatched.Post(std::move(work));
+    FPosted.Set();
+  }
+  bool ServeUntil(const std::function<bool()>& done, TDeadline deadline = {}) override {
+    return FWatched.ServeUntil(done, deadline);
+  }
+  void Wake() override { FWatched.Wake(); }
+
+private:
+  TUserInterfaceThread& FWatched;
+  TQuietEvent FPosted;
+};
 
 // A test name made of a case's text: its letters and digits, numbered to stay unique.
 inline std::string CaseName(std::size_t index, std::string_view text) {

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <stdexcept>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -47,10 +49,33 @@ TEST(DateTime, RejectsImpossibleDates) {
   EXPECT_THROW(EncodeDateTime(2024, 1, 1, 24), std::invalid_argument);
 }
 
+// Sets the process's time zone while it lives and then puts the previous one back, so that a
+// failing test leaves no strange zone behind for the tests after it.
+class TTimeZone {
+public:
+  explicit TTimeZone(const char* zone) {
+    if (const char* previous = std::getenv("TZ"))
+      FPrevious = previous;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TTimeZone() {
+    if (FPrevious)
+      setenv("TZ", FPrevious->c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+  TTimeZone(const TTimeZone&) = delete;
+  TTimeZone& operator=(const TTimeZone&) = delete;
+
+private:
+  std::optional<std::string> FPrevious;
+};
+
 TEST(DateTime, NowIsTheLocalTime) {
   // Half an hour off a whole hour from UTC, so that a UTC clock cannot pass for the local one.
-  setenv("TZ", "XYZ-05:30", 1);
-  tzset();
+  const TTimeZone zone("XYZ-05:30");
   const std::time_t before = std::time(nullptr);
   const TDateTimeParts now = DecodeDateTime(Now());
   const std::time_t after = std::time(nullptr);

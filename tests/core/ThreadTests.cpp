@@ -170,6 +170,7 @@ TEST(UserInterfaceThread, PendingHandOffFailsWhenTheLoopGoesAway) {
   std::thread worker;
   {
     TEventLoop loop;
+    test::TPostWatcher watcher(loop);
     worker = std::thread([&] {
       try {
         RunOnUserInterfaceThread([&] { ran = true; });
@@ -177,8 +178,8 @@ TEST(UserInterfaceThread, PendingHandOffFailsWhenTheLoopGoesAway) {
         failed = true;
       }
     });
-    // Give the worker time to queue its hand-off; either way it must not hang.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Queued while the loop stands: a worker that found no loop at all would fail the same way.
+    EXPECT_TRUE(watcher.WaitForPost());
   }
   worker.join();
   EXPECT_TRUE(failed);

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "ui/QtUserInterfaceThreadUnit.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <atomic>
 #include <stdexcept>
@@ -66,15 +67,25 @@ TEST(QtUserInterfaceThread, ServeUntilEndsAtItsDeadlineOrWhenWokenForItsConditio
   EXPECT_FALSE(uiThread.ServeUntil([] { return false; }, In(20ms)));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 20ms);
 
-  // Set without any hand-off: only the wake tells the loop to look again.
+  // Set without any hand-off once the loop waits for events: only the wake makes it look again,
+  // long before its deadline.
   std::atomic<bool> flag{false};
+  test::TQuietEvent waiting;
+  const auto connection =
+      QObject::connect(QAbstractEventDispatcher::instance(),
+                       &QAbstractEventDispatcher::aboutToBlock, [&] { waiting.Set(); });
   std::thread setter([&] {
-    std::this_thread::sleep_for(10ms);
+    if (!waiting.WaitFor())
+      return;
     flag = true;
     WakeUserInterfaceThread();
   });
-  EXPECT_TRUE(uiThread.ServeUntil([&] { return flag.load(); }, In(test::Patience)));
+  const auto deadline = In(test::Patience);
+  EXPECT_TRUE(uiThread.ServeUntil([&] { return flag.load(); }, deadline));
+  EXPECT_TRUE(std::chrono::steady_clock::now() < *deadline)
+      << "the deadline, not the wake, ended it";
   setter.join();
+  QObject::disconnect(connection);
 }
 
 TEST(QtUserInterfaceThread, FailuresOfPostedWorkGoToTheHandlerAndTheLoopGoesOn) {
@@ -90,20 +101,24 @@ TEST(QtUserInterfaceThread, FailuresOfPostedWorkGoToTheHandlerAndTheLoopGoesOn) 
 
 TEST(QtUserInterfaceThread, HandOffsFailInsteadOfHangingOnceTheThreadIsGone) {
   auto uiThread = std::make_unique<TQtUserInterfaceThread>();
-  std::atomic<bool> posted{false};
+  std::atomic<bool> ran{false};
   std::string failure;
-  std::thread source([&] {
-    try {
-      RunOnUserInterfaceThread([&] { posted = true; });
-    } catch (const std::runtime_error& raised) {
-      failure = raised.what();
-    }
-  });
-  // The hand-off is queued but never served; dropping the thread must release the source.
-  std::this_thread::sleep_for(50ms);
+  std::thread source;
+  {
+    test::TPostWatcher watcher(*uiThread);
+    source = std::thread([&] {
+      try {
+        RunOnUserInterfaceThread([&] { ran = true; });
+      } catch (const std::runtime_error& raised) {
+        failure = raised.what();
+      }
+    });
+    // The hand-off is queued but never served; dropping the thread must release the source.
+    EXPECT_TRUE(watcher.WaitForPost());
+  }
   uiThread.reset();
   source.join();
-  EXPECT_FALSE(posted);
+  EXPECT_FALSE(ran);
   EXPECT_FALSE(failure.empty());
   EXPECT_FALSE(PostToUserInterfaceThread([] {}));
 }
