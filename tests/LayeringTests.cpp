@@ -5,10 +5,10 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -39,10 +39,31 @@ std::map<std::string, std::set<std::string>> ReadLayers(const fs::path& file) {
   return allowed;
 }
 
+// The folder an #include line names before its first slash; empty for any other line.
+std::string IncludedFolder(std::string_view line) {
+  const auto skipSpaces = [&] {
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+      line.remove_prefix(1);
+  };
+  skipSpaces();
+  if (!line.starts_with('#'))
+    return {};
+  line.remove_prefix(1);
+  skipSpaces();
+  if (!line.starts_with("include"))
+    return {};
+  line.remove_prefix(7);
+  skipSpaces();
+  if (!line.starts_with('"') && !line.starts_with('<'))
+    return {};
+  const std::string_view path = line.substr(1, line.find_first_of("\">", 1) - 1);
+  const auto slash = path.find('/');
+  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
+}
+
 // One line per include that crosses the layers the wrong way, and per folder with no layer.
 std::vector<std::string> LayeringViolations(const fs::path& sourceRoot) {
   const auto allowed = ReadLayers(sourceRoot / "Layers.txt");
-  const std::regex include(R"(^\s*#\s*include\s*["<]([^/">]+)/[^">]*[">])");
   std::vector<std::string> violations;
   for (const auto& entry : fs::recursive_directory_iterator(sourceRoot)) {
     if (!entry.is_regular_file() || entry.path().parent_path() == sourceRoot)
@@ -55,12 +76,11 @@ std::vector<std::string> LayeringViolations(const fs::path& sourceRoot) {
       continue;
     }
     std::ifstream input(entry.path());
-    std::smatch match;
     for (std::string line; std::getline(input, line);) {
-      if (std::regex_search(line, match, include) && allowed.contains(match[1]) &&
-          !layer->second.contains(match[1]))
+      const std::string used = IncludedFolder(line);
+      if (allowed.contains(used) && !layer->second.contains(used))
         violations.push_back(relative.string() + ": " + line + " (" + folder + " may not use " +
-                             match[1].str() + ")");
+                             used + ")");
     }
   }
   return violations;
