@@ -193,7 +193,9 @@ void TFileMonitorThread::OpenNamedFile() {
   StartOver();
   if (FFile.Valid()) {
     WatchFile();
-    ReadAppended(FOpened.st_size);
+    // Its length is taken again once it is watched: a write between opening and watching
+    // raised no event, so only this finds it.
+    ReadAppended(StatusOf(FFile).st_size);
   }
 }
 
