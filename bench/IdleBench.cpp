@@ -80,12 +80,17 @@ std::optional<TTaskCounts> ReadTask(const std::filesystem::path& task) {
                      std::strtoull(schedstat.c_str(), nullptr, 10)};
 }
 
-// Fields 14 and 15, counted after the command name, which may hold spaces and parentheses.
+// Fields 14 and 15, counted after the command name, which may hold spaces and parentheses. A
+// program that has ended has no figures to give.
 std::uint64_t ReadTicks(int pid) {
   const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
   std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string state;
+  fields >> state;
+  if (state == "Z" || state == "X")
+    throw std::runtime_error("process " + std::to_string(pid) + " ended before it was measured");
   std::string skipped;
-  for (int field = 3; field < 14; ++field)
+  for (int field = 4; field < 14; ++field)
     fields >> skipped;
   std::uint64_t user = 0;
   std::uint64_t system = 0;
