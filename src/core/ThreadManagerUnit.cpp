@@ -3,7 +3,6 @@
 #include "LogUnit.h"
 
 #include <algorithm>
-#include <chrono>
 #include <stdexcept>
 
 namespace ornavel {
@@ -63,22 +62,44 @@ void TThreadManager::SetOnAllStopped(TNotifyEvent handler) {
   FOnAllStopped = std::move(handler);
 }
 
+void TThreadManager::RequestRestart() {
+  std::lock_guard lock(FWorkLock);
+  FRestartRequested = true;
+  FWorkArrived.notify_one();
+}
+
+// The flag is set before this runs; taking the lock to notify means the body either sees it
+// before it waits or is waiting already.
+void TThreadManager::TerminateRequested() {
+  std::lock_guard lock(FWorkLock);
+  FWorkArrived.notify_one();
+}
+
 void TThreadManager::Execute() {
-  while (!Terminated()) {
-    if (FRestartRequested) {
-      try {
-        StopAll();
-      } catch (const std::exception& failure) {
-        // The sources that did start keep running, and later requests are still served.
-        ReportFailure(failure.what());
-      } catch (...) {
-        ReportFailure("Restarting the sources failed");
-      }
-      FRestartRequested = false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  while (WaitForRestartRequest())
+    Restart();
   StopAll();
+}
+
+bool TThreadManager::WaitForRestartRequest() {
+  std::unique_lock lock(FWorkLock);
+  FWorkArrived.wait(lock, [this] { return FRestartRequested || Terminated(); });
+  return !Terminated();
+}
+
+void TThreadManager::Restart() {
+  try {
+    StopAll();
+  } catch (const std::exception& failure) {
+    // The sources that did start keep running, and later requests are still served.
+    ReportFailure(failure.what());
+  } catch (...) {
+    ReportFailure("Restarting the sources failed");
+  }
+  // Cleared only now, so that requests made while the sources were stopping ask for no second
+  // stop.
+  std::lock_guard lock(FWorkLock);
+  FRestartRequested = false;
 }
 
 void TThreadManager::StopAll() {

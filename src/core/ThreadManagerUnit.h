@@ -3,6 +3,7 @@
 #include "ThreadUnit.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -25,7 +26,8 @@ public:
   void RemoveThread(TThread& thread);
   std::size_t ThreadCount() const;
 
-  void RequestRestart() { FRestartRequested = true; }
+  // Served at once; a request made while a stop is under way is served by that stop.
+  void RequestRestart();
   void SetOnAllStopped(TNotifyEvent handler);
 
   // The manager that exists now, if any.
@@ -33,8 +35,12 @@ public:
 
 protected:
   void Execute() override;
+  void TerminateRequested() override;
 
 private:
+  // Answers false once the manager is terminated.
+  bool WaitForRestartRequest();
+  void Restart();
   void StopAll();
   void ReportFailure(const char* message) const;
 
@@ -44,7 +50,9 @@ private:
   std::vector<std::shared_ptr<TThread>> FRegistry;
   mutable std::mutex FHandlerLock;
   TNotifyEvent FOnAllStopped;
-  std::atomic<bool> FRestartRequested{false};
+  std::mutex FWorkLock; // guards FRestartRequested
+  std::condition_variable FWorkArrived;
+  bool FRestartRequested = false;
 };
 
 // The single thread manager, made running on first use.

@@ -109,12 +109,27 @@ void TFileChangeNotifier::Dispatch(const char* events, std::size_t size) {
   for (std::size_t offset = 0; offset + sizeof(inotify_event) <= size;) {
     inotify_event event{};
     std::memcpy(&event, events + offset, sizeof event);
-    const auto found = FWatchers.find(event.wd);
-    if (found != FWatchers.end()) {
-      for (TWakeEvent* wake : found->second)
-        wake->Signal();
-    }
+    // The queue overflowed: events were lost, of any watch.
+    if ((event.mask & IN_Q_OVERFLOW) != 0)
+      WakeAllLocked();
+    else
+      WakeLocked(event.wd);
     offset += sizeof(inotify_event) + event.len;
+  }
+}
+
+void TFileChangeNotifier::WakeLocked(int watch) {
+  const auto found = FWatchers.find(watch);
+  if (found == FWatchers.end())
+    return;
+  for (TWakeEvent* wake : found->second)
+    wake->Signal();
+}
+
+void TFileChangeNotifier::WakeAllLocked() {
+  for (const auto& [watch, watchers] : FWatchers) {
+    for (TWakeEvent* wake : watchers)
+      wake->Signal();
   }
 }
 

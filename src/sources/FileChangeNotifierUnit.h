@@ -59,6 +59,8 @@ private:
   void Unwatch(int watch, TWakeEvent& wake) noexcept;
   void Run();
   void Dispatch(const char* events, std::size_t size);
+  void WakeLocked(int watch);
+  void WakeAllLocked();
 
   TFileDescriptor FNotify;
   TWakeEvent FStop;

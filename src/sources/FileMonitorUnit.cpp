@@ -3,13 +3,17 @@
 #include "core/FormatUnit.h"
 #include "core/LogUnit.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
+#include <linux/magic.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <system_error>
 
 namespace ornavel {
@@ -20,8 +24,16 @@ constexpr std::size_t ReadSize = 64 * 1024;
 // Longer lines go out in pieces of this size, so that no line can hold the file up.
 constexpr std::size_t MaxLineSize = 1024 * 1024;
 constexpr int PollingIntervalMs = 1;
-// Notifications report every change; this only bounds the cost of one that went amiss.
-constexpr int SafetyNetIntervalMs = 500;
+// Notifications report every change made through this machine's kernel; on a local file system
+// the safety net only bounds the cost of one that went amiss (a write through a mapping, say).
+constexpr int LocalSafetyNetMs = 10000;
+
+// The file systems whose changes may come from elsewhere, by their magic numbers; GFS2's and
+// Lustre's are not in <linux/magic.h>.
+constexpr std::uint32_t RemoteFileSystems[] = {
+    NFS_SUPER_MAGIC,   SMB_SUPER_MAGIC,       CIFS_SUPER_MAGIC, SMB2_SUPER_MAGIC, FUSE_SUPER_MAGIC,
+    V9FS_MAGIC,        CEPH_SUPER_MAGIC,      AFS_SUPER_MAGIC,  AFS_FS_MAGIC,     CODA_SUPER_MAGIC,
+    OCFS2_SUPER_MAGIC, 0x01161970 /* GFS2 */, 0x0BD00BD0 /* Lustre */};
 
 // Unlinking changes the link count, which is reported as IN_ATTRIB while the file is held open.
 constexpr std::uint32_t FileEvents = IN_MODIFY | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF;
@@ -60,6 +72,24 @@ TFileDescriptor OpenForReading(const std::string& fileName, struct stat& status)
 std::string FolderOf(const std::string& fileName) {
   const std::string folder = std::filesystem::path(fileName).parent_path().string();
   return folder.empty() ? "." : folder;
+}
+
+// One that cannot be told counts as remote: only some wake-ups are at stake.
+bool IsRemote(int statusResult, const struct statfs& status) {
+  return statusResult != 0 ||
+         std::ranges::find(RemoteFileSystems, static_cast<std::uint32_t>(status.f_type)) !=
+             std::end(RemoteFileSystems);
+}
+
+bool FolderIsRemote(const std::string& folder) {
+  struct statfs status {};
+  return IsRemote(::statfs(folder.c_str(), &status), status);
+}
+
+// The file may be elsewhere than its folder, through a link.
+bool FileIsRemote(const TFileDescriptor& file) {
+  struct statfs status {};
+  return file.Valid() && IsRemote(::fstatfs(file.Get(), &status), status);
 }
 
 bool IsBlank(char c) {
@@ -125,6 +155,12 @@ void TFileMonitorThread::StartNotification() {
     FNotifier.reset();
   if (FFile.Valid())
     WatchFile();
+  ChooseSafetyNet();
+}
+
+void TFileMonitorThread::ChooseSafetyNet() {
+  const bool remote = FolderIsRemote(FolderOf(FFileName)) || FileIsRemote(FFile);
+  FSafetyNetMs = remote ? RemoteSafetyNetMs : LocalSafetyNetMs;
 }
 
 void TFileMonitorThread::WatchFile() {
@@ -150,7 +186,7 @@ void TFileMonitorThread::StopNotification() {
 void TFileMonitorThread::WaitForChange() {
   const bool notified = FNotifier && !FFileGrowing;
   pollfd wake{FWake.Descriptor(), POLLIN, 0};
-  ::poll(&wake, 1, notified ? SafetyNetIntervalMs : PollingIntervalMs);
+  ::poll(&wake, 1, notified ? FSafetyNetMs : PollingIntervalMs);
   // Which change it was does not matter: every pass looks at the name and the file afresh.
   FWake.Clear();
 }
@@ -193,7 +229,10 @@ void TFileMonitorThread::OpenNamedFile() {
   StartOver();
   if (FFile.Valid()) {
     WatchFile();
-    ReadAppended(FOpened.st_size);
+    ChooseSafetyNet();
+    // Its length is taken again once it is watched: a write between opening and watching
+    // raised no event, so only this finds it.
+    ReadAppended(StatusOf(FFile).st_size);
   }
 }
 

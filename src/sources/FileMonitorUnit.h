@@ -42,6 +42,7 @@ protected:
 private:
   void StartNotification();
   void WatchFile();
+  void ChooseSafetyNet();
   void WaitForChange();
   void StopNotification();
 
@@ -72,6 +73,10 @@ private:
   std::shared_ptr<TFileChangeNotifier> FNotifier;
   TFileWatch FFolderWatch;
   TFileWatch FFileWatch;
+  // On network and FUSE file systems other machines' changes raise no notification at all.
+  static constexpr int RemoteSafetyNetMs = 500;
+  // How long a notified monitor waits at most, by where the file is.
+  int FSafetyNetMs = RemoteSafetyNetMs;
   // Whether the last pass found new text.
   bool FFileGrowing = false;
 };

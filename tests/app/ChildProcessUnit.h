@@ -21,6 +21,7 @@ public:
   TChildProcess(const TChildProcess&) = delete;
   TChildProcess& operator=(const TChildProcess&) = delete;
 
+  int Pid() const { return FPid; }
   std::string Output() const;
   std::string Errors() const;
   // The lines of standard output so far, without their line ends.
