@@ -7,6 +7,7 @@
 #include "core/TextUnit.h"
 
 #include <array>
+#include <utility>
 
 namespace ornavel {
 namespace {
@@ -27,6 +28,25 @@ bool IsLineEnd(char c) {
   return c == '\n' || c == '\r';
 }
 
+// The priority of a trimmed line's leading "<priority>", leaving the trimmed rest in the line;
+// none, leaving the line alone, when it has no usable priority part.
+std::optional<std::uint32_t> TakePriority(std::string_view& line) {
+  if (line.empty() || line.front() != '<')
+    return std::nullopt;
+  const std::string_view window = line.substr(0, PriorityWindow);
+  const std::size_t open = window.rfind('<');
+  const std::size_t close = window.rfind('>');
+  if (close == std::string_view::npos || close < open + 2)
+    return std::nullopt;
+  const std::string_view priorityText = window.substr(open + 1, close - open - 1);
+  const auto priority = TryStrToInt(priorityText);
+  if (!priority)
+    throw EConvertError(Format("'%s' is not a valid integer value", priorityText));
+  line = Trim(line.substr(close + 1));
+  // Any integer names an entry: taken unsigned, facility and severity wrap around the tables.
+  return static_cast<std::uint32_t>(*priority);
+}
+
 } // namespace
 
 TSysLogMonitorThread::TSysLogMonitorThread(int port)
@@ -43,23 +63,26 @@ void TSysLogMonitorThread::DatagramReceived(std::string_view datagram,
                                             const std::string& peerAddress) {
   if (datagram.empty())
     return;
+  // Lines of one message (a stack trace, say) share the priority of its first line.
+  std::optional<std::uint32_t> priority;
   std::size_t start = 0;
   for (std::size_t i = 0; i < datagram.size(); ++i) {
     if (IsLineEnd(datagram[i])) {
-      HandlePiece(datagram.substr(start, i - start), peerAddress);
+      HandlePiece(datagram.substr(start, i - start), peerAddress, priority);
       start = i + 1;
     }
   }
-  HandlePiece(datagram.substr(start), peerAddress);
+  HandlePiece(datagram.substr(start), peerAddress, priority);
 }
 
-void TSysLogMonitorThread::HandlePiece(std::string_view piece, const std::string& peerAddress) {
+void TSysLogMonitorThread::HandlePiece(std::string_view piece, const std::string& peerAddress,
+                                       std::optional<std::uint32_t>& priority) {
   const std::string_view trimmed = Trim(piece);
   if (trimmed.empty())
     return;
   try {
     std::string line(trimmed);
-    if (!ParsePriority(line))
+    if (!ParsePriority(line, priority))
       return;
     // The line is appended, not formatted: a percent sign in it is an ordinary character.
     std::string text = GetConfig().IncludePeerIP() ? Format("(%s) ", peerAddress) + line : line;
@@ -69,23 +92,18 @@ void TSysLogMonitorThread::HandlePiece(std::string_view piece, const std::string
   }
 }
 
-bool TSysLogMonitorThread::ParsePriority(std::string& line) {
-  if (line.empty() || line.front() != '<')
-    return false;
-  const std::string_view window = std::string_view(line).substr(0, PriorityWindow);
-  const std::size_t open = window.rfind('<');
-  const std::size_t close = window.rfind('>');
-  if (close == std::string_view::npos || close < open + 2)
-    return false;
-  const std::string_view priorityText = window.substr(open + 1, close - open - 1);
-  const auto priority = TryStrToInt(priorityText);
+bool TSysLogMonitorThread::ParsePriority(std::string& line,
+                                         std::optional<std::uint32_t>& priority) {
+  std::string_view rest = line;
+  // Cleared first: what follows a priority that cannot be read continues nothing.
+  const std::optional<std::uint32_t> previous = std::exchange(priority, std::nullopt);
+  priority = TakePriority(rest);
   if (!priority)
-    throw EConvertError(Format("'%s' is not a valid integer value", priorityText));
-  // Any integer names an entry: taken unsigned, facility and severity wrap around the tables.
-  const auto value = static_cast<std::uint32_t>(*priority);
-  const std::string_view rest = Trim(std::string_view(line).substr(close + 1));
-  line = Format("%s.%s - %s", FacilityNames[(value >> 3) % FacilityNames.size()],
-                SeverityNames[value % SeverityNames.size()], rest);
+    priority = previous;
+  if (!priority)
+    return false;
+  line = Format("%s.%s - %s", FacilityNames[(*priority >> 3) % FacilityNames.size()],
+                SeverityNames[*priority % SeverityNames.size()], rest);
   return true;
 }
 

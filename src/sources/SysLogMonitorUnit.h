@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,16 +25,18 @@ public:
 
   // Runs on the receiving thread for every datagram received.
   void DatagramReceived(std::string_view datagram, const std::string& peerAddress);
-  // Replaces a leading "<priority>" by "facility.severity - "; answers false when the line has
-  // no priority part. Fails when the priority is not a number.
-  static bool ParsePriority(std::string& line);
+  // Replaces a leading "<priority>" of a trimmed line by "facility.severity - " and keeps the
+  // priority; a line with no usable priority part continues the kept one instead. Answers false
+  // when there is neither. Fails when the priority is not a number, forgetting the kept one.
+  static bool ParsePriority(std::string& line, std::optional<std::uint32_t>& priority);
 
 protected:
   void Execute() override;
   void TerminateRequested() override;
 
 private:
-  void HandlePiece(std::string_view piece, const std::string& peerAddress);
+  void HandlePiece(std::string_view piece, const std::string& peerAddress,
+                   std::optional<std::uint32_t>& priority);
   void ReportDrops(std::uint64_t count);
   bool StartReceiving();
 

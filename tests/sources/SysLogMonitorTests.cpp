@@ -120,25 +120,38 @@ INSTANTIATE_TEST_SUITE_P(
         TDatagramCase{"<13>a\n<14>b\r\n", {Line("user.notice - a"), Line("user.info - b")}},
         TDatagramCase{"<13>a\r<14>b\n\n\r<15>c",
                       {Line("user.notice - a"), Line("user.info - b"), Line("user.debug - c")}},
-        TDatagramCase{"<13>a\rb", {Line("user.notice - a")}}, TDatagramCase{" \r\n \n\r\t", {}},
-        TDatagramCase{"", {}},
-        // No usable priority part: dropped without a word.
+        TDatagramCase{" \r\n \n\r\t", {}}, TDatagramCase{"", {}},
+        // A piece without a usable priority part continues the last piece that had one.
+        TDatagramCase{"<11>app: boom\r\n  at a.b(C.java:1)\r\n \r\n\tat c.d(E.java:2)\r\n",
+                      {Line("user.err - app: boom"), Line("user.err - at a.b(C.java:1)"),
+                       Line("user.err - at c.d(E.java:2)")}},
+        TDatagramCase{"<13>a\rb\n<14>c\nd",
+                      {Line("user.notice - a"), Line("user.notice - b"), Line("user.info - c"),
+                       Line("user.info - d")}},
+        TDatagramCase{
+            "<13>a\n<>b\n<1000>c",
+            {Line("user.notice - a"), Line("user.notice - <>b"), Line("user.notice - <1000>c")}},
+        TDatagramCase{"x\n<13>y\nz", {Line("user.notice - y"), Line("user.notice - z")}},
+        // No usable priority part and nothing to continue: dropped without a word.
         TDatagramCase{"<1000>x", {}}, TDatagramCase{"hello", {}}, TDatagramCase{"<>x", {}},
         TDatagramCase{"<13", {}}, TDatagramCase{"x<13>y", {}}, TDatagramCase{"<1><>x", {}},
+        TDatagramCase{"hello\n  world", {}},
         // A priority that is not an integer is bad data; the other lines still count.
         TDatagramCase{"<ab>x", {BadData()}}, TDatagramCase{"<->x", {BadData()}},
         TDatagramCase{"<$>x", {BadData()}}, TDatagramCase{"<1 2>x", {BadData()}},
         TDatagramCase{"<1>2>x", {BadData()}},
-        TDatagramCase{"<ab>x\n<13>y\n<cd>z", {BadData(), Line("user.notice - y"), BadData()}}),
+        TDatagramCase{"<ab>x\n<13>y\n<cd>z", {BadData(), Line("user.notice - y"), BadData()}},
+        // What follows bad data has no known priority, not that of an earlier piece.
+        TDatagramCase{"<13>a\n<ab>x\n  at y", {Line("user.notice - a"), BadData()}}),
     [](const auto& info) { return test::CaseName(info.index, info.param.Datagram); });
 
 TEST_F(SysLog, SenderAddressPrefixFollowsTheSettingAndTakesTheLineLiterally) {
   GetConfig().SetIncludePeerIP(true);
-  Monitor->DatagramReceived("<13>disk 100% full %s", Peer);
+  Monitor->DatagramReceived("<13>disk 100% full %s\n%d more", Peer);
   GetConfig().SetIncludePeerIP(false);
   Monitor->DatagramReceived("<13>disk 100% full %s", Peer);
   ExpectItems({Line("(192.0.2.7) user.notice - disk 100% full %s"),
-               Line("user.notice - disk 100% full %s")});
+               Line("(192.0.2.7) user.notice - %d more"), Line("user.notice - disk 100% full %s")});
   EXPECT_EQ(GetLog().GetItem(0).MonitorType, mtSyslog);
 }
 
