@@ -50,12 +50,13 @@ std::optional<std::uint32_t> TakePriority(std::string_view& line) {
 } // namespace
 
 TSysLogMonitorThread::TSysLogMonitorThread(int port)
-    : FPort(port), FReceiver(std::make_unique<TUdpReceiver>(
-                       TUdpReceiverOptions{.Port = port},
-                       [this](std::string_view datagram, const std::string& peerAddress) {
-                         DatagramReceived(datagram, peerAddress);
-                       },
-                       [this](std::uint64_t count) { ReportDrops(count); })) {}
+    : FPort(port),
+      FReceiver(std::make_unique<TUdpReceiver>(
+          TUdpReceiverOptions{.Port = port, .DatagramSize = 4096},
+          [this](std::string_view datagram, const std::string& peerAddress) {
+            DatagramReceived(datagram, peerAddress);
+          },
+          [this](TDropReason reason, std::uint64_t count) { ReportDrops(reason, count); })) {}
 
 TSysLogMonitorThread::~TSysLogMonitorThread() = default;
 
@@ -107,8 +108,12 @@ bool TSysLogMonitorThread::ParsePriority(std::string& line,
   return true;
 }
 
-void TSysLogMonitorThread::ReportDrops(std::uint64_t count) {
-  GetLog().AddFmt(nullptr, TLogLevel::Warning, "%d syslog datagrams lost: receive buffer full",
+void TSysLogMonitorThread::ReportDrops(TDropReason reason, std::uint64_t count) {
+  // The size is the DatagramSize the receiver was given.
+  GetLog().AddFmt(nullptr, TLogLevel::Warning,
+                  reason == TDropReason::TooLong
+                      ? "%d syslog datagrams dropped: longer than 4096 bytes"
+                      : "%d syslog datagrams lost: receive buffer full",
                   count);
 }
 

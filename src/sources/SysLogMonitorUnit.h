@@ -12,6 +12,7 @@
 namespace ornavel {
 
 class TUdpReceiver;
+enum class TDropReason;
 
 // Receives syslog datagrams over UDP on the given port of every local IPv4 address and posts
 // each message line as "facility.severity - message". Its lines carry the thread itself as their
@@ -37,7 +38,7 @@ protected:
 private:
   void HandlePiece(std::string_view piece, const std::string& peerAddress,
                    std::optional<std::uint32_t>& priority);
-  void ReportDrops(std::uint64_t count);
+  void ReportDrops(TDropReason reason, std::uint64_t count);
   bool StartReceiving();
 
   const int FPort;

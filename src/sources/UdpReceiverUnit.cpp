@@ -36,8 +36,7 @@ void EnlargeReceiveBuffer(int socket, int size) {
 }
 
 // Until pending losses may be reported, if that comes before the idle wait ends.
-int WaitTimeout(const TDropCounter& drops) {
-  const auto due = drops.NextDue();
+int WaitTimeout(std::optional<TDropCounter::TClock::time_point> due) {
   if (!due)
     return IdleWaitMilliseconds;
   const auto now = TDropCounter::TClock::now();
@@ -69,6 +68,14 @@ std::optional<TDropCounter::TClock::time_point> TDropCounter::NextDue() const {
   if (FPending == 0)
     return std::nullopt;
   return FLastReport ? *FLastReport + FInterval : TClock::time_point::min();
+}
+
+std::optional<TDropCounter::TClock::time_point> TUdpReceiver::TDrops::NextDue() const {
+  const auto bufferFull = BufferFull.NextDue();
+  const auto tooLong = TooLong.NextDue();
+  if (!bufferFull || !tooLong)
+    return bufferFull ? bufferFull : tooLong;
+  return std::min(*bufferFull, *tooLong);
 }
 
 // The buffers of one recvmmsg call: per slot one datagram, its sender and its drop count.
@@ -203,7 +210,7 @@ void TUdpReceiver::Deactivate() noexcept {
 
 void TUdpReceiver::Run() noexcept {
   TPeerText peer;
-  TDropCounter drops;
+  TDrops drops;
   bool moreQueued = false;
   while (!FStopping) {
     // A full batch suggests more is waiting: take it without asking poll first.
@@ -215,18 +222,18 @@ void TUdpReceiver::Run() noexcept {
 
 // Answers whether datagrams are waiting; on a quiet socket, picks up the losses that no
 // datagram will carry because none arrived after them.
-bool TUdpReceiver::WaitForDatagrams(TDropCounter& drops) {
+bool TUdpReceiver::WaitForDatagrams(TDrops& drops) {
   pollfd waits[2] = {{FSocket.Get(), POLLIN, 0}, {FStop.Descriptor(), POLLIN, 0}};
-  const int ready = ::poll(waits, 2, WaitTimeout(drops));
+  const int ready = ::poll(waits, 2, WaitTimeout(drops.NextDue()));
   if (ready == 0) {
     if (const auto count = QueryDropCount())
-      drops.Observe(*count);
+      drops.BufferFull.Observe(*count);
   }
   return ready > 0 && waits[1].revents == 0 && waits[0].revents != 0;
 }
 
 // Answers whether the batch was filled.
-bool TUdpReceiver::ReceiveBatch(TReceiveBatch& batch, TPeerText& peer, TDropCounter& drops) {
+bool TUdpReceiver::ReceiveBatch(TReceiveBatch& batch, TPeerText& peer, TDrops& drops) {
   const int count = batch.Receive(FSocket.Get());
   if (count < 0) {
     // Collects a pending socket error, so that poll does not report it again and again.
@@ -237,8 +244,10 @@ bool TUdpReceiver::ReceiveBatch(TReceiveBatch& batch, TPeerText& peer, TDropCoun
   }
   for (unsigned i = 0; i < static_cast<unsigned>(count); ++i) {
     if (const auto dropped = batch.DropCount(i))
-      drops.Observe(*dropped);
-    if (!batch.Truncated(i))
+      drops.BufferFull.Observe(*dropped);
+    if (batch.Truncated(i))
+      drops.TooLong.Add(1);
+    else
       Deliver(batch, i, peer);
   }
   return static_cast<unsigned>(count) == batch.Slots();
@@ -252,12 +261,17 @@ void TUdpReceiver::Deliver(const TReceiveBatch& batch, unsigned index, TPeerText
   }
 }
 
-void TUdpReceiver::ReportDue(TDropCounter& drops) {
-  const auto due = drops.TakeDue(TDropCounter::TClock::now());
-  if (!due || !FOnDrops)
+void TUdpReceiver::ReportDue(TDrops& drops) {
+  const auto now = TDropCounter::TClock::now();
+  Report(TDropReason::BufferFull, drops.BufferFull.TakeDue(now));
+  Report(TDropReason::TooLong, drops.TooLong.TakeDue(now));
+}
+
+void TUdpReceiver::Report(TDropReason reason, std::optional<std::uint64_t> count) {
+  if (!count || !FOnDrops)
     return;
   try {
-    FOnDrops(*due);
+    FOnDrops(reason, *count);
   } catch (...) {
     // As with datagrams: the report is lost, the listener goes on.
   }

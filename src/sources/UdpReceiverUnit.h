@@ -28,8 +28,9 @@ private:
   std::string FReason;
 };
 
-// Turns the kernel's cumulative count of datagrams a socket dropped into reports of how many
-// were lost since the last report, at most one per interval.
+// Turns counts of dropped datagrams into reports of how many were lost since the last report, at
+// most one per interval. The counts are the kernel's cumulative count for a socket, or drops
+// counted as they happen.
 class TDropCounter {
 public:
   using TClock = std::chrono::steady_clock;
@@ -40,6 +41,7 @@ public:
   // The count as one datagram or query carried it. Datagrams carry the count of the moment they
   // were queued, so a count older than one already seen changes nothing.
   void Observe(std::uint32_t cumulative);
+  void Add(std::uint64_t count) { FPending += count; }
   // The losses not reported yet, when there are some and the interval has passed.
   std::optional<std::uint64_t> TakeDue(TClock::time_point now);
   // When the pending losses may be reported; none when nothing is pending.
@@ -62,15 +64,20 @@ struct TUdpReceiverOptions {
   unsigned BatchSize = 64;
 };
 
+enum class TDropReason {
+  BufferFull, // by the kernel, its queue for the socket being full
+  TooLong,    // longer than the options' DatagramSize
+};
+
 // One IPv4 UDP socket bound to every local address, read by a thread of its own that hands each
 // datagram, with its sender's dotted address, to the handler on that thread, one at a time and
-// in arrival order. Datagrams the kernel had to drop are counted and reported to a second
+// in arrival order. Datagrams dropped before that are counted by reason and reported to a second
 // handler, also on that thread.
 class TUdpReceiver {
 public:
   using TDatagramHandler =
       std::function<void(std::string_view datagram, const std::string& peerAddress)>;
-  using TDropHandler = std::function<void(std::uint64_t count)>;
+  using TDropHandler = std::function<void(TDropReason reason, std::uint64_t count)>;
 
   TUdpReceiver(TUdpReceiverOptions options, TDatagramHandler onDatagram, TDropHandler onDrops);
   ~TUdpReceiver();
@@ -89,11 +96,18 @@ private:
   class TReceiveBatch;
   class TPeerText;
 
+  struct TDrops {
+    TDropCounter BufferFull;
+    TDropCounter TooLong;
+    std::optional<TDropCounter::TClock::time_point> NextDue() const;
+  };
+
   void Run() noexcept;
-  bool WaitForDatagrams(TDropCounter& drops);
-  bool ReceiveBatch(TReceiveBatch& batch, TPeerText& peer, TDropCounter& drops);
+  bool WaitForDatagrams(TDrops& drops);
+  bool ReceiveBatch(TReceiveBatch& batch, TPeerText& peer, TDrops& drops);
   void Deliver(const TReceiveBatch& batch, unsigned index, TPeerText& peer);
-  void ReportDue(TDropCounter& drops);
+  void ReportDue(TDrops& drops);
+  void Report(TDropReason reason, std::optional<std::uint64_t> count);
   std::optional<std::uint32_t> QueryDropCount() const;
 
   const TUdpReceiverOptions FOptions;
