@@ -3,6 +3,7 @@
 #include "AppDataUnit.h"
 #include "XmlFileUnit.h"
 #include "core/FormatUnit.h"
+#include "core/LogUnit.h"
 #include "core/SingleInstanceUnit.h"
 #include "core/TextUnit.h"
 
@@ -51,6 +52,8 @@ bool HasElementChildren(pugi::xml_node node) {
 std::string BooleanText(bool value) {
   return value ? "True" : "False";
 }
+
+constexpr std::string_view HoldsElements = " holds elements, not a value";
 
 [[noreturn]] void RaiseListConversion(const char* type) {
   throw EConvertError(
@@ -181,13 +184,34 @@ void TMainConfig::Save() {
   FModified = false;
 }
 
+// Hand-edited values that cannot be used give way to the default, with one report each.
 bool TMainConfig::ReadBool(std::string_view key, bool defaultValue) const {
   const TConfigValue value = ReadValue(key, defaultValue);
-  if (const auto* text = std::get_if<std::string>(&value))
-    return TextToBool(*text);
-  if (std::holds_alternative<std::vector<std::string>>(value))
-    RaiseListConversion("Boolean");
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    if (const auto parsed = TryTextToBool(*text))
+      return *parsed;
+    ReportDefaultUsed(
+        key, Format("=\"%s\" is not a boolean (True, False, yes, no, on, off, 1, 0)", *text),
+        BooleanText(defaultValue));
+  } else if (std::holds_alternative<std::vector<std::string>>(value)) {
+    ReportDefaultUsed(key, HoldsElements, BooleanText(defaultValue));
+  }
   return defaultValue;
+}
+
+void TMainConfig::ReportDefaultUsed(std::string_view key, std::string_view problem,
+                                    std::string_view used) const {
+  {
+    std::lock_guard lock(FReportedLock);
+    if (!FReported.insert(std::string(key).append(problem)).second)
+      return;
+  }
+  try {
+    GetLog().AddFmt(nullptr, TLogLevel::Warning, "%s: %s%s; the default %s is used", FFileName, key,
+                    problem, used);
+  } catch (const std::logic_error&) {
+    // The log is gone at the very end of the program; the default serves all the same.
+  }
 }
 
 std::string TMainConfig::ReadText(std::string_view key, const std::string& defaultValue) const {
@@ -202,21 +226,24 @@ std::string TMainConfig::DateStringFormat() const {
 }
 
 std::string TMainConfig::DisplayDateFormat() const {
-  try {
-    return DateStringFormat();
-  } catch (const EConvertError&) {
-    return DefaultDateStringFormat;
-  }
+  const TConfigValue value = ReadValue("DateStringFormat", std::string(DefaultDateStringFormat));
+  if (const auto* text = std::get_if<std::string>(&value))
+    return *text;
+  ReportDefaultUsed("DateStringFormat", HoldsElements, DefaultDateStringFormat);
+  return DefaultDateStringFormat;
 }
 
 int TMainConfig::SyslogPort() const {
-  const std::string text = ReadText("SyslogPort", std::to_string(DefaultSyslogPort));
-  const auto port = TryStrToInt(text);
-  if (!port)
-    throw EConvertError(Format("'%s' is not a valid integer value", text));
-  if (*port < 1 || *port > 65535)
-    throw EConvertError(Format("SyslogPort %d is not a port number (1 to 65535)", *port));
-  return *port;
+  const TConfigValue value = ReadValue("SyslogPort", std::to_string(DefaultSyslogPort));
+  const auto* text = std::get_if<std::string>(&value);
+  const auto port = text != nullptr ? TryStrToInt(*text) : std::nullopt;
+  if (port && *port >= 1 && *port <= 65535)
+    return *port;
+  ReportDefaultUsed("SyslogPort",
+                    text != nullptr ? Format("=\"%s\" is not a port number (1 to 65535)", *text)
+                                    : std::string(HoldsElements),
+                    std::to_string(DefaultSyslogPort));
+  return DefaultSyslogPort;
 }
 
 TStringList& TMainConfig::MonitorFilenames() {

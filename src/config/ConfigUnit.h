@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <pugixml.hpp>
+#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -94,6 +95,9 @@ public:
 private:
   void OpenFile(const std::string& folder);
   bool ReadBool(std::string_view key, bool defaultValue) const;
+  // Posts once for each key and problem with its value, naming both and the default used.
+  void ReportDefaultUsed(std::string_view key, std::string_view problem,
+                         std::string_view used) const;
   std::string ReadText(std::string_view key, const std::string& defaultValue) const;
   pugi::xml_node FindTopElement(std::string_view name) const;
 
@@ -104,6 +108,8 @@ private:
   std::string FFileName;
   bool FModified = false;
   std::atomic<bool> FDestroying{false};
+  mutable std::mutex FReportedLock; // guards FReported
+  mutable std::set<std::string> FReported;
 };
 
 // The single settings store, opened on first use.

@@ -93,15 +93,25 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text) {
   return static_cast<std::int32_t>(bits);
 }
 
-bool TextToBool(std::string_view text) {
-  if (SameText(text, "True"))
-    return true;
-  if (SameText(text, "False"))
-    return false;
+std::optional<bool> TryTextToBool(std::string_view text) {
+  for (std::string_view word : {"True", "yes", "on"}) {
+    if (SameText(text, word))
+      return true;
+  }
+  for (std::string_view word : {"False", "no", "off"}) {
+    if (SameText(text, word))
+      return false;
+  }
   if (const auto number = TryStrToInt(text))
     return *number != 0;
   if (const auto number = TryStrToFloat(text))
     return *number != 0;
+  return std::nullopt;
+}
+
+bool TextToBool(std::string_view text) {
+  if (const auto value = TryTextToBool(text))
+    return *value;
   throw EConvertError("Could not convert variant of type (OleStr) into type (Boolean)");
 }
 

@@ -25,9 +25,11 @@ bool SameText(std::string_view a, std::string_view b);
 // negative). Anything else, an empty number or an overflow gives no value.
 std::optional<std::int32_t> TryStrToInt(std::string_view text);
 
-// Reads a stored boolean: True or False in any letter case, or a number (zero is false, any
-// other number true). Anything else fails with
+// Reads a stored boolean: True, False, yes, no, on or off in any letter case, or a number (zero
+// is false, any other number true). Anything else fails with
 // "Could not convert variant of type (OleStr) into type (Boolean)".
 bool TextToBool(std::string_view text);
+// The same, with no value for anything else.
+std::optional<bool> TryTextToBool(std::string_view text);
 
 } // namespace ornavel

@@ -72,18 +72,29 @@ private:
 } // namespace
 
 TPattern::TPattern(std::string source) : FSource(std::move(source)) {
-  int errorCode = 0;
-  PCRE2_SIZE errorOffset = 0;
-  FCode = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(FSource.data()), FSource.size(),
-                        PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &errorCode, &errorOffset, nullptr);
-  if (FCode == nullptr) {
-    FCompileError = Format("%s at offset %u", EngineMessage(errorCode), errorOffset);
+  constexpr std::uint32_t Options = PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY;
+  if (!Compile(Options))
     return;
-  }
+  // Log lines need not be UTF-8: where the pattern asks for UTF, invalid bytes simply do not
+  // match, instead of failing the search. The option implies UTF, so only such patterns get it.
   std::uint32_t options = 0;
   pcre2_pattern_info(FCode, PCRE2_INFO_ALLOPTIONS, &options);
-  FUtf = (options & PCRE2_UTF) != 0;
+  if ((options & PCRE2_UTF) != 0) {
+    pcre2_code_free(FCode);
+    if (!Compile(Options | PCRE2_MATCH_INVALID_UTF))
+      return;
+  }
   FJitCompiled = pcre2_jit_compile(FCode, PCRE2_JIT_COMPLETE) == 0;
+}
+
+bool TPattern::Compile(std::uint32_t options) {
+  int errorCode = 0;
+  PCRE2_SIZE errorOffset = 0;
+  FCode = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(FSource.data()), FSource.size(), options,
+                        &errorCode, &errorOffset, nullptr);
+  if (FCode == nullptr)
+    FCompileError = Format("%s at offset %u", EngineMessage(errorCode), errorOffset);
+  return FCode != nullptr;
 }
 
 TPattern::~TPattern() {
@@ -96,12 +107,9 @@ bool TPattern::Search(std::string_view text) const {
   const auto& scratch = TMatchScratch::ForThisThread();
   const auto subject = reinterpret_cast<PCRE2_SPTR>(text.data());
   pcre2_match_context* context = scratch.Context(FJitCompiled);
-  // The JIT fast path skips the UTF validity check that (*UTF) patterns need on raw bytes;
-  // pcre2_match checks, then runs the JIT code itself.
   const int result =
-      FJitCompiled && !FUtf
-          ? pcre2_jit_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context)
-          : pcre2_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context);
+      FJitCompiled ? pcre2_jit_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context)
+                   : pcre2_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context);
   if (result >= 0)
     return true;
   if (result == PCRE2_ERROR_NOMATCH)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -35,11 +36,12 @@ public:
   bool Search(std::string_view text) const;
 
 private:
+  bool Compile(std::uint32_t options);
+
   std::string FSource;
   pcre2_real_code_8* FCode = nullptr;
   std::string FCompileError;
   bool FJitCompiled = false;
-  bool FUtf = false;
 };
 
 } // namespace ornavel

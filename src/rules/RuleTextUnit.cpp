@@ -183,10 +183,15 @@ std::string PercentDecode(std::string_view text) {
       pattern += text[pos++];
       continue;
     }
+    // A % typed by hand, without two hex digits after it, stands for itself.
     const std::string_view digits = text.substr(pos + 1, 2);
-    pos += 1 + digits.size();
-    if (const auto code = HexValue(digits))
+    const auto code = digits.size() == 2 ? HexValue(digits) : std::nullopt;
+    if (code) {
       pattern += static_cast<char>(*code);
+      pos += 3;
+    } else {
+      pattern += text[pos++];
+    }
   }
   return pattern;
 }

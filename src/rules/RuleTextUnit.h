@@ -28,8 +28,8 @@ std::optional<TColor> ColorFromName(std::string_view name);
 // The pattern as the rules file holds it: bytes below 32 or from 128 on, and the characters
 // space # % * + < > [ ] as "%" and two upper-case hex digits, everything else as it is.
 std::string PercentEncode(std::string_view pattern);
-// A "%" takes the next two characters (fewer at the end): read as a hex number they give one
-// byte, otherwise nothing; every other character is copied.
+// A "%" and two hex digits give one byte; every other character, a "%" without two hex digits
+// after it among them, is copied.
 std::string PercentDecode(std::string_view text);
 
 } // namespace ornavel

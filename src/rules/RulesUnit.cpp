@@ -5,6 +5,7 @@
 #include "config/XmlFileUnit.h"
 #include "core/FormatUnit.h"
 #include "core/SingleInstanceUnit.h"
+#include "core/TextUnit.h"
 
 #include <algorithm>
 #include <numeric>
@@ -33,21 +34,39 @@ namespace {
 
 std::atomic<std::uint64_t> gLastSnapshotVersion{0};
 
+// Where a rule stands in the file, for the report of a value that cannot be read.
+struct TRuleSite {
+  const std::string& FileName;
+  std::size_t Position; // counted from 1
+  std::string Name;
+};
+
+// Gives the attribute's value to read if the element has it. A value read cannot take fails the
+// same way, naming the file, the rule, the attribute and the value too.
+template <class F>
+void ReadAttribute(pugi::xml_node element, const char* name, const TRuleSite& site, F&& read) {
+  const pugi::xml_attribute attribute = element.attribute(name);
+  if (!attribute)
+    return;
+  try {
+    read(std::string_view(attribute.value()));
+  } catch (const EConvertError& failure) {
+    throw EConvertError(Format("%s: rule %u (%s), %s=\"%s\": %s", site.FileName, site.Position,
+                               site.Name, name, attribute.value(), failure.what()));
+  }
+}
+
 // A rule with the values of a new rule, changed by the attributes the element has.
-std::unique_ptr<TRule> RuleFromElement(pugi::xml_node element) {
+std::unique_ptr<TRule> RuleFromElement(pugi::xml_node element, const TRuleSite& site) {
   auto rule = std::make_unique<TRule>();
-  if (const auto name = element.attribute("name"))
-    rule->SetName(name.value());
-  if (const auto color = element.attribute("color"))
-    rule->SetColor(StringToColor(color.value()));
-  if (const auto pattern = element.attribute("regexp"))
-    rule->SetRegExp(PercentDecode(pattern.value()));
-  if (const auto active = element.attribute("active"))
-    rule->SetActive(TextToBool(active.value()));
-  if (const auto logLine = element.attribute("logline"))
-    rule->SetLogLine(TextToBool(logLine.value()));
-  if (const auto types = element.attribute("monitortypes"))
-    rule->SetMonitorTypes(StringToMonitorTypes(types.value()));
+  using T = std::string_view;
+  ReadAttribute(element, "name", site, [&](T value) { rule->SetName(std::string(value)); });
+  ReadAttribute(element, "color", site, [&](T value) { rule->SetColor(StringToColor(value)); });
+  ReadAttribute(element, "regexp", site, [&](T value) { rule->SetRegExp(PercentDecode(value)); });
+  ReadAttribute(element, "active", site, [&](T value) { rule->SetActive(TextToBool(value)); });
+  ReadAttribute(element, "logline", site, [&](T value) { rule->SetLogLine(TextToBool(value)); });
+  ReadAttribute(element, "monitortypes", site,
+                [&](T value) { rule->SetMonitorTypes(StringToMonitorTypes(value)); });
   return rule;
 }
 
@@ -141,9 +160,11 @@ void TRules::Load() {
   FDocument = LoadXmlFile(FFileName);
   FRoot = FDocument->document_element();
   FUnread.reset();
+  std::size_t position = 0;
   for (pugi::xml_node element : FRoot.children("Rule")) {
     try {
-      Add(RuleFromElement(element));
+      const TRuleSite site{FFileName, ++position, element.attribute("name").as_string("Unnamed")};
+      Add(RuleFromElement(element, site));
     } catch (...) {
       KeepUnread(element);
       throw;

@@ -266,9 +266,9 @@ void TSettingsForm::DeleteFilesButtonClick() {
     const QListWidgetItem* item = MonitorFilenamesListBox->item(row);
     if (!item->isSelected())
       continue;
-    // The first entry of that name in any letter case; an item without one is skipped.
+    // The first entry of exactly that name; an item without one is skipped.
     for (std::size_t entry = 0; entry < files.Count(); ++entry) {
-      if (Decoded(files[entry]).compare(item->text(), Qt::CaseInsensitive) == 0) {
+      if (Decoded(files[entry]) == item->text()) {
         files.Delete(entry);
         break;
       }

@@ -22,6 +22,17 @@ TEST(SameText, IgnoresAsciiCaseOnly) {
   EXPECT_FALSE(SameText("\xC3\xA9", "\xC3\x89"));
 }
 
+TEST(TextToBool, ReadsTheWordsPeopleWriteInAnyCaseAndNumbers) {
+  for (const char* yes : {"True", "TRUE", "yes", "On", "1", "2", "-1", "0.5"})
+    EXPECT_EQ(TryTextToBool(yes), true) << yes;
+  for (const char* no : {"false", "No", "OFF", "0", "0.0"})
+    EXPECT_EQ(TryTextToBool(no), false) << no;
+  for (const char* neither : {"", "maybe", "yes!", "y", " true"}) {
+    EXPECT_EQ(TryTextToBool(neither), std::nullopt) << neither;
+    EXPECT_THROW(TextToBool(neither), EConvertError);
+  }
+}
+
 struct TIntCase {
   const char* Text;
   std::optional<std::int32_t> Value;

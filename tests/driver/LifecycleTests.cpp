@@ -37,7 +37,9 @@ TEST(Lifecycle, LogFiltersThroughTheRulesMadeWithItAndAllEndInOrder) {
   // Reported once (the rules were made once), kept like any report without a source.
   ASSERT_EQ(log.Count(), 2u);
   const TLogItem report = log.GetItem(0);
-  EXPECT_EQ(report.Text, "'reddish' is not a valid integer value");
+  EXPECT_TRUE(report.Text.ends_with("rule 2 (Faulty), color=\"reddish\": 'reddish' is not a valid "
+                                    "integer value"))
+      << report.Text;
   EXPECT_EQ(report.Level, TLogLevel::LoadFailure);
   EXPECT_EQ(report.Source, nullptr);
   EXPECT_EQ(report.Color, clWindowText);

@@ -212,12 +212,13 @@ TEST_F(SettingsFormTest, DeletingTwoOfThreeRemovesExactlyThoseFromListAndSetting
   EXPECT_EQ(Shown(form), std::vector<std::string>{"/b.log"});
 }
 
-TEST_F(SettingsFormTest, DeletingMatchesTheFirstEntryInAnyLetterCase) {
+// File names that differ in letter case name different files.
+TEST_F(SettingsFormTest, DeletingRemovesTheFirstEntryOfExactlyThatName) {
   SetFiles({"/tmp/Log.txt", "/tmp/log.txt", "/tmp/x.txt", "/tmp/x.txt"});
   TSettingsForm form(nullptr);
   SelectFiles(form, {1, 2, 3});
   form.DeleteFilesButtonClick();
-  EXPECT_EQ(Settings(), std::vector<std::string>{"/tmp/log.txt"});
+  EXPECT_EQ(Settings(), std::vector<std::string>{"/tmp/Log.txt"});
   EXPECT_EQ(Shown(form), std::vector<std::string>{"/tmp/Log.txt"});
 }
 
