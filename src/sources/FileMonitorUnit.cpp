@@ -46,7 +46,7 @@ constexpr std::uint32_t FolderEvents = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
 struct stat StatusOf(const TFileDescriptor& file) {
   struct stat status {};
   if (::fstat(file.Get(), &status) != 0)
-    RaiseSystemError("Cannot read the status of a followed file");
+    RaiseSystemError("Cannot read the file's status");
   return status;
 }
 
@@ -132,10 +132,21 @@ void TFileMonitorThread::Execute() {
       Pass();
       WaitForChange();
     }
+  } catch (const std::exception& failure) {
+    ReportStop(failure.what());
   } catch (...) {
-    // A failure ends the monitor without a word: it posts nothing about its own troubles.
+    ReportStop("unknown failure");
   }
   StopNotification();
+}
+
+// Otherwise the window would go on saying the file is followed.
+void TFileMonitorThread::ReportStop(const char* reason) noexcept {
+  try {
+    GetLog().AddFmt(nullptr, TLogLevel::Warning, "Stopped following %s: %s", FFileName, reason);
+  } catch (...) {
+    // The report failed too: nothing more can be done.
+  }
 }
 
 void TFileMonitorThread::TerminateRequested() {
@@ -251,7 +262,7 @@ void TFileMonitorThread::ReadAppended(off_t size) {
     if (count < 0) {
       if (errno == EINTR)
         continue;
-      RaiseSystemError(Format("Cannot read file %s", FFileName));
+      RaiseSystemError("Cannot read the file");
     }
     const std::string_view read(FBuffer.data(), static_cast<std::size_t>(count));
     const std::string_view readable = read.substr(0, read.find('\0'));

@@ -23,6 +23,8 @@ class TLog;
 // file is followed by name: when it is rotated away (renamed or deleted and made again), the
 // rest of the old file is read first, then the new one from its start; while no file of that
 // name exists the monitor waits for one. A file that shrinks is read again from its start.
+//
+// A failure ends the monitor with one warning, "Stopped following %s: %s".
 class TFileMonitorThread : public TSourceThread {
 public:
   TMonitorType MonitorType() const final { return mtFile; }
@@ -45,6 +47,7 @@ private:
   void ChooseSafetyNet();
   void WaitForChange();
   void StopNotification();
+  void ReportStop(const char* reason) noexcept;
 
   void Pass();
   void LeaveFile(off_t size);

@@ -267,12 +267,15 @@ TEST_F(FileMonitor, TheSameFileFollowedTwicePostsEveryLineOncePerMonitor) {
   }
 }
 
-TEST_F(FileMonitor, AFailingPostEndsTheBodySilently) {
+// Every post fails here, the warning's too (after it is stored): the body ends all the same.
+TEST_F(FileMonitor, AFailureEndsTheBodyWithAWarningNamingTheFileAndTheReason) {
   GetLog().SetOnLogItem([](TLogLevel, const std::string&) { throw std::runtime_error("no"); });
   const auto monitor = Follow();
   Append(Name, "one\ntwo\n");
   EXPECT_TRUE(monitor->Handle()->WaitFor(Patience));
-  EXPECT_EQ(Posted(), Lines{"one"});
+  ASSERT_EQ(Posted(), (Lines{"one", "Stopped following " + Name + ": no"}));
+  EXPECT_EQ(GetLog().GetItem(1).Level, TLogLevel::Warning);
+  EXPECT_EQ(GetLog().GetItem(1).Source, nullptr);
 }
 
 TEST_F(FileMonitor, SetFileNameFailsForAMissingOrUnreadableFileNamingIt) {
