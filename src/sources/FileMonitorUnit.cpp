@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
 #include <iterator>
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace ornavel {
 namespace {
@@ -27,6 +29,11 @@ constexpr int PollingIntervalMs = 1;
 // Notifications report every change made through this machine's kernel; on a local file system
 // the safety net only bounds the cost of one that went amiss (a write through a mapping, say).
 constexpr int LocalSafetyNetMs = 10000;
+// A daemon writes on into its rotated log until it reopens its log, often seconds later.
+constexpr auto DrainIdle = std::chrono::seconds(5);
+constexpr auto DrainAtMost = std::chrono::seconds(60);
+// Each holds a descriptor and a watch; a rotation storm lets the oldest go early.
+constexpr std::size_t MaxDrained = 8;
 
 // The file systems whose changes may come from elsewhere, by their magic numbers; GFS2's and
 // Lustre's are not in <linux/magic.h>.
@@ -108,18 +115,30 @@ std::size_t FindLineEnd(std::string_view text) {
   return text.find_first_of("\r\n");
 }
 
+// Answers the bytes read, retrying when interrupted.
+std::size_t ReadAt(const TFileDescriptor& file, char* buffer, std::size_t size,
+                   std::uint64_t offset) {
+  for (;;) {
+    const ssize_t count = ::pread(file.Get(), buffer, size, static_cast<off_t>(offset));
+    if (count >= 0)
+      return static_cast<std::size_t>(count);
+    if (errno != EINTR)
+      RaiseSystemError("Cannot read the file");
+  }
+}
+
 } // namespace
 
 void TFileMonitorThread::SetFileName(const std::string& fileName) {
   FFileName = fileName;
-  TFileDescriptor file = OpenForReading(fileName, FOpened);
-  if (!file.Valid()) {
+  TOpenFile file;
+  file.Descriptor = OpenForReading(fileName, file.Opened);
+  if (!file.Descriptor.Valid()) {
     if (errno == ENOENT || errno == ENOTDIR)
       throw std::runtime_error(Format("File %s not found!", fileName));
     RaiseSystemError(Format("Cannot open file %s", fileName));
   }
-  FPosition = static_cast<std::uint64_t>(FOpened.st_size);
-  FUnfinished.clear();
+  file.Position = static_cast<std::uint64_t>(file.Opened.st_size);
   FFile = std::move(file);
 }
 
@@ -164,144 +183,202 @@ void TFileMonitorThread::StartNotification() {
     FFolderWatch = FNotifier->Watch(FolderOf(FFileName), FolderEvents, FWake);
   if (!FFolderWatch.Valid())
     FNotifier.reset();
-  if (FFile.Valid())
-    WatchFile();
+  if (FFile.Descriptor.Valid())
+    WatchFile(FFile);
   ChooseSafetyNet();
 }
 
 void TFileMonitorThread::ChooseSafetyNet() {
-  const bool remote = FolderIsRemote(FolderOf(FFileName)) || FileIsRemote(FFile);
+  const bool remote = FolderIsRemote(FolderOf(FFileName)) || FileIsRemote(FFile.Descriptor);
   FSafetyNetMs = remote ? RemoteSafetyNetMs : LocalSafetyNetMs;
 }
 
-void TFileMonitorThread::WatchFile() {
+void TFileMonitorThread::WatchFile(TOpenFile& file) {
   if (!FNotifier)
     return;
   // Through the descriptor, so that the watch is on the file being read even when the name has
   // moved on since it was opened.
-  const std::string path = "/proc/self/fd/" + std::to_string(FFile.Get());
-  FFileWatch = FNotifier->Watch(path, FileEvents, FWake);
-  if (!FFileWatch.Valid())
+  const std::string path = "/proc/self/fd/" + std::to_string(file.Descriptor.Get());
+  file.Watch = FNotifier->Watch(path, FileEvents, FWake);
+  if (!file.Watch.Valid())
     StopNotification();
 }
 
 void TFileMonitorThread::StopNotification() {
-  FFileWatch.Reset();
+  FFile.Watch.Reset();
+  for (TOpenFile& file : FDrained)
+    file.Watch.Reset();
   FFolderWatch.Reset();
   FNotifier.reset();
 }
 
 // While the file keeps growing the monitor looks again after a millisecond instead of waiting to
 // be told: a writer that appends line by line then does not pay for waking it at every write, and
-// it reads bigger pieces.
+// it reads bigger pieces. Drained files are let go in time though no change may come.
 void TFileMonitorThread::WaitForChange() {
   const bool notified = FNotifier && !FFileGrowing;
+  int timeoutMs = notified ? FSafetyNetMs : PollingIntervalMs;
+  if (const auto deadline = NextDeadline()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - TClock::now());
+    timeoutMs = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, timeoutMs));
+  }
   pollfd wake{FWake.Descriptor(), POLLIN, 0};
-  ::poll(&wake, 1, notified ? FSafetyNetMs : PollingIntervalMs);
-  // Which change it was does not matter: every pass looks at the name and the file afresh.
+  ::poll(&wake, 1, timeoutMs);
+  // Which change it was does not matter: every pass looks at the name and the files afresh.
   FWake.Clear();
+}
+
+std::optional<TFileMonitorThread::TClock::time_point> TFileMonitorThread::NextDeadline() const {
+  std::optional<TClock::time_point> next;
+  const auto keep = [&](TClock::time_point deadline) {
+    if (!next || deadline < *next)
+      next = deadline;
+  };
+  for (const TOpenFile& file : FDrained)
+    keep(std::min(file.LastGrowth + DrainIdle, file.DrainedSince + DrainAtMost));
+  return next;
 }
 
 // Follows the file by its name. As long as the name leads to the open file, which is the usual
 // case, a pass costs one stat of the name, which tells the file's length too.
 void TFileMonitorThread::Pass() {
   FFileGrowing = false;
+  DrainRotated();
   struct stat named {};
   const bool nameTaken = ::stat(FFileName.c_str(), &named) == 0;
-  if (FFile.Valid() && nameTaken && SameFile(named, FOpened)) {
-    ReadAppended(named.st_size);
+  if (FFile.Descriptor.Valid() && nameTaken && SameFile(named, FFile.Opened)) {
+    ReadAppended(FFile, named);
     return;
   }
-  if (FFile.Valid()) {
-    const struct stat open = StatusOf(FFile);
+  if (FFile.Descriptor.Valid()) {
+    const struct stat open = StatusOf(FFile.Descriptor);
     // A file renamed away is read on while the name is free, as its writer may go on appending
     // until it makes the new one; a deleted one is let go at once, so that its space is freed.
     if (!nameTaken && open.st_nlink > 0) {
-      ReadAppended(open.st_size);
+      ReadAppended(FFile, open);
       return;
     }
-    LeaveFile(open.st_size);
+    if (open.st_nlink > 0) {
+      ReadAppended(FFile, open);
+      StartDraining();
+    } else {
+      LeaveFile(FFile, open);
+    }
   }
   if (nameTaken)
     OpenNamedFile();
 }
 
-// Posts the complete lines still unread in a file that was rotated away, then lets it go.
-void TFileMonitorThread::LeaveFile(off_t size) {
-  ReadAppended(size);
-  FFileWatch.Reset();
-  FFile.Reset();
+// Files rotated away are read on until idle for a while; deleted ones are let go at once.
+void TFileMonitorThread::DrainRotated() {
+  const auto now = TClock::now();
+  for (auto file = FDrained.begin(); file != FDrained.end();) {
+    const struct stat status = StatusOf(file->Descriptor);
+    if (status.st_nlink == 0 || now >= file->LastGrowth + DrainIdle ||
+        now >= file->DrainedSince + DrainAtMost) {
+      LeaveFile(*file, status);
+      file = FDrained.erase(file);
+      continue;
+    }
+    if (ReadAppended(*file, status))
+      file->LastGrowth = now;
+    ++file;
+  }
+}
+
+void TFileMonitorThread::StartDraining() {
+  FFile.DrainedSince = FFile.LastGrowth = TClock::now();
+  FDrained.push_back(std::move(FFile));
+  FFile = TOpenFile();
+  if (FDrained.size() > MaxDrained) {
+    LeaveFile(FDrained.front(), StatusOf(FDrained.front().Descriptor));
+    FDrained.erase(FDrained.begin());
+  }
+}
+
+// Reads what is left and posts the unfinished last line: nothing will complete it.
+void TFileMonitorThread::LeaveFile(TOpenFile& file, const struct stat& status) {
+  ReadAppended(file, status);
+  PostLine(file.Unfinished);
+  file = TOpenFile();
 }
 
 // A new file is read from its start. One that cannot be opened yet (rotation may make it before
-// it gives it its owner and mode) is tried again at the next pass.
+// it gives it its owner and mode) is tried again at the next pass. One renamed back is read on
+// where it was.
 void TFileMonitorThread::OpenNamedFile() {
-  FFile = OpenForReading(FFileName, FOpened);
-  StartOver();
-  if (FFile.Valid()) {
-    WatchFile();
-    ChooseSafetyNet();
-    // Its length is taken again once it is watched: a write between opening and watching
-    // raised no event, so only this finds it.
-    ReadAppended(StatusOf(FFile).st_size);
+  TOpenFile file;
+  file.Descriptor = OpenForReading(FFileName, file.Opened);
+  if (!file.Descriptor.Valid())
+    return;
+  const auto back = std::ranges::find_if(
+      FDrained, [&](const TOpenFile& drained) { return SameFile(drained.Opened, file.Opened); });
+  if (back != FDrained.end()) {
+    FFile = std::move(*back);
+    FDrained.erase(back);
+  } else {
+    FFile = std::move(file);
+    WatchFile(FFile);
   }
+  ChooseSafetyNet();
+  // Its length is taken again once it is watched: a write between opening and watching raised
+  // no event, so only this finds it.
+  ReadAppended(FFile, StatusOf(FFile.Descriptor));
 }
 
-// Reads on without pausing up to the end of the file or a zero byte. A zero byte ends the
-// readable text: the position stays on it until it has been overwritten, as when a writer fills
-// a file that was made full of zeros.
-void TFileMonitorThread::ReadAppended(off_t size) {
-  const auto length = static_cast<std::uint64_t>(size);
-  if (length < FPosition)
-    StartOver();
-  if (length == FPosition)
-    return;
+// Reads on without pausing up to the end of the file or a zero byte, and answers whether it took
+// any. A zero byte ends the readable text: the position stays on it until it has been
+// overwritten, as when a writer fills a file that was made full of zeros.
+bool TFileMonitorThread::ReadAppended(TOpenFile& file, const struct stat& status) {
+  const auto length = static_cast<std::uint64_t>(status.st_size);
+  if (length < file.Position)
+    StartOver(file);
+  if (length == file.Position)
+    return false;
+  bool took = false;
   while (!Terminated()) {
-    const ssize_t count =
-        ::pread(FFile.Get(), FBuffer.data(), FBuffer.size(), static_cast<off_t>(FPosition));
-    if (count < 0) {
-      if (errno == EINTR)
-        continue;
-      RaiseSystemError("Cannot read the file");
-    }
-    const std::string_view read(FBuffer.data(), static_cast<std::size_t>(count));
+    const std::size_t count =
+        ReadAt(file.Descriptor, FBuffer.data(), FBuffer.size(), file.Position);
+    const std::string_view read(FBuffer.data(), count);
     const std::string_view readable = read.substr(0, read.find('\0'));
-    FPosition += readable.size();
-    FFileGrowing = FFileGrowing || !readable.empty();
-    TakeText(readable);
+    file.Position += readable.size();
+    took = took || !readable.empty();
+    TakeText(file, readable);
     if (readable.size() < FBuffer.size())
-      return;
+      break;
   }
+  FFileGrowing = FFileGrowing || took;
+  return took;
 }
 
 // A file that has shrunk was truncated, or copied away and emptied: all it holds is new.
-void TFileMonitorThread::StartOver() {
-  FPosition = 0;
-  FUnfinished.clear();
+void TFileMonitorThread::StartOver(TOpenFile& file) {
+  file.Position = 0;
+  file.Unfinished.clear();
 }
 
 // Every CR or LF ends a line, so CR LF ends a line and an empty one, which is skipped; that
 // holds when the pair is split between two reads too.
-void TFileMonitorThread::TakeText(std::string_view text) {
+void TFileMonitorThread::TakeText(TOpenFile& file, std::string_view text) {
   for (std::size_t end = FindLineEnd(text); end != std::string_view::npos;
        end = FindLineEnd(text)) {
-    if (FUnfinished.empty()) {
+    if (file.Unfinished.empty()) {
       PostLine(text.substr(0, end));
     } else {
-      KeepUnfinished(text.substr(0, end));
-      PostLine(FUnfinished);
-      FUnfinished.clear();
+      KeepUnfinished(file, text.substr(0, end));
+      PostLine(file.Unfinished);
+      file.Unfinished.clear();
     }
     text.remove_prefix(end + 1);
   }
-  KeepUnfinished(text);
+  KeepUnfinished(file, text);
 }
 
-void TFileMonitorThread::KeepUnfinished(std::string_view text) {
-  FUnfinished.append(text);
-  while (FUnfinished.size() >= MaxLineSize) {
-    PostLine(std::string_view(FUnfinished).substr(0, MaxLineSize));
-    FUnfinished.erase(0, MaxLineSize);
+void TFileMonitorThread::KeepUnfinished(TOpenFile& file, std::string_view text) {
+  file.Unfinished.append(text);
+  while (file.Unfinished.size() >= MaxLineSize) {
+    PostLine(std::string_view(file.Unfinished).substr(0, MaxLineSize));
+    file.Unfinished.erase(0, MaxLineSize);
   }
 }
 

@@ -5,7 +5,9 @@
 #include "core/WakeEventUnit.h"
 #include "sources/FileChangeNotifierUnit.h"
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -22,7 +24,9 @@ class TLog;
 // Every CR or LF ends a line; lines are trimmed of bytes up to 32 and skipped when empty. The
 // file is followed by name: when it is rotated away (renamed or deleted and made again), the
 // rest of the old file is read first, then the new one from its start; while no file of that
-// name exists the monitor waits for one. A file that shrinks is read again from its start.
+// name exists the monitor waits for one. A file renamed away is drained on beside the new one
+// until it has been idle a few seconds; a file that is let go posts its unfinished last line as a
+// line of its own. A file that shrinks is read again from its start.
 //
 // A failure ends the monitor with one warning, "Stopped following %s: %s".
 class TFileMonitorThread : public TSourceThread {
@@ -42,31 +46,46 @@ protected:
   void TerminateRequested() override;
 
 private:
+  using TClock = std::chrono::steady_clock;
+
+  // A file being read: the one under the name, or one rotated away that is drained.
+  struct TOpenFile {
+    TFileDescriptor Descriptor;
+    // As it was opened: its device and inode tell it from a file that has taken its name since.
+    struct stat Opened {};
+    TFileWatch Watch;
+    // Offset of the next byte to read; the bytes before it are consumed or in Unfinished.
+    std::uint64_t Position = 0;
+    // The start of a line whose end has not been read yet.
+    std::string Unfinished;
+    // Once rotated away.
+    TClock::time_point DrainedSince;
+    TClock::time_point LastGrowth;
+  };
+
   void StartNotification();
-  void WatchFile();
+  void WatchFile(TOpenFile& file);
   void ChooseSafetyNet();
   void WaitForChange();
+  std::optional<TClock::time_point> NextDeadline() const;
   void StopNotification();
   void ReportStop(const char* reason) noexcept;
 
   void Pass();
-  void LeaveFile(off_t size);
+  void DrainRotated();
+  void StartDraining();
+  void LeaveFile(TOpenFile& file, const struct stat& status);
   void OpenNamedFile();
-  void ReadAppended(off_t size);
-  void StartOver();
-  void TakeText(std::string_view text);
-  void KeepUnfinished(std::string_view text);
+  bool ReadAppended(TOpenFile& file, const struct stat& status);
+  static void StartOver(TOpenFile& file);
+  void TakeText(TOpenFile& file, std::string_view text);
+  void KeepUnfinished(TOpenFile& file, std::string_view text);
   void PostLine(std::string_view line);
 
   std::string FFileName;
-  TFileDescriptor FFile;
-  // The open file as it was opened: its device and inode tell it from a file that has taken its
-  // name since.
-  struct stat FOpened {};
-  // Offset in FFile of the next byte to read; the bytes before it are consumed or in FUnfinished.
-  std::uint64_t FPosition = 0;
-  // The start of a line whose end has not been read yet.
-  std::string FUnfinished;
+  TOpenFile FFile;
+  // Rotated away, oldest first.
+  std::vector<TOpenFile> FDrained;
   std::vector<char> FBuffer;
   TLog* FLog = nullptr;
 
@@ -75,7 +94,6 @@ private:
   // None while polling. The watches go before the wake-up they signal.
   std::shared_ptr<TFileChangeNotifier> FNotifier;
   TFileWatch FFolderWatch;
-  TFileWatch FFileWatch;
   // On network and FUSE file systems other machines' changes raise no notification at all.
   static constexpr int RemoteSafetyNetMs = 500;
   // How long a notified monitor waits at most, by where the file is.

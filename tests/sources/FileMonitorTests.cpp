@@ -205,17 +205,31 @@ TEST_P(FileMonitorWaking, RotationByRenameLosesAndDoublesNoLine) {
   EXPECT_EQ(PostedOnceThereAre(expected.size()), expected);
 }
 
+// Its unfinished last line is posted as a line of its own: nothing can complete it any more.
 TEST_P(FileMonitorWaking, ADeletedFileIsAwaitedSilentlyAndItsSuccessorReadFromItsStart) {
   const auto monitor = Follow(GetParam());
-  Append(Name, "last words\n");
+  Append(Name, "last words\nunfinished");
   std::filesystem::remove(Name);
-  EXPECT_EQ(PostedOnceThereAre(1), Lines{"last words"});
+  EXPECT_EQ(PostedOnceThereAre(2), (Lines{"last words", "unfinished"}));
   EXPECT_TRUE(Eventually([&] { return !HoldsDeleted(Name); })) << "its space would not be freed";
   LetPassesRun();
-  EXPECT_EQ(GetLog().Count(), 1u);
+  EXPECT_EQ(GetLog().Count(), 2u);
   EXPECT_FALSE(monitor->Finished());
   test::WriteFile(Name, "first\nsecond\n");
-  EXPECT_EQ(PostedOnceThereAre(3), (Lines{"last words", "first", "second"}));
+  EXPECT_EQ(PostedOnceThereAre(4), (Lines{"last words", "unfinished", "first", "second"}));
+}
+
+// A daemon goes on writing into its renamed log until it reopens it, often seconds after the
+// new file has appeared.
+TEST_P(FileMonitorWaking, ARotatedAwayFileIsDrainedAfterItsSuccessorAppears) {
+  const TFileDescriptor daemon = OpenToAppend(Name);
+  const auto monitor = Follow(GetParam());
+  Write(daemon, "before\n");
+  std::filesystem::rename(Name, Name + ".1");
+  Append(Name, "new file\n");
+  EXPECT_EQ(PostedOnceThereAre(2), (Lines{"before", "new file"}));
+  Write(daemon, "late\nunfinished");
+  EXPECT_EQ(PostedOnceThereAre(4), (Lines{"before", "new file", "late", "unfinished"}));
 }
 
 TEST_P(FileMonitorWaking, TerminateEndsTheBodyWhileTheFileIsAwaited) {
