@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <system_error>
+#include <time.h>
 #include <unistd.h>
 
 namespace ornavel {
@@ -23,6 +24,9 @@ namespace {
 
 // Big reads work a burst off in few system calls.
 constexpr std::size_t ReadSize = 64 * 1024;
+// Each read takes these bytes before the position again, so that a rewrite costs no extra call
+// to notice. A rewrite that leaves them as they were looks like an append.
+constexpr std::size_t FingerprintSize = 64;
 // Longer lines go out in pieces of this size, so that no line can hold the file up.
 constexpr std::size_t MaxLineSize = 1024 * 1024;
 constexpr int PollingIntervalMs = 1;
@@ -34,6 +38,9 @@ constexpr auto DrainIdle = std::chrono::seconds(5);
 constexpr auto DrainAtMost = std::chrono::seconds(60);
 // Each holds a descriptor and a watch; a rotation storm lets the oldest go early.
 constexpr std::size_t MaxDrained = 8;
+// Time stamps come from a coarse clock: a change within its tick of the one before may leave
+// them as they were. Stamps this old when looked at show any later change.
+constexpr auto StampTick = std::chrono::milliseconds(50);
 
 // The file systems whose changes may come from elsewhere, by their magic numbers; GFS2's and
 // Lustre's are not in <linux/magic.h>.
@@ -115,6 +122,29 @@ std::size_t FindLineEnd(std::string_view text) {
   return text.find_first_of("\r\n");
 }
 
+bool SameTime(const timespec& one, const timespec& other) {
+  return one.tv_sec == other.tv_sec && one.tv_nsec == other.tv_nsec;
+}
+
+bool Settled(const timespec& stamp) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const auto age = std::chrono::seconds(now.tv_sec - stamp.tv_sec) +
+                   std::chrono::nanoseconds(now.tv_nsec - stamp.tv_nsec);
+  return age > StampTick;
+}
+
+// Keeps the last FingerprintSize bytes of before and then bytes.
+void Remember(std::string& before, std::string_view bytes) {
+  if (bytes.size() >= FingerprintSize) {
+    before.assign(bytes.substr(bytes.size() - FingerprintSize));
+    return;
+  }
+  before.append(bytes);
+  if (before.size() > FingerprintSize)
+    before.erase(0, before.size() - FingerprintSize);
+}
+
 // Answers the bytes read, retrying when interrupted.
 std::size_t ReadAt(const TFileDescriptor& file, char* buffer, std::size_t size,
                    std::uint64_t offset) {
@@ -139,13 +169,21 @@ void TFileMonitorThread::SetFileName(const std::string& fileName) {
     RaiseSystemError(Format("Cannot open file %s", fileName));
   }
   file.Position = static_cast<std::uint64_t>(file.Opened.st_size);
+  file.Before.resize(std::min<std::uint64_t>(file.Position, FingerprintSize));
+  const std::uint64_t from = file.Position - file.Before.size();
+  if (!file.Before.empty() &&
+      ::pread(file.Descriptor.Get(), file.Before.data(), file.Before.size(),
+              static_cast<off_t>(from)) != static_cast<ssize_t>(file.Before.size()))
+    RaiseSystemError(Format("Cannot read file %s", fileName));
+  file.Changed = file.Opened.st_ctim;
+  file.ChangedSettled = Settled(file.Changed);
   FFile = std::move(file);
 }
 
 void TFileMonitorThread::Execute() {
   try {
     FLog = &GetLog();
-    FBuffer.resize(ReadSize);
+    FBuffer.resize(FingerprintSize + ReadSize);
     StartNotification();
     while (!Terminated()) {
       Pass();
@@ -328,23 +366,34 @@ void TFileMonitorThread::OpenNamedFile() {
 
 // Reads on without pausing up to the end of the file or a zero byte, and answers whether it took
 // any. A zero byte ends the readable text: the position stays on it until it has been
-// overwritten, as when a writer fills a file that was made full of zeros.
+// overwritten, as when a writer fills a file that was made full of zeros. Each read begins with
+// the bytes before the position again: when they are not what was read there before, the file
+// was rewritten in place, and all it holds is new.
 bool TFileMonitorThread::ReadAppended(TOpenFile& file, const struct stat& status) {
   const auto length = static_cast<std::uint64_t>(status.st_size);
   if (length < file.Position)
     StartOver(file);
-  if (length == file.Position)
+  // Nothing new, unless rewritten to the same length, which only its change time tells.
+  if (length == file.Position && file.ChangedSettled && SameTime(status.st_ctim, file.Changed))
     return false;
+  file.Changed = status.st_ctim;
+  file.ChangedSettled = Settled(file.Changed);
   bool took = false;
   while (!Terminated()) {
-    const std::size_t count =
-        ReadAt(file.Descriptor, FBuffer.data(), FBuffer.size(), file.Position);
+    const std::uint64_t from = file.Position - file.Before.size();
+    const std::size_t count = ReadAt(file.Descriptor, FBuffer.data(), FBuffer.size(), from);
     const std::string_view read(FBuffer.data(), count);
-    const std::string_view readable = read.substr(0, read.find('\0'));
+    if (read.substr(0, file.Before.size()) != file.Before) {
+      StartOver(file);
+      continue;
+    }
+    const std::string_view fresh = read.substr(file.Before.size());
+    const std::string_view readable = fresh.substr(0, fresh.find('\0'));
+    TakeText(file, readable);
+    Remember(file.Before, readable);
     file.Position += readable.size();
     took = took || !readable.empty();
-    TakeText(file, readable);
-    if (readable.size() < FBuffer.size())
+    if (readable.size() < fresh.size() || count < FBuffer.size())
       break;
   }
   FFileGrowing = FFileGrowing || took;
@@ -355,6 +404,7 @@ bool TFileMonitorThread::ReadAppended(TOpenFile& file, const struct stat& status
 void TFileMonitorThread::StartOver(TOpenFile& file) {
   file.Position = 0;
   file.Unfinished.clear();
+  file.Before.clear();
 }
 
 // Every CR or LF ends a line, so CR LF ends a line and an empty one, which is skipped; that

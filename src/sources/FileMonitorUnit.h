@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,7 +27,7 @@ class TLog;
 // rest of the old file is read first, then the new one from its start; while no file of that
 // name exists the monitor waits for one. A file renamed away is drained on beside the new one
 // until it has been idle a few seconds; a file that is let go posts its unfinished last line as a
-// line of its own. A file that shrinks is read again from its start.
+// line of its own. A file that shrinks or is rewritten in place is read again from its start.
 //
 // A failure ends the monitor with one warning, "Stopped following %s: %s".
 class TFileMonitorThread : public TSourceThread {
@@ -58,6 +59,13 @@ private:
     std::uint64_t Position = 0;
     // The start of a line whose end has not been read yet.
     std::string Unfinished;
+    // The last bytes before Position as they were read: a file rewritten in place shows other
+    // bytes there.
+    std::string Before;
+    // The status change time when Before was last compared, and whether it was old enough then
+    // for every later change to show in it.
+    timespec Changed{};
+    bool ChangedSettled = false;
     // Once rotated away.
     TClock::time_point DrainedSince;
     TClock::time_point LastGrowth;

@@ -121,6 +121,42 @@ INSTANTIATE_TEST_SUITE_P(FileMonitor, FileMonitorSplitting,
                            return test::CaseName(info.index, info.param.Text);
                          });
 
+struct TRewriteCase {
+  std::string Name;
+  // The one line of the new content.
+  std::string Line;
+};
+
+void PrintTo(const TRewriteCase& rewrite, std::ostream* out) {
+  *out << rewrite.Name;
+}
+
+class FileMonitorRewriting : public FileMonitor,
+                             public testing::WithParamInterface<TRewriteCase> {};
+
+// As a shell's > redirect does, while the monitor is held posting the first line, so that when it
+// looks again the new content is as long as the old, or longer.
+TEST_P(FileMonitorRewriting, AFileRewrittenInPlaceIsReadAgainFromItsStart) {
+  test::TQuietEvent held, release;
+  GetLog().SetOnLogItem([&](TLogLevel, const std::string& text) {
+    if (text == "first") {
+      held.Set();
+      release.WaitFor();
+    }
+  });
+  const auto monitor = Follow();
+  Append(Name, "first\n");
+  ASSERT_TRUE(held.WaitFor());
+  test::WriteFile(Name, GetParam().Line + "\n");
+  release.Set();
+  EXPECT_EQ(PostedOnceThereAre(2), (Lines{"first", GetParam().Line}));
+}
+
+INSTANTIATE_TEST_SUITE_P(FileMonitor, FileMonitorRewriting,
+                         testing::Values(TRewriteCase{"Longer", "rewritten"},
+                                         TRewriteCase{"AsLong", "again"}),
+                         [](const auto& info) { return info.param.Name; });
+
 // The start is the end of the file, even inside a line.
 TEST_P(FileMonitorWaking, PostsOnlyCompleteLinesAppendedAfterTheStart) {
   test::WriteFile(Name, "old line\nhalf a li");
