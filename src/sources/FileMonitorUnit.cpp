@@ -33,6 +33,8 @@ constexpr int PollingIntervalMs = 1;
 // Notifications report every change made through this machine's kernel; on a local file system
 // the safety net only bounds the cost of one that went amiss (a write through a mapping, say).
 constexpr int LocalSafetyNetMs = 10000;
+// A writer that reserves space fills its zeros soon after.
+constexpr auto ZeroPatience = std::chrono::seconds(1);
 // A daemon writes on into its rotated log until it reopens its log, often seconds later.
 constexpr auto DrainIdle = std::chrono::seconds(5);
 constexpr auto DrainAtMost = std::chrono::seconds(60);
@@ -145,6 +147,11 @@ void Remember(std::string& before, std::string_view bytes) {
     before.erase(0, before.size() - FingerprintSize);
 }
 
+void RememberZeros(std::string& before, std::uint64_t count) {
+  const auto zeros = static_cast<std::size_t>(std::min<std::uint64_t>(count, FingerprintSize));
+  Remember(before, std::string(zeros, '\0'));
+}
+
 // Answers the bytes read, retrying when interrupted.
 std::size_t ReadAt(const TFileDescriptor& file, char* buffer, std::size_t size,
                    std::uint64_t offset) {
@@ -252,7 +259,8 @@ void TFileMonitorThread::StopNotification() {
 
 // While the file keeps growing the monitor looks again after a millisecond instead of waiting to
 // be told: a writer that appends line by line then does not pay for waking it at every write, and
-// it reads bigger pieces. Drained files are let go in time though no change may come.
+// it reads bigger pieces. Awaited zeros and drained files wake it by themselves, as no change may
+// come.
 void TFileMonitorThread::WaitForChange() {
   const bool notified = FNotifier && !FFileGrowing;
   int timeoutMs = notified ? FSafetyNetMs : PollingIntervalMs;
@@ -272,8 +280,13 @@ std::optional<TFileMonitorThread::TClock::time_point> TFileMonitorThread::NextDe
     if (!next || deadline < *next)
       next = deadline;
   };
-  for (const TOpenFile& file : FDrained)
+  if (FFile.ZeroAwaited)
+    keep(FFile.ZeroDeadline);
+  for (const TOpenFile& file : FDrained) {
     keep(std::min(file.LastGrowth + DrainIdle, file.DrainedSince + DrainAtMost));
+    if (file.ZeroAwaited)
+      keep(file.ZeroDeadline);
+  }
   return next;
 }
 
@@ -334,9 +347,9 @@ void TFileMonitorThread::StartDraining() {
   }
 }
 
-// Reads what is left and posts the unfinished last line: nothing will complete it.
+// Reads what is left, zeros and all, and posts the unfinished last line: nothing will complete it.
 void TFileMonitorThread::LeaveFile(TOpenFile& file, const struct stat& status) {
-  ReadAppended(file, status);
+  ReadAppended(file, status, true);
   PostLine(file.Unfinished);
   file = TOpenFile();
 }
@@ -364,12 +377,10 @@ void TFileMonitorThread::OpenNamedFile() {
   ReadAppended(FFile, StatusOf(FFile.Descriptor));
 }
 
-// Reads on without pausing up to the end of the file or a zero byte, and answers whether it took
-// any. A zero byte ends the readable text: the position stays on it until it has been
-// overwritten, as when a writer fills a file that was made full of zeros. Each read begins with
-// the bytes before the position again: when they are not what was read there before, the file
-// was rewritten in place, and all it holds is new.
-bool TFileMonitorThread::ReadAppended(TOpenFile& file, const struct stat& status) {
+// Reads on without pausing up to the end of the file or an awaited zero byte, and answers whether
+// it took any. Each read begins with the bytes before the position again: when they are not
+// what was read there before, the file was rewritten in place, and all it holds is new.
+bool TFileMonitorThread::ReadAppended(TOpenFile& file, const struct stat& status, bool lettingGo) {
   const auto length = static_cast<std::uint64_t>(status.st_size);
   if (length < file.Position)
     StartOver(file);
@@ -378,6 +389,10 @@ bool TFileMonitorThread::ReadAppended(TOpenFile& file, const struct stat& status
     return false;
   file.Changed = status.st_ctim;
   file.ChangedSettled = Settled(file.Changed);
+  if (file.ZeroAwaited && TClock::now() >= file.ZeroDeadline) {
+    file.ZerosPassableBelow = std::max(file.ZerosPassableBelow, file.ZeroHorizon);
+    file.ZeroAwaited = false;
+  }
   bool took = false;
   while (!Terminated()) {
     const std::uint64_t from = file.Position - file.Before.size();
@@ -387,17 +402,78 @@ bool TFileMonitorThread::ReadAppended(TOpenFile& file, const struct stat& status
       StartOver(file);
       continue;
     }
-    const std::string_view fresh = read.substr(file.Before.size());
-    const std::string_view readable = fresh.substr(0, fresh.find('\0'));
-    TakeText(file, readable);
-    Remember(file.Before, readable);
-    file.Position += readable.size();
-    took = took || !readable.empty();
-    if (readable.size() < fresh.size() || count < FBuffer.size())
+    const std::uint64_t position = file.Position;
+    const TTaken taken = TakeBytes(file, read.substr(file.Before.size()), length, lettingGo);
+    took = took || file.Position != position;
+    if (taken == TTaken::Stopped || (taken == TTaken::All && count < FBuffer.size()))
       break;
   }
+  if (file.ZeroAwaited && file.ZeroAt != file.Position)
+    file.ZeroAwaited = false; // overwritten, and read
   FFileGrowing = FFileGrowing || took;
   return took;
+}
+
+// Takes text up to a zero byte. Zeros that have had their second, or of a file being let go, are
+// passed where other bytes follow them; others are awaited.
+TFileMonitorThread::TTaken TFileMonitorThread::TakeBytes(TOpenFile& file, std::string_view bytes,
+                                                         std::uint64_t length, bool lettingGo) {
+  while (!bytes.empty()) {
+    const std::string_view text = bytes.substr(0, bytes.find('\0'));
+    TakeText(file, text);
+    Remember(file.Before, text);
+    file.Position += text.size();
+    bytes.remove_prefix(text.size());
+    if (bytes.empty())
+      break;
+    if (!lettingGo && file.Position >= file.ZerosPassableBelow) {
+      AwaitZero(file, std::max(length, file.Position + bytes.size()));
+      return TTaken::Stopped;
+    }
+    const std::size_t run = std::min(bytes.find_first_not_of('\0'), bytes.size());
+    if (run == bytes.size()) {
+      // The zeros may go on past this read.
+      const auto end = EndOfZeros(file, file.Position + run);
+      if (!end)
+        return TTaken::Stopped; // nothing follows them: space reserved, still to be filled
+      RememberZeros(file.Before, *end - file.Position);
+      file.Position = *end;
+      return TTaken::Passed;
+    }
+    RememberZeros(file.Before, run);
+    file.Position += run;
+    bytes.remove_prefix(run);
+  }
+  return TTaken::All;
+}
+
+// The offset of the first byte from on that is not zero; none when zeros run to the end. Holes,
+// as a writer going on at its offset in a truncated file leaves, are skipped without reading.
+std::optional<std::uint64_t> TFileMonitorThread::EndOfZeros(const TOpenFile& file,
+                                                            std::uint64_t from) {
+  for (;;) {
+    const off_t data = ::lseek(file.Descriptor.Get(), static_cast<off_t>(from), SEEK_DATA);
+    if (data < 0 && errno == ENXIO)
+      return std::nullopt;
+    if (data >= 0)
+      from = static_cast<std::uint64_t>(data);
+    const std::size_t count = ReadAt(file.Descriptor, FBuffer.data(), FBuffer.size(), from);
+    if (count == 0)
+      return std::nullopt;
+    const std::size_t text = std::string_view(FBuffer.data(), count).find_first_not_of('\0');
+    if (text != std::string_view::npos)
+      return from + text;
+    from += count;
+  }
+}
+
+void TFileMonitorThread::AwaitZero(TOpenFile& file, std::uint64_t horizon) {
+  if (file.ZeroAwaited && file.ZeroAt == file.Position)
+    return;
+  file.ZeroAwaited = true;
+  file.ZeroAt = file.Position;
+  file.ZeroDeadline = TClock::now() + ZeroPatience;
+  file.ZeroHorizon = horizon;
 }
 
 // A file that has shrunk was truncated, or copied away and emptied: all it holds is new.
@@ -405,6 +481,8 @@ void TFileMonitorThread::StartOver(TOpenFile& file) {
   file.Position = 0;
   file.Unfinished.clear();
   file.Before.clear();
+  file.ZeroAwaited = false;
+  file.ZerosPassableBelow = 0;
 }
 
 // Every CR or LF ends a line, so CR LF ends a line and an empty one, which is skipped; that

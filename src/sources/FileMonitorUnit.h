@@ -28,6 +28,8 @@ class TLog;
 // name exists the monitor waits for one. A file renamed away is drained on beside the new one
 // until it has been idle a few seconds; a file that is let go posts its unfinished last line as a
 // line of its own. A file that shrinks or is rewritten in place is read again from its start.
+// Zero bytes are not text: a zero is awaited about a second, as a writer that reserves space
+// fills it in later; zeros still there then with other bytes behind them are passed over.
 //
 // A failure ends the monitor with one warning, "Stopped following %s: %s".
 class TFileMonitorThread : public TSourceThread {
@@ -57,7 +59,7 @@ private:
     TFileWatch Watch;
     // Offset of the next byte to read; the bytes before it are consumed or in Unfinished.
     std::uint64_t Position = 0;
-    // The start of a line whose end has not been read yet.
+    // The start of a line whose end has not been read yet, without zero bytes.
     std::string Unfinished;
     // The last bytes before Position as they were read: a file rewritten in place shows other
     // bytes there.
@@ -66,6 +68,14 @@ private:
     // for every later change to show in it.
     timespec Changed{};
     bool ChangedSettled = false;
+    // A zero byte at ZeroAt is awaited until ZeroDeadline; ZeroHorizon is the file's length when
+    // it was met.
+    bool ZeroAwaited = false;
+    std::uint64_t ZeroAt = 0;
+    TClock::time_point ZeroDeadline;
+    std::uint64_t ZeroHorizon = 0;
+    // Zeros below this offset have had their second: where other bytes follow, they are passed.
+    std::uint64_t ZerosPassableBelow = 0;
     // Once rotated away.
     TClock::time_point DrainedSince;
     TClock::time_point LastGrowth;
@@ -84,7 +94,13 @@ private:
   void StartDraining();
   void LeaveFile(TOpenFile& file, const struct stat& status);
   void OpenNamedFile();
-  bool ReadAppended(TOpenFile& file, const struct stat& status);
+  bool ReadAppended(TOpenFile& file, const struct stat& status, bool lettingGo = false);
+  // How far TakeBytes went: through the bytes, to a zero where it stopped, or past the bytes
+  // over zeros, so that reading goes on from there.
+  enum class TTaken { All, Stopped, Passed };
+  TTaken TakeBytes(TOpenFile& file, std::string_view bytes, std::uint64_t length, bool lettingGo);
+  std::optional<std::uint64_t> EndOfZeros(const TOpenFile& file, std::uint64_t from);
+  void AwaitZero(TOpenFile& file, std::uint64_t horizon);
   static void StartOver(TOpenFile& file);
   void TakeText(TOpenFile& file, std::string_view text);
   void KeepUnfinished(TOpenFile& file, std::string_view text);
