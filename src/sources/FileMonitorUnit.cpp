@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
 #include <iterator>
@@ -15,18 +16,33 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <system_error>
+#include <time.h>
+#include <unistd.h>
 
 namespace ornavel {
 namespace {
 
 // Big reads work a burst off in few system calls.
 constexpr std::size_t ReadSize = 64 * 1024;
+// Each read takes these bytes before the position again, so that a rewrite costs no extra call
+// to notice. A rewrite that leaves them as they were looks like an append.
+constexpr std::size_t FingerprintSize = 64;
 // Longer lines go out in pieces of this size, so that no line can hold the file up.
 constexpr std::size_t MaxLineSize = 1024 * 1024;
 constexpr int PollingIntervalMs = 1;
 // Notifications report every change made through this machine's kernel; on a local file system
 // the safety net only bounds the cost of one that went amiss (a write through a mapping, say).
 constexpr int LocalSafetyNetMs = 10000;
+// A writer that reserves space fills its zeros soon after.
+constexpr auto ZeroPatience = std::chrono::seconds(1);
+// A daemon writes on into its rotated log until it reopens its log, often seconds later.
+constexpr auto DrainIdle = std::chrono::seconds(5);
+constexpr auto DrainAtMost = std::chrono::seconds(60);
+// Each holds a descriptor and a watch; a rotation storm lets the oldest go early.
+constexpr std::size_t MaxDrained = 8;
+// Time stamps come from a coarse clock: a change within its tick of the one before may leave
+// them as they were. Stamps this old when looked at show any later change.
+constexpr auto StampTick = std::chrono::milliseconds(50);
 
 // The file systems whose changes may come from elsewhere, by their magic numbers; GFS2's and
 // Lustre's are not in <linux/magic.h>.
@@ -46,7 +62,7 @@ constexpr std::uint32_t FolderEvents = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
 struct stat StatusOf(const TFileDescriptor& file) {
   struct stat status {};
   if (::fstat(file.Get(), &status) != 0)
-    RaiseSystemError("Cannot read the status of a followed file");
+    RaiseSystemError("Cannot read the file's status");
   return status;
 }
 
@@ -108,34 +124,93 @@ std::size_t FindLineEnd(std::string_view text) {
   return text.find_first_of("\r\n");
 }
 
+bool SameTime(const timespec& one, const timespec& other) {
+  return one.tv_sec == other.tv_sec && one.tv_nsec == other.tv_nsec;
+}
+
+bool Settled(const timespec& stamp) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const auto age = std::chrono::seconds(now.tv_sec - stamp.tv_sec) +
+                   std::chrono::nanoseconds(now.tv_nsec - stamp.tv_nsec);
+  return age > StampTick;
+}
+
+// Keeps the last FingerprintSize bytes of before and then bytes.
+void Remember(std::string& before, std::string_view bytes) {
+  if (bytes.size() >= FingerprintSize) {
+    before.assign(bytes.substr(bytes.size() - FingerprintSize));
+    return;
+  }
+  before.append(bytes);
+  if (before.size() > FingerprintSize)
+    before.erase(0, before.size() - FingerprintSize);
+}
+
+void RememberZeros(std::string& before, std::uint64_t count) {
+  const auto zeros = static_cast<std::size_t>(std::min<std::uint64_t>(count, FingerprintSize));
+  Remember(before, std::string(zeros, '\0'));
+}
+
+// Answers the bytes read, retrying when interrupted.
+std::size_t ReadAt(const TFileDescriptor& file, char* buffer, std::size_t size,
+                   std::uint64_t offset) {
+  for (;;) {
+    const ssize_t count = ::pread(file.Get(), buffer, size, static_cast<off_t>(offset));
+    if (count >= 0)
+      return static_cast<std::size_t>(count);
+    if (errno != EINTR)
+      RaiseSystemError("Cannot read the file");
+  }
+}
+
 } // namespace
 
 void TFileMonitorThread::SetFileName(const std::string& fileName) {
   FFileName = fileName;
-  TFileDescriptor file = OpenForReading(fileName, FOpened);
-  if (!file.Valid()) {
+  TOpenFile file;
+  file.Descriptor = OpenForReading(fileName, file.Opened);
+  if (!file.Descriptor.Valid()) {
     if (errno == ENOENT || errno == ENOTDIR)
       throw std::runtime_error(Format("File %s not found!", fileName));
     RaiseSystemError(Format("Cannot open file %s", fileName));
   }
-  FPosition = static_cast<std::uint64_t>(FOpened.st_size);
-  FUnfinished.clear();
+  file.Position = static_cast<std::uint64_t>(file.Opened.st_size);
+  file.Before.resize(std::min<std::uint64_t>(file.Position, FingerprintSize));
+  const std::uint64_t from = file.Position - file.Before.size();
+  if (!file.Before.empty() &&
+      ::pread(file.Descriptor.Get(), file.Before.data(), file.Before.size(),
+              static_cast<off_t>(from)) != static_cast<ssize_t>(file.Before.size()))
+    RaiseSystemError(Format("Cannot read file %s", fileName));
+  file.Changed = file.Opened.st_ctim;
+  file.ChangedSettled = Settled(file.Changed);
   FFile = std::move(file);
 }
 
 void TFileMonitorThread::Execute() {
   try {
     FLog = &GetLog();
-    FBuffer.resize(ReadSize);
+    FBuffer.resize(FingerprintSize + ReadSize);
     StartNotification();
     while (!Terminated()) {
       Pass();
       WaitForChange();
     }
+  } catch (const std::exception& failure) {
+    ReportStop(failure.what());
   } catch (...) {
-    // A failure ends the monitor without a word: it posts nothing about its own troubles.
+    ReportStop("unknown failure");
   }
   StopNotification();
+}
+
+// Otherwise the window would go on saying the file is followed.
+void TFileMonitorThread::ReportStop(const char* reason) noexcept {
+  try {
+    GetLog().AddFmt(nullptr, TLogLevel::Warning, "Stopped following %s: %s", FFileName, reason);
+  } catch (...) {
+    // The report failed too: nothing more can be done.
+  }
 }
 
 void TFileMonitorThread::TerminateRequested() {
@@ -153,144 +228,285 @@ void TFileMonitorThread::StartNotification() {
     FFolderWatch = FNotifier->Watch(FolderOf(FFileName), FolderEvents, FWake);
   if (!FFolderWatch.Valid())
     FNotifier.reset();
-  if (FFile.Valid())
-    WatchFile();
+  if (FFile.Descriptor.Valid())
+    WatchFile(FFile);
   ChooseSafetyNet();
 }
 
 void TFileMonitorThread::ChooseSafetyNet() {
-  const bool remote = FolderIsRemote(FolderOf(FFileName)) || FileIsRemote(FFile);
+  const bool remote = FolderIsRemote(FolderOf(FFileName)) || FileIsRemote(FFile.Descriptor);
   FSafetyNetMs = remote ? RemoteSafetyNetMs : LocalSafetyNetMs;
 }
 
-void TFileMonitorThread::WatchFile() {
+void TFileMonitorThread::WatchFile(TOpenFile& file) {
   if (!FNotifier)
     return;
   // Through the descriptor, so that the watch is on the file being read even when the name has
   // moved on since it was opened.
-  const std::string path = "/proc/self/fd/" + std::to_string(FFile.Get());
-  FFileWatch = FNotifier->Watch(path, FileEvents, FWake);
-  if (!FFileWatch.Valid())
+  const std::string path = "/proc/self/fd/" + std::to_string(file.Descriptor.Get());
+  file.Watch = FNotifier->Watch(path, FileEvents, FWake);
+  if (!file.Watch.Valid())
     StopNotification();
 }
 
 void TFileMonitorThread::StopNotification() {
-  FFileWatch.Reset();
+  FFile.Watch.Reset();
+  for (TOpenFile& file : FDrained)
+    file.Watch.Reset();
   FFolderWatch.Reset();
   FNotifier.reset();
 }
 
 // While the file keeps growing the monitor looks again after a millisecond instead of waiting to
 // be told: a writer that appends line by line then does not pay for waking it at every write, and
-// it reads bigger pieces.
+// it reads bigger pieces. Awaited zeros and drained files wake it by themselves, as no change may
+// come.
 void TFileMonitorThread::WaitForChange() {
   const bool notified = FNotifier && !FFileGrowing;
+  int timeoutMs = notified ? FSafetyNetMs : PollingIntervalMs;
+  if (const auto deadline = NextDeadline()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - TClock::now());
+    timeoutMs = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, timeoutMs));
+  }
   pollfd wake{FWake.Descriptor(), POLLIN, 0};
-  ::poll(&wake, 1, notified ? FSafetyNetMs : PollingIntervalMs);
-  // Which change it was does not matter: every pass looks at the name and the file afresh.
+  ::poll(&wake, 1, timeoutMs);
+  // Which change it was does not matter: every pass looks at the name and the files afresh.
   FWake.Clear();
+}
+
+std::optional<TFileMonitorThread::TClock::time_point> TFileMonitorThread::NextDeadline() const {
+  std::optional<TClock::time_point> next;
+  const auto keep = [&](TClock::time_point deadline) {
+    if (!next || deadline < *next)
+      next = deadline;
+  };
+  if (FFile.ZeroAwaited)
+    keep(FFile.ZeroDeadline);
+  for (const TOpenFile& file : FDrained) {
+    keep(std::min(file.LastGrowth + DrainIdle, file.DrainedSince + DrainAtMost));
+    if (file.ZeroAwaited)
+      keep(file.ZeroDeadline);
+  }
+  return next;
 }
 
 // Follows the file by its name. As long as the name leads to the open file, which is the usual
 // case, a pass costs one stat of the name, which tells the file's length too.
 void TFileMonitorThread::Pass() {
   FFileGrowing = false;
+  DrainRotated();
   struct stat named {};
   const bool nameTaken = ::stat(FFileName.c_str(), &named) == 0;
-  if (FFile.Valid() && nameTaken && SameFile(named, FOpened)) {
-    ReadAppended(named.st_size);
+  if (FFile.Descriptor.Valid() && nameTaken && SameFile(named, FFile.Opened)) {
+    ReadAppended(FFile, named);
     return;
   }
-  if (FFile.Valid()) {
-    const struct stat open = StatusOf(FFile);
+  if (FFile.Descriptor.Valid()) {
+    const struct stat open = StatusOf(FFile.Descriptor);
     // A file renamed away is read on while the name is free, as its writer may go on appending
     // until it makes the new one; a deleted one is let go at once, so that its space is freed.
     if (!nameTaken && open.st_nlink > 0) {
-      ReadAppended(open.st_size);
+      ReadAppended(FFile, open);
       return;
     }
-    LeaveFile(open.st_size);
+    if (open.st_nlink > 0) {
+      ReadAppended(FFile, open);
+      StartDraining();
+    } else {
+      LeaveFile(FFile, open);
+    }
   }
   if (nameTaken)
     OpenNamedFile();
 }
 
-// Posts the complete lines still unread in a file that was rotated away, then lets it go.
-void TFileMonitorThread::LeaveFile(off_t size) {
-  ReadAppended(size);
-  FFileWatch.Reset();
-  FFile.Reset();
+// Files rotated away are read on until idle for a while; deleted ones are let go at once.
+void TFileMonitorThread::DrainRotated() {
+  const auto now = TClock::now();
+  for (auto file = FDrained.begin(); file != FDrained.end();) {
+    const struct stat status = StatusOf(file->Descriptor);
+    if (status.st_nlink == 0 || now >= file->LastGrowth + DrainIdle ||
+        now >= file->DrainedSince + DrainAtMost) {
+      LeaveFile(*file, status);
+      file = FDrained.erase(file);
+      continue;
+    }
+    if (ReadAppended(*file, status))
+      file->LastGrowth = now;
+    ++file;
+  }
+}
+
+void TFileMonitorThread::StartDraining() {
+  FFile.DrainedSince = FFile.LastGrowth = TClock::now();
+  FDrained.push_back(std::move(FFile));
+  FFile = TOpenFile();
+  if (FDrained.size() > MaxDrained) {
+    LeaveFile(FDrained.front(), StatusOf(FDrained.front().Descriptor));
+    FDrained.erase(FDrained.begin());
+  }
+}
+
+// Reads what is left, zeros and all, and posts the unfinished last line: nothing will complete it.
+void TFileMonitorThread::LeaveFile(TOpenFile& file, const struct stat& status) {
+  ReadAppended(file, status, true);
+  PostLine(file.Unfinished);
+  file = TOpenFile();
 }
 
 // A new file is read from its start. One that cannot be opened yet (rotation may make it before
-// it gives it its owner and mode) is tried again at the next pass.
+// it gives it its owner and mode) is tried again at the next pass. One renamed back is read on
+// where it was.
 void TFileMonitorThread::OpenNamedFile() {
-  FFile = OpenForReading(FFileName, FOpened);
-  StartOver();
-  if (FFile.Valid()) {
-    WatchFile();
-    ChooseSafetyNet();
-    // Its length is taken again once it is watched: a write between opening and watching
-    // raised no event, so only this finds it.
-    ReadAppended(StatusOf(FFile).st_size);
+  TOpenFile file;
+  file.Descriptor = OpenForReading(FFileName, file.Opened);
+  if (!file.Descriptor.Valid())
+    return;
+  const auto back = std::ranges::find_if(
+      FDrained, [&](const TOpenFile& drained) { return SameFile(drained.Opened, file.Opened); });
+  if (back != FDrained.end()) {
+    FFile = std::move(*back);
+    FDrained.erase(back);
+  } else {
+    FFile = std::move(file);
+    WatchFile(FFile);
+  }
+  ChooseSafetyNet();
+  // Its length is taken again once it is watched: a write between opening and watching raised
+  // no event, so only this finds it.
+  ReadAppended(FFile, StatusOf(FFile.Descriptor));
+}
+
+// Reads on without pausing up to the end of the file or an awaited zero byte, and answers whether
+// it took any. Each read begins with the bytes before the position again: when they are not
+// what was read there before, the file was rewritten in place, and all it holds is new.
+bool TFileMonitorThread::ReadAppended(TOpenFile& file, const struct stat& status, bool lettingGo) {
+  const auto length = static_cast<std::uint64_t>(status.st_size);
+  if (length < file.Position)
+    StartOver(file);
+  // Nothing new, unless rewritten to the same length, which only its change time tells.
+  if (length == file.Position && file.ChangedSettled && SameTime(status.st_ctim, file.Changed))
+    return false;
+  file.Changed = status.st_ctim;
+  file.ChangedSettled = Settled(file.Changed);
+  if (file.ZeroAwaited && TClock::now() >= file.ZeroDeadline) {
+    file.ZerosPassableBelow = std::max(file.ZerosPassableBelow, file.ZeroHorizon);
+    file.ZeroAwaited = false;
+  }
+  bool took = false;
+  while (!Terminated()) {
+    const std::uint64_t from = file.Position - file.Before.size();
+    const std::size_t count = ReadAt(file.Descriptor, FBuffer.data(), FBuffer.size(), from);
+    const std::string_view read(FBuffer.data(), count);
+    if (read.substr(0, file.Before.size()) != file.Before) {
+      StartOver(file);
+      continue;
+    }
+    const std::uint64_t position = file.Position;
+    const TTaken taken = TakeBytes(file, read.substr(file.Before.size()), length, lettingGo);
+    took = took || file.Position != position;
+    if (taken == TTaken::Stopped || (taken == TTaken::All && count < FBuffer.size()))
+      break;
+  }
+  if (file.ZeroAwaited && file.ZeroAt != file.Position)
+    file.ZeroAwaited = false; // overwritten, and read
+  FFileGrowing = FFileGrowing || took;
+  return took;
+}
+
+// Takes text up to a zero byte. Zeros that have had their second, or of a file being let go, are
+// passed where other bytes follow them; others are awaited.
+TFileMonitorThread::TTaken TFileMonitorThread::TakeBytes(TOpenFile& file, std::string_view bytes,
+                                                         std::uint64_t length, bool lettingGo) {
+  while (!bytes.empty()) {
+    const std::string_view text = bytes.substr(0, bytes.find('\0'));
+    TakeText(file, text);
+    Remember(file.Before, text);
+    file.Position += text.size();
+    bytes.remove_prefix(text.size());
+    if (bytes.empty())
+      break;
+    if (!lettingGo && file.Position >= file.ZerosPassableBelow) {
+      AwaitZero(file, std::max(length, file.Position + bytes.size()));
+      return TTaken::Stopped;
+    }
+    const std::size_t run = std::min(bytes.find_first_not_of('\0'), bytes.size());
+    if (run == bytes.size()) {
+      // The zeros may go on past this read.
+      const auto end = EndOfZeros(file, file.Position + run);
+      if (!end)
+        return TTaken::Stopped; // nothing follows them: space reserved, still to be filled
+      RememberZeros(file.Before, *end - file.Position);
+      file.Position = *end;
+      return TTaken::Passed;
+    }
+    RememberZeros(file.Before, run);
+    file.Position += run;
+    bytes.remove_prefix(run);
+  }
+  return TTaken::All;
+}
+
+// The offset of the first byte from on that is not zero; none when zeros run to the end. Holes,
+// as a writer going on at its offset in a truncated file leaves, are skipped without reading.
+std::optional<std::uint64_t> TFileMonitorThread::EndOfZeros(const TOpenFile& file,
+                                                            std::uint64_t from) {
+  for (;;) {
+    const off_t data = ::lseek(file.Descriptor.Get(), static_cast<off_t>(from), SEEK_DATA);
+    if (data < 0 && errno == ENXIO)
+      return std::nullopt;
+    if (data >= 0)
+      from = static_cast<std::uint64_t>(data);
+    const std::size_t count = ReadAt(file.Descriptor, FBuffer.data(), FBuffer.size(), from);
+    if (count == 0)
+      return std::nullopt;
+    const std::size_t text = std::string_view(FBuffer.data(), count).find_first_not_of('\0');
+    if (text != std::string_view::npos)
+      return from + text;
+    from += count;
   }
 }
 
-// Reads on without pausing up to the end of the file or a zero byte. A zero byte ends the
-// readable text: the position stays on it until it has been overwritten, as when a writer fills
-// a file that was made full of zeros.
-void TFileMonitorThread::ReadAppended(off_t size) {
-  const auto length = static_cast<std::uint64_t>(size);
-  if (length < FPosition)
-    StartOver();
-  if (length == FPosition)
+void TFileMonitorThread::AwaitZero(TOpenFile& file, std::uint64_t horizon) {
+  if (file.ZeroAwaited && file.ZeroAt == file.Position)
     return;
-  while (!Terminated()) {
-    const ssize_t count =
-        ::pread(FFile.Get(), FBuffer.data(), FBuffer.size(), static_cast<off_t>(FPosition));
-    if (count < 0) {
-      if (errno == EINTR)
-        continue;
-      RaiseSystemError(Format("Cannot read file %s", FFileName));
-    }
-    const std::string_view read(FBuffer.data(), static_cast<std::size_t>(count));
-    const std::string_view readable = read.substr(0, read.find('\0'));
-    FPosition += readable.size();
-    FFileGrowing = FFileGrowing || !readable.empty();
-    TakeText(readable);
-    if (readable.size() < FBuffer.size())
-      return;
-  }
+  file.ZeroAwaited = true;
+  file.ZeroAt = file.Position;
+  file.ZeroDeadline = TClock::now() + ZeroPatience;
+  file.ZeroHorizon = horizon;
 }
 
 // A file that has shrunk was truncated, or copied away and emptied: all it holds is new.
-void TFileMonitorThread::StartOver() {
-  FPosition = 0;
-  FUnfinished.clear();
+void TFileMonitorThread::StartOver(TOpenFile& file) {
+  file.Position = 0;
+  file.Unfinished.clear();
+  file.Before.clear();
+  file.ZeroAwaited = false;
+  file.ZerosPassableBelow = 0;
 }
 
 // Every CR or LF ends a line, so CR LF ends a line and an empty one, which is skipped; that
 // holds when the pair is split between two reads too.
-void TFileMonitorThread::TakeText(std::string_view text) {
+void TFileMonitorThread::TakeText(TOpenFile& file, std::string_view text) {
   for (std::size_t end = FindLineEnd(text); end != std::string_view::npos;
        end = FindLineEnd(text)) {
-    if (FUnfinished.empty()) {
+    if (file.Unfinished.empty()) {
       PostLine(text.substr(0, end));
     } else {
-      KeepUnfinished(text.substr(0, end));
-      PostLine(FUnfinished);
-      FUnfinished.clear();
+      KeepUnfinished(file, text.substr(0, end));
+      PostLine(file.Unfinished);
+      file.Unfinished.clear();
     }
     text.remove_prefix(end + 1);
   }
-  KeepUnfinished(text);
+  KeepUnfinished(file, text);
 }
 
-void TFileMonitorThread::KeepUnfinished(std::string_view text) {
-  FUnfinished.append(text);
-  while (FUnfinished.size() >= MaxLineSize) {
-    PostLine(std::string_view(FUnfinished).substr(0, MaxLineSize));
-    FUnfinished.erase(0, MaxLineSize);
+void TFileMonitorThread::KeepUnfinished(TOpenFile& file, std::string_view text) {
+  file.Unfinished.append(text);
+  while (file.Unfinished.size() >= MaxLineSize) {
+    PostLine(std::string_view(file.Unfinished).substr(0, MaxLineSize));
+    file.Unfinished.erase(0, MaxLineSize);
   }
 }
 

@@ -5,7 +5,10 @@
 #include "core/WakeEventUnit.h"
 #include "sources/FileChangeNotifierUnit.h"
 
+#include <chrono>
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -22,7 +25,13 @@ class TLog;
 // Every CR or LF ends a line; lines are trimmed of bytes up to 32 and skipped when empty. The
 // file is followed by name: when it is rotated away (renamed or deleted and made again), the
 // rest of the old file is read first, then the new one from its start; while no file of that
-// name exists the monitor waits for one. A file that shrinks is read again from its start.
+// name exists the monitor waits for one. A file renamed away is drained on beside the new one
+// until it has been idle a few seconds; a file that is let go posts its unfinished last line as a
+// line of its own. A file that shrinks or is rewritten in place is read again from its start.
+// Zero bytes are not text: a zero is awaited about a second, as a writer that reserves space
+// fills it in later; zeros still there then with other bytes behind them are passed over.
+//
+// A failure ends the monitor with one warning, "Stopped following %s: %s".
 class TFileMonitorThread : public TSourceThread {
 public:
   TMonitorType MonitorType() const final { return mtFile; }
@@ -40,30 +49,67 @@ protected:
   void TerminateRequested() override;
 
 private:
+  using TClock = std::chrono::steady_clock;
+
+  // A file being read: the one under the name, or one rotated away that is drained.
+  struct TOpenFile {
+    TFileDescriptor Descriptor;
+    // As it was opened: its device and inode tell it from a file that has taken its name since.
+    struct stat Opened {};
+    TFileWatch Watch;
+    // Offset of the next byte to read; the bytes before it are consumed or in Unfinished.
+    std::uint64_t Position = 0;
+    // The start of a line whose end has not been read yet, without zero bytes.
+    std::string Unfinished;
+    // The last bytes before Position as they were read: a file rewritten in place shows other
+    // bytes there.
+    std::string Before;
+    // The status change time when Before was last compared, and whether it was old enough then
+    // for every later change to show in it.
+    timespec Changed{};
+    bool ChangedSettled = false;
+    // A zero byte at ZeroAt is awaited until ZeroDeadline; ZeroHorizon is the file's length when
+    // it was met.
+    bool ZeroAwaited = false;
+    std::uint64_t ZeroAt = 0;
+    TClock::time_point ZeroDeadline;
+    std::uint64_t ZeroHorizon = 0;
+    // Zeros below this offset have had their second: where other bytes follow, they are passed.
+    std::uint64_t ZerosPassableBelow = 0;
+    // Once rotated away.
+    TClock::time_point DrainedSince;
+    TClock::time_point LastGrowth;
+  };
+
   void StartNotification();
-  void WatchFile();
+  void WatchFile(TOpenFile& file);
   void ChooseSafetyNet();
   void WaitForChange();
+  std::optional<TClock::time_point> NextDeadline() const;
   void StopNotification();
+  void ReportStop(const char* reason) noexcept;
 
   void Pass();
-  void LeaveFile(off_t size);
+  void DrainRotated();
+  void StartDraining();
+  void LeaveFile(TOpenFile& file, const struct stat& status);
   void OpenNamedFile();
-  void ReadAppended(off_t size);
-  void StartOver();
-  void TakeText(std::string_view text);
-  void KeepUnfinished(std::string_view text);
+  bool ReadAppended(TOpenFile& file, const struct stat& status, bool lettingGo = false);
+  // How far TakeBytes went: through the bytes, to a zero where it stopped, or past the bytes
+  // over zeros, so that reading goes on from there.
+  enum class TTaken { All, Stopped, Passed };
+  TTaken TakeBytes(TOpenFile& file, std::string_view bytes, std::uint64_t length, bool lettingGo);
+  std::optional<std::uint64_t> EndOfZeros(const TOpenFile& file, std::uint64_t from);
+  void AwaitZero(TOpenFile& file, std::uint64_t horizon);
+  static void StartOver(TOpenFile& file);
+  void TakeText(TOpenFile& file, std::string_view text);
+  void KeepUnfinished(TOpenFile& file, std::string_view text);
   void PostLine(std::string_view line);
 
   std::string FFileName;
-  TFileDescriptor FFile;
-  // The open file as it was opened: its device and inode tell it from a file that has taken its
-  // name since.
-  struct stat FOpened {};
-  // Offset in FFile of the next byte to read; the bytes before it are consumed or in FUnfinished.
-  std::uint64_t FPosition = 0;
-  // The start of a line whose end has not been read yet.
-  std::string FUnfinished;
+  TOpenFile FFile;
+  // Rotated away, oldest first.
+  std::vector<TOpenFile> FDrained;
   std::vector<char> FBuffer;
   TLog* FLog = nullptr;
 
@@ -72,7 +118,6 @@ private:
   // None while polling. The watches go before the wake-up they signal.
   std::shared_ptr<TFileChangeNotifier> FNotifier;
   TFileWatch FFolderWatch;
-  TFileWatch FFileWatch;
   // On network and FUSE file systems other machines' changes raise no notification at all.
   static constexpr int RemoteSafetyNetMs = 500;
   // How long a notified monitor waits at most, by where the file is.
