@@ -156,20 +156,9 @@ bool ShowsLine(TChildProcess& program, const std::string& line) {
       test::Patience);
 }
 
-// Bound by the program on every address, the port refuses a second socket.
-bool PortHeld(int port) {
-  const TFileDescriptor probe(::socket(AF_INET, SOCK_DGRAM, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return ::bind(probe.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-         errno == EADDRINUSE;
-}
-
 void WaitUntilHeld(int port) {
   const auto giveUp = TClock::now() + test::Patience;
-  while (!PortHeld(port)) {
+  while (!test::UdpPortTaken(port)) {
     if (TClock::now() > giveUp)
       throw std::runtime_error("ornavel never listened on UDP port " + std::to_string(port));
     std::this_thread::sleep_for(10ms);

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -175,6 +176,24 @@ inline int FreeUdpPort() {
       ::getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
     throw std::runtime_error("no free UDP port");
   return ntohs(address.sin_port);
+}
+
+// Whether some program has bound the UDP port, read from the kernel's table: a probe that bound
+// the port itself could take it from under a program that is about to listen on it.
+inline bool UdpPortTaken(int port) {
+  std::ifstream table("/proc/net/udp");
+  std::string line;
+  std::getline(table, line); // the heading
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot;
+    std::string local;
+    fields >> slot >> local;
+    const auto colon = local.find(':');
+    if (colon != std::string::npos && std::stoi(local.substr(colon + 1), nullptr, 16) == port)
+      return true;
+  }
+  return false;
 }
 
 // Stands in for a full disk: while it lives, the process may write no file beyond a few bytes.

@@ -1,13 +1,9 @@
 #include "ChildProcessUnit.h"
 #include "TestSupport.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <csignal>
 #include <filesystem>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -17,16 +13,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::TChildProcess;
-
-// Whether some program has bound the UDP port: a socket of ours can no longer take it.
-bool Taken(int port) {
-  const TFileDescriptor probe(::socket(AF_INET, SOCK_DGRAM, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  return ::bind(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-         errno == EADDRINUSE;
-}
 
 class FrontEnd : public testing::Test {
 protected:
@@ -47,9 +33,9 @@ protected:
 
   bool WaitUntilListening() {
     const auto giveUp = std::chrono::steady_clock::now() + test::Patience;
-    while (!Taken(Port) && std::chrono::steady_clock::now() < giveUp)
+    while (!test::UdpPortTaken(Port) && std::chrono::steady_clock::now() < giveUp)
       std::this_thread::sleep_for(5ms);
-    return Taken(Port);
+    return test::UdpPortTaken(Port);
   }
 
   test::TTemporaryFolder Settings;
@@ -78,7 +64,7 @@ TEST_F(FrontEnd, TheWindowClosesInOrderOnSigterm) {
   ASSERT_TRUE(WaitUntilListening()) << Program->Errors();
   Program->Signal(SIGTERM);
   EXPECT_EQ(Program->Wait(test::Patience), 0) << Program->Errors();
-  EXPECT_FALSE(Taken(Port));
+  EXPECT_FALSE(test::UdpPortTaken(Port));
   EXPECT_NE(test::ReadFile(Settings.File("Ornavel/Ornavel.conf")).find("[FormSettings]"),
             std::string::npos);
   EXPECT_EQ(Program->Output(), "");
