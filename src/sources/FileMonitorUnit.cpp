@@ -147,11 +147,6 @@ void Remember(std::string& before, std::string_view bytes) {
     before.erase(0, before.size() - FingerprintSize);
 }
 
-void RememberZeros(std::string& before, std::uint64_t count) {
-  const auto zeros = static_cast<std::size_t>(std::min<std::uint64_t>(count, FingerprintSize));
-  Remember(before, std::string(zeros, '\0'));
-}
-
 // Answers the bytes read, retrying when interrupted.
 std::size_t ReadAt(const TFileDescriptor& file, char* buffer, std::size_t size,
                    std::uint64_t offset) {
@@ -436,11 +431,13 @@ TFileMonitorThread::TTaken TFileMonitorThread::TakeBytes(TOpenFile& file, std::s
       const auto end = EndOfZeros(file, file.Position + run);
       if (!end)
         return TTaken::Stopped; // nothing follows them: space reserved, still to be filled
-      RememberZeros(file.Before, *end - file.Position);
+      file.Before.clear();      // as for the run below
       file.Position = *end;
       return TTaken::Passed;
     }
-    RememberZeros(file.Before, run);
+    // Passed zeros may still be filled in: the fingerprint starts again after them, so that
+    // a late fill is not taken for a rewrite that would post the lines again.
+    file.Before.clear();
     file.Position += run;
     bytes.remove_prefix(run);
   }
