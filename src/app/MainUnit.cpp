@@ -16,10 +16,10 @@ namespace {
 
 // "text files and syslog over UDP": what this build can follow, and nothing it cannot.
 std::string FollowedSources() {
-  const ornavel::TSourceFactory factory = ornavel::MakeSourceFactory();
+  const ornavel::TMonitorTypes available = ornavel::MakeSourceFactory().AvailableTypes();
   std::vector<std::string_view> followed;
   for (const ornavel::TSourceKind& kind : ornavel::SourceKinds) {
-    if (factory.Available(kind.Type))
+    if (available.Contains(kind.Type))
       followed.push_back(kind.Description);
   }
   std::string text;

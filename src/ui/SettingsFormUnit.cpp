@@ -89,18 +89,20 @@ QWidget* TSettingsForm::MakeGeneralTab(TMonitorTypes available) {
     layout->addWidget(check);
     return TSettingBox{&setting, check};
   };
+  std::vector<TSettingBox> options;
   for (const TSourceKind& kind : SourceKinds) {
     if (kind.Switch.Exists()) {
-      FSwitchBoxes.push_back(box(kind.Switch));
+      const TSettingBox& switchBox = FSettingBoxes.emplace_back(box(kind.Switch));
       // Setting a switch, also from the settings, counts as a click.
-      connect(FSwitchBoxes.back().Box, &QCheckBox::toggled, this,
-              &TSettingsForm::EnableApplyButton);
+      connect(switchBox.Box, &QCheckBox::toggled, this, &TSettingsForm::EnableApplyButton);
       if (!available.Contains(kind.Type))
-        FSwitchBoxes.back().Box->setToolTip(QStringLiteral("Not available in this build"));
+        switchBox.Box->setToolTip(QStringLiteral("Not available in this build"));
     }
     if (kind.Option.Exists())
-      FOptionBoxes.push_back(box(kind.Option));
+      options.push_back(box(kind.Option));
   }
+  // In keyboard order: the switches, then the options.
+  FSettingBoxes.insert(FSettingBoxes.end(), options.begin(), options.end());
   layout->addStretch();
   return tab;
 }
@@ -212,13 +214,10 @@ QWidget* TSettingsForm::MakeBottomPanel() {
   return panel;
 }
 
-// The switches first, then the options.
 void TSettingsForm::SetTabOrders() {
   std::vector<QWidget*> order{SettingsPageControl};
-  for (const auto* boxes : {&FSwitchBoxes, &FOptionBoxes}) {
-    for (const TSettingBox& box : *boxes)
-      order.push_back(box.Box);
-  }
+  for (const TSettingBox& box : FSettingBoxes)
+    order.push_back(box.Box);
   order.insert(order.end(), {MonitorFilenamesListBox, AddFilesButton, DeleteFilesButton,
                              RulesCheckListBox, AddRuleButton, DeleteRuleButton, RuleLinkLabel,
                              OKButton, ApplyButton, CancelButton});
@@ -231,10 +230,8 @@ void TSettingsForm::FormCreate() {
   FSelectedRule = -1;
   FConfig = &GetConfig();
   FRules = &GetRules();
-  for (const auto* boxes : {&FSwitchBoxes, &FOptionBoxes}) {
-    for (const TSettingBox& box : *boxes)
-      box.Box->setChecked(FConfig->ReadSetting(*box.Setting));
-  }
+  for (const TSettingBox& box : FSettingBoxes)
+    box.Box->setChecked(FConfig->ReadSetting(*box.Setting));
   FillFilesList();
   FillRulesList();
   ApplyButton->setEnabled(false);
@@ -281,10 +278,8 @@ void TSettingsForm::DeleteFilesButtonClick() {
 }
 
 void TSettingsForm::ApplyButtonClick() {
-  for (const auto* boxes : {&FSwitchBoxes, &FOptionBoxes}) {
-    for (const TSettingBox& box : *boxes)
-      FConfig->WriteSetting(*box.Setting, box.Box->isChecked());
-  }
+  for (const TSettingBox& box : FSettingBoxes)
+    FConfig->WriteSetting(*box.Setting, box.Box->isChecked());
   FConfig->Save();
   FRules->Save();
   ApplyButton->setEnabled(false);

@@ -90,9 +90,9 @@ private:
   int FSelectedRule = -1;
 
   QTabWidget* SettingsPageControl = nullptr;
-  // The kinds' switches (MonitorSysLogCheckBox, ...) and options (IncludePeerIPCheckBox, ...).
-  std::vector<TSettingBox> FSwitchBoxes;
-  std::vector<TSettingBox> FOptionBoxes;
+  // The kinds' switches (MonitorSysLogCheckBox, ...), then their options (IncludePeerIPCheckBox,
+  // ...).
+  std::vector<TSettingBox> FSettingBoxes;
   QListWidget* MonitorFilenamesListBox = nullptr;
   QPushButton* AddFilesButton = nullptr;
   QPushButton* DeleteFilesButton = nullptr;
