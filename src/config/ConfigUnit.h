@@ -91,6 +91,8 @@ public:
   void SetIncludePID(bool value) { WriteSetting(SourceKindOf(mtDebugString).Option, value); }
   // Set by hand only: the UDP port of the syslog source, 1 to 65535.
   int SyslogPort() const;
+  // Set by hand only: the most lines the central log holds, at least MinMaxLines.
+  std::size_t MaxLines() const;
 
 private:
   void OpenFile(const std::string& folder);

@@ -196,8 +196,10 @@ void TLog::Store(const TLogItem& item, std::vector<std::unique_ptr<TChunk>>& rem
   static_assert(sizeof(TStoredItem) == 32);
   const std::size_t maxLines = FMaxLines.load(std::memory_order_relaxed);
   std::size_t count = FCount.load(std::memory_order_relaxed);
-  if (FChunks.empty() || FChunks.back()->Full())
-    FChunks.push_back(std::make_unique<TChunk>(FFirst + count, ChunkCapacity(maxLines)));
+  // A chunk begun under a larger cap is closed, so that the new cap can remove it.
+  const std::size_t capacity = ChunkCapacity(maxLines);
+  if (FChunks.empty() || FChunks.back()->Full() || FChunks.back()->Items.capacity() > capacity)
+    FChunks.push_back(std::make_unique<TChunk>(FFirst + count, capacity));
   TChunk& chunk = *FChunks.back();
   const std::uint8_t type =
       item.MonitorType ? static_cast<std::uint8_t>(*item.MonitorType) : NoMonitorType;

@@ -119,10 +119,11 @@ class LogCap : public testing::TestWithParam<std::size_t> {};
 TEST_P(LogCap, KeepsTheNewestLinesAndNeverMoreThanTheCap) {
   const std::size_t cap = GetParam();
   TLog log;
+  log.AddLine(nullptr, "under the default cap");
   log.SetMaxLines(cap);
-  const std::size_t posted = cap * 3 + 17;
+  const std::size_t posted = cap * 3 + 17; // after line 0
   std::size_t lowest = cap;
-  for (std::size_t i = 0; i < posted; ++i) {
+  for (std::size_t i = 1; i <= posted; ++i) {
     log.AddLine(nullptr, std::string(i % 300, 'x') + std::to_string(i));
     ASSERT_LE(log.Count(), cap);
     if (i >= cap)
@@ -130,7 +131,7 @@ TEST_P(LogCap, KeepsTheNewestLinesAndNeverMoreThanTheCap) {
   }
   EXPECT_GE(lowest, cap - cap / 8); // removed in chunks, not all at once
   const TLog::TExtent extent = log.Extent();
-  EXPECT_EQ(extent.First + extent.Count, posted);
+  EXPECT_EQ(extent.First + extent.Count, posted + 1);
   for (std::size_t i = 0; i < extent.Count; ++i) {
     const std::uint64_t number = extent.First + i;
     ASSERT_EQ(log.GetItem(i).Text, std::string(number % 300, 'x') + std::to_string(number));
@@ -139,9 +140,9 @@ TEST_P(LogCap, KeepsTheNewestLinesAndNeverMoreThanTheCap) {
   EXPECT_EQ(log.FindItem(extent.First + extent.Count - 1)->Text,
             log.GetItem(extent.Count - 1).Text);
   log.Clear();
-  EXPECT_EQ(log.Extent().First, posted);
+  EXPECT_EQ(log.Extent().First, posted + 1);
   log.AddLine(nullptr, "after");
-  EXPECT_EQ(log.FindItem(posted)->Text, "after");
+  EXPECT_EQ(log.FindItem(posted + 1)->Text, "after");
 }
 
 INSTANTIATE_TEST_SUITE_P(Caps, LogCap, testing::Values(std::size_t{1000}, std::size_t{5000}));
