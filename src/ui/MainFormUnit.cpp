@@ -21,6 +21,9 @@
 #include <QSettings>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 
 namespace ornavel {
 namespace {
@@ -150,24 +153,36 @@ void TMainForm::LogChanged() {
   // Cleared before the count is read: a line stored after this point queues the next update.
   FUpdate->Queued = false;
   const TLogListView::TScrollState before = FLogList->ScrollState();
-  UpdateCaption();
-  FModel->SetRowCount(FLog->Count());
+  const TLog::TExtent extent = FLog->Extent();
+  UpdateCaption(extent.Count);
+  // Lines removed at the cap leave the list from the top; the rest keep their place.
+  const std::uint64_t gone = extent.First - FFirstRow;
+  FFirstRow = extent.First;
+  FModel->RemoveFirstRows(static_cast<int>(std::min<std::uint64_t>(gone, INT_MAX)));
+  FModel->SetRowCount(extent.Count);
   if (before.Position > before.Maximum - frameGeometry().height() || before.Maximum == 0)
     FLogList->scrollToBottom();
 }
 
-void TMainForm::UpdateCaption() {
-  setWindowTitle(QString::fromStdString(Format(" Ornavel - %d item(s)", FLog->Count())));
+void TMainForm::UpdateCaption(std::size_t count) {
+  setWindowTitle(QString::fromStdString(Format(" Ornavel - %d item(s)", count)));
 }
 
-QString TMainForm::LogListGetText(int row, int column) const {
-  const TLogItem item = FLog->GetItem(static_cast<std::size_t>(row));
+QString TMainForm::CellText(int row, int column, std::size_t maxBytes) const {
+  const auto item = FLog->FindItem(FFirstRow + static_cast<std::uint64_t>(row), maxBytes);
+  if (!item)
+    return {};
   if (column == 0) {
     const std::string format =
         FConfig != nullptr ? FConfig->DisplayDateFormat() : DefaultDateStringFormat;
-    return QString::fromStdString(FormatDateTime(format, item.Time));
+    return QString::fromStdString(FormatDateTime(format, item->Time));
   }
-  return QString::fromStdString(item.Text);
+  return QString::fromStdString(item->Text);
+}
+
+QString TMainForm::LogListGetText(int row, int column) const {
+  // UTF-8 takes at least as many bytes as UTF-16 takes code units.
+  return CellText(row, column, ShownTextLimit);
 }
 
 TCellPaint TMainForm::LogListPaintText(int row, int column, bool selected, bool focused) const {
@@ -175,9 +190,11 @@ TCellPaint TMainForm::LogListPaintText(int row, int column, bool selected, bool 
     return {clHighlightText, false};
   if (column != 1)
     return {clWindowText, false};
-  const TLogItem item = FLog->GetItem(static_cast<std::size_t>(row));
-  TColor color = item.Color;
-  const bool alarming = item.Level == TLogLevel::Warning || item.Level == TLogLevel::Exception;
+  const auto item = FLog->FindItem(FFirstRow + static_cast<std::uint64_t>(row), 0);
+  if (!item)
+    return {clWindowText, false};
+  TColor color = item->Color;
+  const bool alarming = item->Level == TLogLevel::Warning || item->Level == TLogLevel::Exception;
   if (alarming && !selected)
     color = clRed;
   return {color, color != clWindowText};
@@ -187,7 +204,7 @@ void TMainForm::ClearActionExecute() {
   // The list forgets its rows before the store empties, so it never asks for a missing item.
   FModel->SetRowCount(0);
   FLog->Clear();
-  UpdateCaption();
+  UpdateCaption(0);
 }
 
 void TMainForm::StayOnTopActionExecute() {
@@ -217,7 +234,7 @@ void TMainForm::ExitActionExecute() {
 void TMainForm::CopyActionExecute() {
   QString text;
   for (int row : FLogList->SelectedRows())
-    text += LogListGetText(row, 0) + u'\t' + LogListGetText(row, 1) + u'\n';
+    text += CellText(row, 0, SIZE_MAX) + u'\t' + CellText(row, 1, SIZE_MAX) + u'\n';
   if (!text.isEmpty())
     QGuiApplication::clipboard()->setText(text);
 }

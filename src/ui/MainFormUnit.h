@@ -5,6 +5,7 @@
 
 #include <QWidget>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -64,7 +65,9 @@ private:
   void FormCreate();
   void FormClose();
   static void NotifyLogItem(const std::shared_ptr<TUpdateState>& state);
-  void UpdateCaption();
+  void UpdateCaption(std::size_t count);
+  // The text of a row's cell, at most maxBytes of it; empty for a line the log no longer holds.
+  QString CellText(int row, int column, std::size_t maxBytes) const;
   void RestorePlacement();
   void SavePlacement();
   // Runs a menu command; a failure goes to the error box, never into Qt's event loop.
@@ -76,6 +79,8 @@ private:
   TMainConfig* FConfig = nullptr;
   TLogListView* FLogList = nullptr;
   TLogModel* FModel = nullptr;
+  // The log's number of the line in row 0, as of the last update.
+  std::uint64_t FFirstRow = 0;
   QMenu* FPopupMenu = nullptr;
   QAction* FClearAction = nullptr;
   QAction* FStayOnTopAction = nullptr;
