@@ -8,8 +8,10 @@
 #include <map>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -47,7 +49,7 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 } // namespace
 
 TChildProcess::TChildProcess(const std::vector<std::string>& arguments,
-                             const std::vector<std::string>& environment) {
+                             const std::vector<std::string>& environment, bool readOutput) {
   auto [outputRead, outputWrite] = MakePipe();
   auto [errorsRead, errorsWrite] = MakePipe();
   posix_spawn_file_actions_t actions;
@@ -61,16 +63,31 @@ TChildProcess::TChildProcess(const std::vector<std::string>& arguments,
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0)
     throw std::runtime_error("cannot start " + arguments.front() + ": " + std::strerror(failed));
-  FReaders.emplace_back(
-      [this, descriptor = outputRead.Release()] { Collect(descriptor, FOutput); });
+  FUnreadOutput = outputRead.Release();
+  if (readOutput)
+    ReadOutput();
   FReaders.emplace_back(
       [this, descriptor = errorsRead.Release()] { Collect(descriptor, FErrors); });
 }
 
 TChildProcess::~TChildProcess() {
   Wait(std::chrono::milliseconds(0));
+  if (FUnreadOutput >= 0)
+    ::close(FUnreadOutput);
   for (std::thread& reader : FReaders)
     reader.join();
+}
+
+void TChildProcess::ReadOutput() {
+  FReaders.emplace_back(
+      [this, descriptor = std::exchange(FUnreadOutput, -1)] { Collect(descriptor, FOutput); });
+}
+
+std::size_t TChildProcess::UnreadOutputBytes() const {
+  int bytes = 0;
+  return FUnreadOutput >= 0 && ::ioctl(FUnreadOutput, FIONREAD, &bytes) == 0
+             ? static_cast<std::size_t>(bytes)
+             : 0;
 }
 
 void TChildProcess::Collect(int descriptor, std::string& into) {

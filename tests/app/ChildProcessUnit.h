@@ -15,8 +15,9 @@ namespace ornavel::test {
 class TChildProcess {
 public:
   // environment: NAME=value entries added to (or replacing those of) this process's own.
+  // With readOutput false, standard output is a pipe nobody reads until ReadOutput.
   TChildProcess(const std::vector<std::string>& arguments,
-                const std::vector<std::string>& environment);
+                const std::vector<std::string>& environment, bool readOutput = true);
   ~TChildProcess();
   TChildProcess(const TChildProcess&) = delete;
   TChildProcess& operator=(const TChildProcess&) = delete;
@@ -30,6 +31,10 @@ public:
   bool WaitForOutput(const std::function<bool(const std::string&, const std::string&)>& done,
                      std::chrono::milliseconds timeout);
 
+  void ReadOutput();
+  // The bytes waiting in the unread pipe.
+  std::size_t UnreadOutputBytes() const;
+
   void Signal(int signal) const;
   // Waits for the program to end (killing it after timeout) and answers its exit status, or
   // 128 + the signal that ended it.
@@ -39,6 +44,7 @@ private:
   void Collect(int descriptor, std::string& into);
 
   int FPid = -1;
+  int FUnreadOutput = -1;
   int FExitStatus = -1;
   mutable std::mutex FLock;
   std::condition_variable FChanged;
