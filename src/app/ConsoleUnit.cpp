@@ -56,6 +56,13 @@ std::string ConsoleText(std::string_view text) {
       shown += Format("\\x%.2x", static_cast<unsigned char>(c));
   };
   for (std::size_t i = 0; i < text.size();) {
+    // Printable ASCII, nearly every byte of most lines, goes in runs.
+    std::size_t plain = i;
+    while (plain < text.size() && static_cast<unsigned char>(text[plain]) - 32u < 95u)
+      ++plain;
+    shown.append(text.substr(i, plain - i));
+    if ((i = plain) == text.size())
+      break;
     const auto code = static_cast<unsigned char>(text[i]);
     if (code < 0x80) {
       if ((code < 32 && code != '\t') || code == 127)

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <poll.h>
 #include <stdexcept>
@@ -16,6 +17,8 @@ namespace {
 
 constexpr const char* ResetColor = "\x1b[0m";
 constexpr std::size_t BatchLines = 1024;
+constexpr auto FloodGap = std::chrono::milliseconds(2);
+constexpr auto GatherTime = std::chrono::milliseconds(1);
 
 bool MayBlock(int descriptor) {
   struct stat status {};
@@ -58,12 +61,19 @@ void TConsoleWriter::Finish(std::chrono::milliseconds grace) {
 
 void TConsoleWriter::Run() {
   std::uint64_t next = 0;
+  auto lastWoken = std::chrono::steady_clock::time_point();
   for (;;) {
     FPending.exchange(false);
     if (!PrintStored(next) || FFinishing)
       return;
     std::unique_lock lock(FLock);
     FWoken.wait(lock, [this] { return FPending.load() || FFinishing.load(); });
+    // Woken again right after the last time: a flood, whose lines gather a moment so that they
+    // go out in blocks rather than with a wake-up and a write each.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastWoken < FloodGap)
+      FWoken.wait_for(lock, GatherTime, [this] { return FFinishing.load(); });
+    lastWoken = now;
   }
 }
 
@@ -83,9 +93,15 @@ bool TConsoleWriter::PrintStored(std::uint64_t& next) {
   }
 }
 
-void TConsoleWriter::Append(std::string& out, const TLogItem& item) const {
+void TConsoleWriter::Append(std::string& out, const TLogItem& item) {
   const std::string color = FColored ? ConsoleColor(item) : std::string();
-  out += FormatDateTime(FDateFormat, item.Time);
+  // Times are shown to the millisecond at most, and a flood brings many lines a millisecond.
+  const long long millisecond = std::llround(item.Time * 86400000.0);
+  if (millisecond != FShownMillisecond) {
+    FShownMillisecond = millisecond;
+    FShownTime = FormatDateTime(FDateFormat, item.Time);
+  }
+  out += FShownTime;
   out += '\t';
   out += color;
   out += ConsoleText(item.Text);

@@ -35,7 +35,7 @@ private:
   void Run();
   // Prints the lines stored; false when it had to give up.
   bool PrintStored(std::uint64_t& next);
-  void Append(std::string& out, const TLogItem& item) const;
+  void Append(std::string& out, const TLogItem& item);
   bool WriteAll(std::string_view bytes);
   bool WaitWritable();
 
@@ -45,6 +45,8 @@ private:
   // Pipes, sockets and terminals block a writer whose reader has stopped; files do not.
   const bool FMayBlock;
   std::string FDateFormat;
+  long long FShownMillisecond = -1;
+  std::string FShownTime;
   std::atomic<bool> FPending{false};
   std::atomic<bool> FFinishing{false};
   std::chrono::steady_clock::time_point FGiveUp{};
