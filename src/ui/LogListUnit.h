@@ -13,7 +13,7 @@ namespace ornavel {
 
 // The most of a message a cell draws, and its tip shows, in UTF-16 code units: enough for any
 // screen, and a row of a megabyte costs no more to draw than one of a few hundred bytes.
-inline constexpr int ShownTextLimit = 4096;
+inline constexpr int ShownTextLimit = 1024;
 inline constexpr int TipTextLimit = 1024;
 
 // How one cell's text is drawn.
