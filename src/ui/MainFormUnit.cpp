@@ -37,9 +37,10 @@ QSettings PlacementStore() {
 
 } // namespace
 
-TMainForm::TMainForm(TSourceFactory factory, QWidget* parent)
+TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       FDriver(std::move(factory)), FUpdate(std::make_shared<TUpdateState>()) {
+  FDriver.FollowAlso(std::move(extraFiles));
   FUpdate->Form = this;
   setWindowTitle(QStringLiteral("Ornavel"));
   CreateComponents();

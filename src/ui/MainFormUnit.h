@@ -7,6 +7,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -22,7 +24,9 @@ class TMainForm : public QWidget, private TLogListCells {
 public:
   // Runs the start-up steps; a failure of the last one (a missing file) is shown in the error
   // box and the window opens as usual.
-  explicit TMainForm(TSourceFactory factory, QWidget* parent = nullptr);
+  // extraFiles are followed besides the listed ones, for this run only.
+  explicit TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles = {},
+                     QWidget* parent = nullptr);
   // Stops the sources if closing did not, saves the placement if closing did not.
   ~TMainForm() override;
 
