@@ -280,6 +280,14 @@ std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items) cons
   return count;
 }
 
+void TLog::ReadTexts(std::uint64_t first, std::uint64_t last,
+                     const std::function<void(std::uint64_t, std::string_view)>& read) const {
+  const TReadLock lock(*this);
+  last = std::min<std::uint64_t>(last, FFirst + FCount.load(std::memory_order_relaxed));
+  for (std::uint64_t number = std::max(first, FFirst); number < last; ++number)
+    read(number, At(number).View());
+}
+
 void TLog::Clear() {
   std::deque<std::unique_ptr<TChunk>> cleared; // freed after the lock is released
   const TWriteLock lock(*this);

@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ornavel {
@@ -105,6 +106,11 @@ public:
   // Copies the items from number from on (or from the oldest held, when that one is gone) into
   // items, reusing their strings, and answers how many; from becomes the first one's number.
   std::size_t CopyItems(std::uint64_t& from, std::span<TLogItem> items) const;
+  // Hands the texts of the items held with numbers from first up to (not including) last to
+  // read, under one lock: posting threads wait meanwhile, so callers read in short ranges.
+  void
+  ReadTexts(std::uint64_t first, std::uint64_t last,
+            const std::function<void(std::uint64_t number, std::string_view text)>& read) const;
   // Removes every line; their numbers are not given again.
   void Clear();
 

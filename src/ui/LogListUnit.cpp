@@ -51,17 +51,9 @@ int TLogModel::columnCount(const QModelIndex& parent) const {
 QVariant TLogModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= FRowCount)
     return {};
-  if (role == Qt::DisplayRole)
+  // A narrow window cuts long messages; the tip shows them, up to ShownTextLimit.
+  if (role == Qt::DisplayRole || (role == Qt::ToolTipRole && index.column() == 1))
     return FCells.LogListGetText(index.row(), index.column());
-  // A narrow window cuts long messages; the tip shows them, up to a screenful.
-  if (role == Qt::ToolTipRole && index.column() == 1) {
-    QString text = FCells.LogListGetText(index.row(), index.column());
-    if (text.size() > TipTextLimit) {
-      text.truncate(TipTextLimit);
-      text += QChar(0x2026);
-    }
-    return text;
-  }
   return {};
 }
 
@@ -87,6 +79,15 @@ void TLogListDelegate::initStyleOption(QStyleOptionViewItem* option,
   option->palette.setColor(QPalette::Text, color);
   option->palette.setColor(QPalette::HighlightedText, color);
   option->font.setBold(paint.Bold);
+  // A found row stands out whether or not the list has the focus: the find bar usually has it.
+  if (paint.Mark != TFindMark::None) {
+    QColor background = option->palette.color(QPalette::Highlight);
+    if (paint.Mark == TFindMark::Match)
+      background.setAlpha(70);
+    option->backgroundBrush = background;
+    if (paint.Mark == TFindMark::CurrentMatch)
+      option->palette.setColor(QPalette::Text, option->palette.color(QPalette::HighlightedText));
+  }
 }
 
 TLogListView::TLogListView(const TLogListCells& cells, QWidget* parent)
@@ -136,6 +137,12 @@ int TLogListView::RowAt(int y) const {
 void TLogListView::selectRow(int row) {
   Select(row, row, QItemSelectionModel::ClearAndSelect);
   FCurrent = FAnchor = row;
+}
+
+void TLogListView::ShowRow(int row) {
+  selectRow(row);
+  EnsureVisible(row);
+  viewport()->update();
 }
 
 void TLogListView::scrollToBottom() {
@@ -254,7 +261,12 @@ bool TLogListView::ShowToolTip(const QHelpEvent& event) {
     QToolTip::hideText();
     return true;
   }
-  QToolTip::showText(event.globalPos(), text, viewport());
+  // A line is shown as the characters it holds, whatever markup a sender put in it.
+  // Escaped rather than plain, so that a long line wraps; pre-wrap keeps its runs of blanks.
+  QToolTip::showText(
+      event.globalPos(),
+      QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped()),
+      viewport());
   return true;
 }
 

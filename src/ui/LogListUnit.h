@@ -11,15 +11,18 @@
 
 namespace ornavel {
 
-// The most of a message a cell draws, and its tip shows, in UTF-16 code units: enough for any
-// screen, and a row of a megabyte costs no more to draw than one of a few hundred bytes.
+// The most of a message a cell draws, and its tip shows, in UTF-16 code units: more than any
+// screen shows on one row, and a row of a megabyte costs no more to draw than a short one.
 inline constexpr int ShownTextLimit = 1024;
-inline constexpr int TipTextLimit = 1024;
 
 // How one cell's text is drawn.
+// How a row stands to what the find bar seeks.
+enum class TFindMark : std::uint8_t { None, Match, CurrentMatch };
+
 struct TCellPaint {
   TColor Color = clWindowText;
   bool Bold = false;
+  TFindMark Mark = TFindMark::None;
 
   bool operator==(const TCellPaint&) const = default;
 };
@@ -82,6 +85,8 @@ public:
   // The row under a point of the viewport, or -1.
   int RowAt(int y) const;
   void selectRow(int row);
+  // Selects row alone, makes it current and scrolls it into view.
+  void ShowRow(int row);
   void scrollToBottom();
 
   struct TScrollState {

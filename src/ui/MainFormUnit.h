@@ -8,13 +8,18 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
 
 namespace ornavel {
 
+class TFindBar;
 class TLog;
+class TLogFinder;
 class TMainConfig;
 
 // The program's one permanent window: a narrow tool window filled by the log list, with a
@@ -23,7 +28,9 @@ class TMainForm : public QWidget, private TLogListCells {
 public:
   // Runs the start-up steps; a failure of the last one (a missing file) is shown in the error
   // box and the window opens as usual.
-  explicit TMainForm(TSourceFactory factory, QWidget* parent = nullptr);
+  // extraFiles are followed besides the listed ones, for this run only.
+  explicit TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles = {},
+                     QWidget* parent = nullptr);
   // Stops the sources if closing did not, saves the placement if closing did not.
   ~TMainForm() override;
 
@@ -40,12 +47,18 @@ public:
   void ExitActionExecute();
   // Puts the selected rows on the clipboard, one line each: the time, a tab, the message.
   void CopyActionExecute();
+  // Keyboard commands only, outside the popup menu. Find opens the find bar; Save writes the
+  // lines held (or the selected rows, when there are several) to a file the user chooses.
+  void FindActionExecute();
+  void FindNextActionExecute(bool forwards);
+  void SaveActionExecute();
 
   void StartMonitoring();
   void RestartMonitoring();
 
   TLogListView* LogList() const { return FLogList; }
   QMenu* PopupMenu() const { return FPopupMenu; }
+  TFindBar* FindBar() const { return FFindBar; }
   QAction* StayOnTopAction() const { return FStayOnTopAction; }
   QAction* AlphaBlendAction() const { return FAlphaBlendAction; }
 
@@ -68,6 +81,14 @@ private:
   void UpdateCaption(std::size_t count);
   // The text of a row's cell, at most maxBytes of it; empty for a line the log no longer holds.
   QString CellText(int row, int column, std::size_t maxBytes) const;
+  void FindQueryChanged();
+  // Shows the line with that log number, the current match.
+  void ShowMatch(std::optional<std::size_t> line);
+  void UpdateFindStatus();
+  bool Finding() const;
+  int LastVisibleRow() const;
+  // The log's number of a row's line, as of the last update.
+  std::size_t LineOf(int row) const { return FFirstRow + static_cast<std::size_t>(row); }
   void RestorePlacement();
   void SavePlacement();
   // Runs a menu command; a failure goes to the error box, never into Qt's event loop.
@@ -81,6 +102,11 @@ private:
   TLogModel* FModel = nullptr;
   // The log's number of the line in row 0, as of the last update.
   std::uint64_t FFirstRow = 0;
+  TFindBar* FFindBar = nullptr;
+  std::unique_ptr<TLogFinder> FFinder;
+  std::optional<std::size_t> FCurrentMatch; // a log number
+  bool FQueryValid = true;
+  QString FSaveFolder;
   QMenu* FPopupMenu = nullptr;
   QAction* FClearAction = nullptr;
   QAction* FStayOnTopAction = nullptr;
