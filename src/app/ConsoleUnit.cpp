@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <unistd.h>
 
@@ -48,18 +49,34 @@ std::size_t Utf8Length(std::string_view text) {
 
 } // namespace
 
-std::string ConsoleText(std::string_view text) {
-  std::string shown;
-  shown.reserve(text.size());
+namespace {
+
+// The end of the run of printable ASCII bytes from i on, eight at a time where it can.
+std::size_t PlainEnd(std::string_view text, std::size_t i) {
+  constexpr std::uint64_t Ones = 0x0101010101010101ULL, Highs = 0x8080808080808080ULL;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, 8);
+    const std::uint64_t below = (word - 0x20 * Ones) & ~word & Highs; // a byte below 0x20
+    const std::uint64_t above = ((word + Ones) | word) & Highs;       // a byte of 0x7F or more
+    if ((below | above) != 0)
+      break;
+  }
+  while (i < text.size() && static_cast<unsigned char>(text[i]) - 32u < 95u)
+    ++i;
+  return i;
+}
+
+} // namespace
+
+void AppendConsoleText(std::string& shown, std::string_view text) {
   const auto escape = [&](std::string_view bytes) {
     for (char c : bytes)
       shown += Format("\\x%.2x", static_cast<unsigned char>(c));
   };
   for (std::size_t i = 0; i < text.size();) {
     // Printable ASCII, nearly every byte of most lines, goes in runs.
-    std::size_t plain = i;
-    while (plain < text.size() && static_cast<unsigned char>(text[plain]) - 32u < 95u)
-      ++plain;
+    const std::size_t plain = PlainEnd(text, i);
     shown.append(text.substr(i, plain - i));
     if ((i = plain) == text.size())
       break;
@@ -83,6 +100,12 @@ std::string ConsoleText(std::string_view text) {
       shown += character;
     i += character.size();
   }
+}
+
+std::string ConsoleText(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  AppendConsoleText(shown, text);
   return shown;
 }
 

@@ -104,7 +104,7 @@ void TConsoleWriter::Append(std::string& out, const TLogItem& item) {
   out += FShownTime;
   out += '\t';
   out += color;
-  out += ConsoleText(item.Text);
+  AppendConsoleText(out, item.Text);
   if (!color.empty())
     out += ResetColor;
   out += '\n';

@@ -26,6 +26,14 @@ TEST(Console, C1ControlsEncodedOrRawAreShownNotSent) {
             "\xc2\xa0nbsp \xe2\x82\xac \xf0\x9f\x98\x80"); // U+00A0, U+20AC, U+1F600
   EXPECT_EQ(ConsoleText("cut \xe2\x82"), "cut \xe2\\x82"); // a broken sequence: its C1 byte
   EXPECT_EQ(ConsoleText("latin1 caf\xe9"), "latin1 caf\xe9");
+  // Runs of printable text are taken eight bytes at a time: a control at any place of a run.
+  for (std::size_t at = 0; at < 20; ++at) {
+    std::string line(20, 'a');
+    line[at] = '\x9b';
+    EXPECT_EQ(ConsoleText(line), std::string(at, 'a') + "\\x9B" + std::string(19 - at, 'a'));
+    line[at] = '~';
+    EXPECT_EQ(ConsoleText(line), line);
+  }
 }
 
 TEST(Console, ColoursFollowTheWindowsPainting) {
