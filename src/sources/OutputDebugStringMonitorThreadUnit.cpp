@@ -5,6 +5,7 @@
 #include "writer/DebugProtocolUnit.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -113,10 +114,12 @@ void TOutputDebugStringMonitorThread::Execute() {
   Serve(*objects);
 }
 
-// The buffer is handed to the next writer only after a message was read, or when its holder
-// gave up: handing it over while a writer fills it would let another overwrite that message.
+// The buffer is handed to the next writer only after a message was copied out of it, or when its
+// holder gave up: handing it over while a writer fills it would let another overwrite that
+// message. The line is built and posted while the next writer fills the buffer.
 void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
   TBufferWatch watch;
+  std::array<unsigned char, ORNAVEL_DEBUG_BUFFER_SIZE> message;
   bool handOver = true;
   while (!Terminated()) {
     if (std::exchange(handOver, false))
@@ -125,13 +128,14 @@ void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
     if (waited == 0) {
       // A writer that posted more than once must not wake a reader for a message not there.
       objects.DataReady().Drain();
-      handOver = true;
-      if (Terminated())
-        break;
-      GetLog().AddLine(this, BuildLine(objects.Buffer(), GetConfig().IncludePID()));
+      std::memcpy(message.data(), objects.Buffer(), message.size());
       std::memset(objects.Buffer(), 0, ORNAVEL_DEBUG_TEXT_OFFSET); // the next writer's id goes here
       objects.MarkProgress();
       watch.Progressed();
+      objects.BufferReady().PostIfZero();
+      if (Terminated())
+        break;
+      GetLog().AddLine(this, BuildLine(message.data(), GetConfig().IncludePID()));
     } else if (waited == ETIMEDOUT) {
       handOver = watch.HolderGaveUp(objects);
     } else if (waited != EINTR) {
@@ -139,9 +143,6 @@ void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
       break;
     }
   }
-  // A message taken but not posted still frees the buffer for a reader that stays.
-  if (handOver)
-    objects.BufferReady().PostIfZero();
 }
 
 } // namespace ornavel
