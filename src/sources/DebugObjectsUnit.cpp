@@ -19,9 +19,8 @@ using namespace std::chrono_literals;
 constexpr const char* CreateSynchronizationText = "Unable to create synchronization object";
 constexpr const char* CreateMappingText = "Unable to create file mapping object";
 
-// Bytes of the buffer that are locked, never written through the locks.
-constexpr off_t JoiningByte = 0;
-constexpr off_t LiveByte = 1;
+constexpr off_t JoiningByte = ORNAVEL_DEBUG_JOINING_BYTE;
+constexpr off_t LiveByte = ORNAVEL_DEBUG_LIVE_BYTE;
 // Joining and leaving take microseconds; a reader stopped in between is not waited for forever.
 constexpr auto JoiningPatience = 2s;
 constexpr int JoinAttempts = 10;
@@ -182,17 +181,18 @@ bool TDebugObjects::TryJoin() {
   if (!Linked(file))
     return false; // the last reader left, or leftovers were replaced, while we opened it
   FShared = !TryLock(file, F_WRLCK, LiveByte);
-  if (FShared) {
-    OpenShared();
-  } else {
+  if (!FShared && Size(file) != 0) {
     Unlock(file, LiveByte);
-    if (Size(file) != 0) {
-      RemoveObjects(FNames); // left by a reader that died
-      return false;
-    }
-    MakeFresh();
+    RemoveObjects(FNames); // left by a reader that died
+    return false;
   }
-  TryLock(file, F_RDLCK, LiveByte); // no reader wants it exclusively but under the joining lock
+  // Before the buffer gets its size: a writer that finds the size finds a live reader too.
+  if (!TryLock(file, F_RDLCK, LiveByte))
+    Fail(CreateMappingText, TLogLevel::Warning, errno);
+  if (FShared)
+    OpenShared();
+  else
+    MakeFresh();
   Unlock(file, JoiningByte);
   FJoined = true;
   return true;

@@ -22,6 +22,11 @@ enum {
   ORNAVEL_DEBUG_TEXT_OFFSET = 4,
   /* Room for a text and its NUL, with a byte to spare as other writers of the protocol leave. */
   ORNAVEL_DEBUG_MAX_TEXT = 4091,
+  /* Bytes of the buffer object that are locked, never written through the locks: every live
+     reader holds a shared lock on the one, and readers join and leave one at a time under an
+     exclusive lock on the other. A writer finding no lock on the first knows no reader is there. */
+  ORNAVEL_DEBUG_LIVE_BYTE = 1,
+  ORNAVEL_DEBUG_JOINING_BYTE = 0,
   /* The longest a writer waits for the buffer, in milliseconds. */
   ORNAVEL_DEBUG_WRITER_PATIENCE_MS = 2000
 };

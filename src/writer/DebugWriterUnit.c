@@ -114,17 +114,28 @@ static int OpenChannel(struct TChannel* channel, const char* suffix) {
   return 0;
 }
 
-/* Whether the kept objects are still the ones a reader serves: a reader that leaves last, or one
-   that replaces a dead one's objects, unlinks them. */
-static int StillLinked(const struct TChannel* channel) {
-  struct stat status;
-  return fstat(channel->Buffer, &status) == 0 && status.st_nlink > 0;
+/* Whether a reader serves the kept objects: it holds a lock on them for as long as it lives. A
+   reader that leaves last, or that replaces the objects of one that died, unlinks them, and
+   nobody reads objects that are unlinked or left by a reader that died. */
+static int ReaderLive(const struct TChannel* channel) {
+  struct flock probe = {
+      .l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = ORNAVEL_DEBUG_LIVE_BYTE, .l_len = 1};
+  if (fcntl(channel->Buffer, F_OFD_GETLK, &probe) != 0)
+    return 1; /* cannot tell: the wait for the buffer decides */
+  return probe.l_type != F_UNLCK;
 }
 
 static int EnsureOpen(struct TChannel* channel, const char* suffix) {
-  if (channel->Open && (strcmp(channel->Suffix, suffix) != 0 || !StillLinked(channel)))
+  if (channel->Open && (strcmp(channel->Suffix, suffix) != 0 || !ReaderLive(channel)))
     CloseChannel(channel);
-  return channel->Open ? 0 : OpenChannel(channel, suffix);
+  if (channel->Open)
+    return 0;
+  const int result = OpenChannel(channel, suffix);
+  if (result == 0 && !ReaderLive(channel)) {
+    CloseChannel(channel);
+    return -ENOENT;
+  }
+  return result;
 }
 
 static struct timespec Later(struct timespec time, long milliseconds) {
@@ -141,8 +152,8 @@ static int Before(struct timespec a, struct timespec b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-/* Waits for the buffer until the deadline, in slices, so that objects a reader gave up while we
-   waited are noticed (-ESTALE) instead of waited on to the end. */
+/* Waits for the buffer until the deadline, in slices, so that a reader that left while we waited
+   is noticed (-ESTALE) instead of waited for to the end. */
 static int TakeBuffer(const struct TChannel* channel, struct timespec deadline) {
   for (;;) {
     struct timespec now;
@@ -156,7 +167,7 @@ static int TakeBuffer(const struct TChannel* channel, struct timespec deadline) 
       return 0;
     if (errno != ETIMEDOUT && errno != EINTR)
       return -errno;
-    if (!StillLinked(channel))
+    if (!ReaderLive(channel))
       return -ESTALE;
   }
 }

@@ -261,6 +261,7 @@ TEST_F(DebugOutput, ObjectsOfAKilledReaderAreReplacedWithoutAWarningOrTheirCount
     killed.Wait(Patience);
   }
   ASSERT_TRUE(ObjectsExist());
+  EXPECT_EQ(Send({"nobody reads"}), 1); // not written into objects nobody reads
   {
     // Counts a dead reader may leave: the buffer free twice over, and a message that is not there.
     const TRawWriter leftovers(Names);
