@@ -127,6 +127,20 @@ int TNamedSemaphore::WaitUntil(const std::timespec& monotonicDeadline) const {
   return ::sem_clockwait(FSemaphore, CLOCK_MONOTONIC, &monotonicDeadline) == 0 ? 0 : errno;
 }
 
+bool TNamedSemaphore::SpinFor(std::chrono::nanoseconds spin) const {
+  const auto giveUp = std::chrono::steady_clock::now() + spin;
+  do {
+    for (int i = 0; i < 16; ++i) {
+      if (::sem_trywait(FSemaphore) == 0)
+        return true;
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+  } while (std::chrono::steady_clock::now() < giveUp);
+  return false;
+}
+
 void TNamedSemaphore::Drain() const {
   while (::sem_trywait(FSemaphore) == 0) {
   }

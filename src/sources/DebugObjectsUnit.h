@@ -50,6 +50,9 @@ public:
   void PostIfZero() const;
   // Answers 0 when a count was taken in time, otherwise the errno of the wait.
   int WaitUntil(const std::timespec& monotonicDeadline) const;
+  // Tries for a count without sleeping, for about the given time: a writer that is busy posts
+  // again within microseconds, and a reader that slept would have to be woken.
+  bool SpinFor(std::chrono::nanoseconds spin) const;
   // Takes every count there is.
   void Drain() const;
 

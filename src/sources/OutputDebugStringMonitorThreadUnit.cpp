@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace ornavel {
@@ -25,6 +26,8 @@ using TClock = std::chrono::steady_clock;
 // How long a buffer may stay taken without data before a reader gives it back, when the
 // process that took it cannot be told dead.
 constexpr auto StuckPatience = 1s;
+// How long a reader that just took a message looks for the next before it sleeps.
+constexpr auto BusySpin = 20us;
 
 std::uint32_t WriterPid(const unsigned char* buffer) {
   std::uint32_t pid = 0;
@@ -121,10 +124,16 @@ void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
   TBufferWatch watch;
   std::array<unsigned char, ORNAVEL_DEBUG_BUFFER_SIZE> message;
   bool handOver = true;
+  bool busy = false;
+  // On a single processor the writer cannot run while the reader spins.
+  const bool spin = std::thread::hardware_concurrency() > 1;
   while (!Terminated()) {
     if (std::exchange(handOver, false))
       objects.BufferReady().PostIfZero();
-    const int waited = objects.DataReady().WaitUntil(MonotonicIn(100ms));
+    const int waited = busy && objects.DataReady().SpinFor(BusySpin)
+                           ? 0
+                           : objects.DataReady().WaitUntil(MonotonicIn(100ms));
+    busy = spin && waited == 0;
     if (waited == 0) {
       // A writer that posted more than once must not wake a reader for a message not there.
       objects.DataReady().Drain();
