@@ -1,5 +1,6 @@
 #include "SourcesUnit.h"
 
+#include "EventLogMonitorUnit.h"
 #include "FileMonitorUnit.h"
 #include "SysLogMonitorUnit.h"
 #include "config/ConfigUnit.h"
@@ -16,7 +17,10 @@ TSourceFactory MakeSourceFactory() {
   factory.SetMaker(mtSyslog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
     return TThread::Create<TSysLogMonitorThread>(true, GetConfig().SyslogPort());
   });
-  // mtEventLog and mtDebugString have no source in this build yet.
+  factory.SetMaker(mtEventLog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
+    return TThread::Create<TEventLogMonitorThread>(true, GetConfig().JournalDirectory());
+  });
+  // mtDebugString has no source in this build yet.
   return factory;
 }
 
