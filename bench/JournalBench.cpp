@@ -85,7 +85,8 @@ struct TJournals {
 // What follows the journal: the moment it saw an entry, by its number.
 using TSeen = std::function<void(std::uint64_t number, TClock::time_point when)>;
 
-// Counts entries as they come, woken by the journal's notification, until stopped.
+// Counts entries as they come, reading none of their fields, woken by the journal's notification,
+// until stopped.
 class TBareReader {
 public:
   TBareReader(const std::string& folder, TSeen seen)
@@ -102,8 +103,9 @@ private:
   void Run() {
     while (!FStop) {
       FJournal.Process();
+      // Entries come in the order written, so their count numbers them.
       while (FJournal.Next())
-        FSeen(Number(*FJournal.Field("MESSAGE")), TClock::now());
+        FSeen(FCount++, TClock::now());
       pollfd watched{FJournal.Descriptor(), POLLIN, 0};
       ::poll(&watched, 1, 100);
     }
@@ -111,6 +113,7 @@ private:
 
   TJournal FJournal;
   TSeen FSeen;
+  std::uint64_t FCount = 0;
   std::atomic<bool> FStop{false};
   std::thread FThread;
 };

@@ -121,8 +121,8 @@ private:
   }
 
   std::string CurrentText() const {
-    return TEventLogMonitorThread::EntryText(FJournal->Field("SYSLOG_IDENTIFIER"),
-                                             FJournal->Field("_COMM"), FJournal->Field("MESSAGE"));
+    const auto fields = FJournal->Fields({"SYSLOG_IDENTIFIER", "_COMM", "MESSAGE"});
+    return TEventLogMonitorThread::EntryText(fields[0], fields[1], fields[2]);
   }
 
   const std::string_view FName;

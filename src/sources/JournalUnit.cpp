@@ -92,18 +92,24 @@ bool TJournal::Next() {
   return Check(sd_journal_next(FJournal), "cannot read the journal") > 0;
 }
 
-std::optional<std::string_view> TJournal::Field(std::string_view name) const {
-  const std::string key(name);
+// One look at every field of the entry, however many are asked for.
+std::vector<std::optional<std::string>>
+TJournal::Fields(const std::vector<std::string_view>& names) const {
+  std::vector<std::optional<std::string>> values(names.size());
   const void* data = nullptr;
   std::size_t length = 0;
-  const int result = sd_journal_get_data(FJournal, key.c_str(), &data, &length);
-  if (result == -ENOENT)
-    return std::nullopt;
+  sd_journal_restart_data(FJournal);
+  int result = 0;
+  while ((result = sd_journal_enumerate_data(FJournal, &data, &length)) > 0) {
+    const std::string_view field(static_cast<const char*>(data), length);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (!values[i] && field.size() > names[i].size() && field[names[i].size()] == '=' &&
+          field.starts_with(names[i]))
+        values[i] = std::string(field.substr(names[i].size() + 1));
+    }
+  }
   Check(result, "cannot read an entry of the journal");
-  const std::string_view field(static_cast<const char*>(data), length);
-  if (field.size() <= name.size() || field[name.size()] != '=')
-    return std::nullopt;
-  return field.substr(name.size() + 1);
+  return values;
 }
 
 } // namespace ornavel

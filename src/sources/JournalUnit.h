@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 struct sd_journal;
 
@@ -53,8 +54,9 @@ public:
   void SeekRealtime(std::uint64_t microseconds);
   // Steps to the next entry; false at the end.
   bool Next();
-  // The current entry's field, without "NAME="; none when the entry does not have it.
-  std::optional<std::string_view> Field(std::string_view name) const;
+  // The current entry's fields of the given names, without "NAME=", in their order; none for a
+  // field the entry does not have. Copies: the library reuses its buffers at the next read.
+  std::vector<std::optional<std::string>> Fields(const std::vector<std::string_view>& names) const;
 
 private:
   sd_journal* FJournal = nullptr;
