@@ -44,19 +44,25 @@ public:
               std::uint64_t startRealtime)
       : FName(name), FScope(scope), FFolder(folder), FStartRealtime(startRealtime) {}
 
-  // Posts every entry written since the last pass; opens the log first when it is due.
-  void Pass(const TSourceThread& source, TLog& log) {
+  // Posts every entry written since the last pass, answering how many; opens the log first when
+  // it is due.
+  std::size_t Pass(const TSourceThread& source, TLog& log) {
+    std::size_t posted = 0;
     try {
       if (!FFollowing && !TryFollow(log))
-        return;
-      FJournal->Process();
-      while (FJournal->Next()) {
+        return 0;
+      if (FJournal->Process() && !FJournal->HasFiles()) {
+        Vanished(log);
+        return 0;
+      }
+      for (; FJournal->Next(); ++posted) {
         log.AddLine(&source, Format("(%s) %s ", FName, CurrentText()));
         FReported = false;
       }
     } catch (const EJournalError& error) {
       Lost(log, error.Reason());
     }
+    return posted;
   }
 
   int Descriptor() const { return FJournal ? FJournal->Descriptor() : -1; }
@@ -91,18 +97,20 @@ private:
   }
 
   // At the start, and after a read failure, at the end; a log that could not be read from the
-  // start on, from the start's time, so that nothing written since is passed over.
+  // start on, or whose files all went, from that moment, so that nothing written since is
+  // passed over.
   void Position() {
-    if (!FEverFollowed && FUnreadableAtStart)
-      FJournal->SeekRealtime(FStartRealtime);
+    if (FResumeRealtime)
+      FJournal->SeekRealtime(*FResumeRealtime);
     else
       FJournal->SeekEnd();
+    FResumeRealtime.reset();
     FEverFollowed = true;
   }
 
   void Unreadable(TLog& log, std::string_view reason) {
-    if (!FEverFollowed)
-      FUnreadableAtStart = true;
+    if (!FEverFollowed && !FResumeRealtime)
+      FResumeRealtime = FStartRealtime;
     Report(log, reason);
   }
 
@@ -110,6 +118,14 @@ private:
     Unreadable(log, reason);
     if (FFollowing)
       FRetryAt = TClock::now(); // a read failed: open again at once, at the end
+    FJournal.reset();
+    FFollowing = false;
+  }
+
+  // A folder removed with its files is not watched when it is made again: open it anew later.
+  void Vanished(TLog& log) {
+    FResumeRealtime = RealtimeNow();
+    Report(log, NoFilesReason);
     FJournal.reset();
     FFollowing = false;
   }
@@ -132,7 +148,7 @@ private:
   bool FFollowing = false;
   bool FReported = false;
   bool FEverFollowed = false;
-  bool FUnreadableAtStart = false;
+  std::optional<std::uint64_t> FResumeRealtime;
   const std::uint64_t FStartRealtime;
   TClock::time_point FRetryAt{};
 };
@@ -152,13 +168,15 @@ int TimeoutMs(const std::array<TJournalLog, 2>& logs) {
   return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60000));
 }
 
-void WaitForChange(int wakeDescriptor, const std::array<TJournalLog, 2>& logs) {
+// busy: the last pass found entries. Then the next waits a millisecond for more to gather, as a
+// writer that wakes a waiting reader for every entry it writes is slowed down by it.
+void WaitForChange(int wakeDescriptor, const std::array<TJournalLog, 2>& logs, bool busy) {
   std::vector<pollfd> watched{{wakeDescriptor, POLLIN, 0}};
   for (const TJournalLog& log : logs) {
-    if (log.Descriptor() >= 0)
+    if (!busy && log.Descriptor() >= 0)
       watched.push_back({log.Descriptor(), POLLIN, 0});
   }
-  if (::poll(watched.data(), watched.size(), TimeoutMs(logs)) < 0 && errno != EINTR)
+  if (::poll(watched.data(), watched.size(), busy ? 1 : TimeoutMs(logs)) < 0 && errno != EINTR)
     throw EJournalError("cannot wait for the journal", std::strerror(errno));
 }
 
@@ -183,9 +201,10 @@ void TEventLogMonitorThread::Execute() {
                                   TJournalLog("User", TJournalScope::CurrentUser, FFolder, start)};
   TLog& log = GetLog();
   while (!Terminated()) {
+    std::size_t posted = 0;
     for (TJournalLog& journal : logs)
-      journal.Pass(*this, log);
-    WaitForChange(FTerminateRequested.Descriptor(), logs);
+      posted += journal.Pass(*this, log);
+    WaitForChange(FTerminateRequested.Descriptor(), logs, posted > 0);
   }
 }
 

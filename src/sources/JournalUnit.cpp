@@ -72,8 +72,9 @@ std::optional<std::uint64_t> TJournal::Deadline() const {
   return deadline;
 }
 
-void TJournal::Process() {
-  Check(sd_journal_process(FJournal), "cannot take the journal's changes in");
+bool TJournal::Process() {
+  return Check(sd_journal_process(FJournal), "cannot take the journal's changes in") ==
+         SD_JOURNAL_INVALIDATE;
 }
 
 void TJournal::SeekEnd() {

@@ -45,8 +45,9 @@ public:
   // The latest moment (CLOCK_MONOTONIC, µs) to look again without a notification; none when the
   // notification can be trusted.
   std::optional<std::uint64_t> Deadline() const;
-  // Takes the pending notifications in, so that new files are opened.
-  void Process();
+  // Takes the pending notifications in, so that new files are opened; answers whether files were
+  // added or removed.
+  bool Process();
 
   // Places the reader so that the next entry is the first one written after now.
   void SeekEnd();

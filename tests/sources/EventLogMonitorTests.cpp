@@ -222,6 +222,26 @@ TEST_F(EventLog, ReportsAnUnreadableFolderOnceAndFollowsItWhenItBecomesReadable)
   EXPECT_EQ(Lines(false), reports);
 }
 
+// A folder removed with its files and made again is not seen by the reader that watched it.
+TEST_F(EventLog, FollowsAFolderRemovedAndMadeAgain) {
+  const std::string folder = Folder.File("journal");
+  std::filesystem::create_directory(folder);
+  Writer(User, folder);
+  Writer(System, folder);
+  Start(folder);
+  WaitUntilFollowing(System);
+  SystemWriter.reset();
+  UserWriter.reset();
+  std::filesystem::remove_all(folder);
+  ASSERT_TRUE(WaitUntil([&] { return Lines(false).size() >= 2; }));
+  std::filesystem::create_directory(folder);
+  Writer(User, folder);
+  Writer(System, folder).WriteOne(TJournalEntry("back"));
+  ASSERT_TRUE(WaitForLines(1));
+  EXPECT_EQ(Lines(), std::vector<std::string>{SystemLine("ornavel-test: back")});
+  EXPECT_EQ(Lines(false).size(), 2U);
+}
+
 // The way journald rotates: the active file is renamed and a new one made, here while entries
 // pour in; every entry comes once, in order.
 TEST_F(EventLog, LosesAndDoublesNothingWhenTheJournalRotatesDuringAFlood) {
