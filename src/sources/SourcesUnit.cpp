@@ -1,5 +1,6 @@
 #include "SourcesUnit.h"
 
+#include "EventLogMonitorUnit.h"
 #include "FileMonitorUnit.h"
 #include "OutputDebugStringMonitorThreadUnit.h"
 #include "SysLogMonitorUnit.h"
@@ -17,10 +18,12 @@ TSourceFactory MakeSourceFactory() {
   factory.SetMaker(mtSyslog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
     return TThread::Create<TSysLogMonitorThread>(true, GetConfig().SyslogPort());
   });
+  factory.SetMaker(mtEventLog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
+    return TThread::Create<TEventLogMonitorThread>(true, GetConfig().JournalDirectory());
+  });
   factory.SetMaker(mtDebugString, [](const std::string&) -> std::shared_ptr<TSourceThread> {
     return TThread::Create<TOutputDebugStringMonitorThread>(true);
   });
-  // mtEventLog has no source in this build yet.
   return factory;
 }
 
