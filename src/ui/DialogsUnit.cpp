@@ -10,17 +10,25 @@
 namespace ornavel {
 namespace {
 
+// Messages carry file names, rule texts and system messages: Qt must not take them for markup.
+int ExecPlain(QMessageBox& box) {
+  box.setTextFormat(Qt::PlainText);
+  return box.exec();
+}
+
 class TQtDialogs final : public TDialogs {
 public:
   void ShowError(QWidget* parent, const QString& message) override {
-    QMessageBox::critical(parent, QStringLiteral("Ornavel"), message);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ornavel"), message, QMessageBox::Ok,
+                    parent);
+    ExecPlain(box);
   }
 
   bool AskYesNo(QWidget* parent, const QString& title, const QString& text,
                 bool defaultYes) override {
-    const auto defaultButton = defaultYes ? QMessageBox::Yes : QMessageBox::No;
-    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                 defaultButton) == QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
+    return ExecPlain(box) == QMessageBox::Yes;
   }
 
   QString InputText(QWidget* parent, const QString& title, const QString& prompt,

@@ -216,7 +216,12 @@ bool TLogListView::ShowToolTip(const QHelpEvent& event) {
     QToolTip::hideText();
     return true;
   }
-  QToolTip::showText(event.globalPos(), text, viewport());
+  // A line is shown as the characters it holds, whatever markup a sender put in it.
+  // Escaped rather than plain, so that a long line wraps; pre-wrap keeps its runs of blanks.
+  QToolTip::showText(
+      event.globalPos(),
+      QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped()),
+      viewport());
   return true;
 }
 

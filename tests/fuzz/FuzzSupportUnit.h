@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace ornavel::fuzz {
 
@@ -15,6 +16,14 @@ inline std::string MakeFolder(const char* name) {
   std::string folder = (base / (std::string(name) + "-XXXXXX")).string();
   if (mkdtemp(folder.data()) == nullptr)
     std::abort();
+  // libFuzzer ends by exit(), past every destructor of the harness: remove the folders then.
+  static std::vector<std::string> made;
+  if (made.empty())
+    std::atexit([] {
+      for (const std::string& each : made)
+        std::filesystem::remove_all(each);
+    });
+  made.push_back(folder);
   return folder;
 }
 

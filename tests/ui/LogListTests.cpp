@@ -4,6 +4,7 @@
 #include <QHelpEvent>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolTip>
 
 #include <gtest/gtest.h>
@@ -13,7 +14,10 @@ namespace {
 
 class TNumberedCells final : public TLogListCells {
 public:
+  QString Row3Message; // when set, row 3's message instead of its number
   QString LogListGetText(int row, int column) const override {
+    if (row == 3 && column == 1 && !Row3Message.isEmpty())
+      return Row3Message;
     return QString("row %1 column %2").arg(row).arg(column);
   }
   TCellPaint LogListPaintText(int, int, bool, bool) const override { return {}; }
@@ -117,6 +121,15 @@ TEST_F(LogList, EmptyingTheListForgetsSelectionAndCurrentRow) {
   EXPECT_EQ(View.SelectedRows(), QList<int>({0}));
 }
 
+// The characters a user reads in a tip given text.
+QString ShownInTip(const QString& text) {
+  if (!Qt::mightBeRichText(text))
+    return text;
+  QTextDocument document;
+  document.setHtml(text);
+  return document.toPlainText();
+}
+
 TEST_F(LogList, HoveringAMessageShowsItWholeAndTheTimeShowsNothing) {
   const auto hover = [&](int column) {
     const QPoint where(View.horizontalHeader()->sectionViewportPosition(column) + 5,
@@ -126,7 +139,12 @@ TEST_F(LogList, HoveringAMessageShowsItWholeAndTheTimeShowsNothing) {
     return QToolTip::isVisible() ? QToolTip::text() : QString();
   };
   EXPECT_EQ(hover(0), "");
-  EXPECT_EQ(hover(1), "row 3 column 1");
+  EXPECT_EQ(ShownInTip(hover(1)), "row 3 column 1");
+  // Qt takes such lines for rich text unless told otherwise.
+  for (const QString line : {"msg <h1 style=\"color:red\">x</h1>", "a < b > c  <b>x</b>"}) {
+    Cells.Row3Message = line;
+    EXPECT_EQ(ShownInTip(hover(1)), line);
+  }
 }
 
 } // namespace
