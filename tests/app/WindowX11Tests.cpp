@@ -32,7 +32,8 @@ protected:
     Program = std::make_unique<TChildProcess>(
         std::vector<std::string>{ORNAVEL_BINARY},
         std::vector<std::string>{"DISPLAY=" + Display(), "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=xcb",
-                                 "XDG_CONFIG_HOME=" + Settings.Path()});
+                                 "XDG_CONFIG_HOME=" + Settings.Path(),
+                                 "LSAN_OPTIONS=suppressions=" ORNAVEL_LSAN_SUPPRESSIONS});
     return WaitForWindow(Program->Pid());
   }
 
