@@ -30,6 +30,8 @@ public:
   bool WaitForOutput(const std::function<bool(const std::string&, const std::string&)>& done,
                      std::chrono::milliseconds timeout);
 
+  // Whether the program has not ended yet.
+  bool Running();
   void Signal(int signal) const;
   // Waits for the program to end (killing it after timeout) and answers its exit status, or
   // 128 + the signal that ended it.

@@ -82,11 +82,10 @@ std::string TX11Session::Start() {
                                std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) +
                                    "x24"},
       std::vector<std::string>{});
-  if (!FServer->WaitForOutput(
-          [](const std::string& output, const std::string&) {
-            return output.find('\n') != std::string::npos;
-          },
-          Patience))
+  if (!WaitUntil([this] {
+        return FServer->Output().find('\n') != std::string::npos || !FServer->Running();
+      }) ||
+      FServer->OutputLines().empty())
     return "Xvfb did not start: " + FServer->Errors();
   FDisplay = ":" + FServer->OutputLines().front();
   FConnection.reset(xcb_connect(FDisplay.c_str(), nullptr));
@@ -97,7 +96,8 @@ std::string TX11Session::Start() {
       std::make_unique<TChildProcess>(std::vector<std::string>{windowManager, "--sm-disable"},
                                       std::vector<std::string>{"DISPLAY=" + FDisplay});
   // The window manager is ready once it has published the work area.
-  if (!WaitUntil([this] { return Property(FRoot, "_NET_WORKAREA").size() >= 4; }))
+  const auto ready = [this] { return Property(FRoot, "_NET_WORKAREA").size() >= 4; };
+  if (!WaitUntil([&] { return ready() || !FWindowManager->Running(); }) || !ready())
     return "openbox did not start: " + FWindowManager->Errors();
   return {};
 }
@@ -120,7 +120,6 @@ std::uint32_t TX11Session::Atom(const std::string& name) {
   return reply ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
 }
 
-// The 32-bit values of a property; none when it is missing or holds other data.
 std::vector<std::uint32_t> TX11Session::Property(std::uint32_t window,
                                                  const std::string& property) {
   const TReply<xcb_get_property_reply_t> reply(
@@ -132,10 +131,6 @@ std::vector<std::uint32_t> TX11Session::Property(std::uint32_t window,
     return {};
   const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
   return {values, values + xcb_get_property_value_length(reply.get()) / 4};
-}
-
-bool TX11Session::HasProperty(std::uint32_t window, const std::string& property) {
-  return !Property(window, property).empty();
 }
 
 bool TX11Session::HasState(std::uint32_t window, const std::string& state) {

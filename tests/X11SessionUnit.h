@@ -50,8 +50,11 @@ protected:
   std::uint32_t WaitForWindow(int pid);
   // Nothing while the window is not framed by the window manager.
   std::optional<TFrameGeometry> Frame(std::uint32_t window);
-  // Whether the window holds the property at all.
-  bool HasProperty(std::uint32_t window, const std::string& property);
+  std::uint32_t Root() const { return FRoot; }
+  std::uint32_t Atom(const std::string& name);
+  // The 32-bit values of a window's property (_NET_WORKAREA of Root(), for example); none when
+  // it is missing or holds other data.
+  std::vector<std::uint32_t> Property(std::uint32_t window, const std::string& property);
   // Whether the window's _NET_WM_STATE lists the state, such as "_NET_WM_STATE_ABOVE".
   bool HasState(std::uint32_t window, const std::string& state);
   // The window's _NET_WM_WINDOW_OPACITY as a fraction; 1 (opaque) when it has none.
@@ -73,8 +76,6 @@ protected:
 
 private:
   std::string Start();
-  std::uint32_t Atom(const std::string& name);
-  std::vector<std::uint32_t> Property(std::uint32_t window, const std::string& property);
   void SendToRoot(std::uint32_t window, const std::string& message,
                   const std::vector<std::uint32_t>& data);
   void Stop();
@@ -85,7 +86,8 @@ private:
 
   std::string FXdotool;
   std::string FDisplay;
-  // Declared in the order of starting: the connection goes first, then openbox, then the server.
+  // Declared in the order of starting, so that the connection ends first, then openbox, then the
+  // server.
   std::unique_ptr<TChildProcess> FServer;
   std::unique_ptr<TChildProcess> FWindowManager;
   std::unique_ptr<xcb_connection_t, TDisconnect> FConnection;
