@@ -1,15 +1,18 @@
 // Takes a picture of the window following a file and syslog with a few coloured rules, for the
-// README: ornavel_screenshot <picture.png> [<rules-tab.png>]; the second picture is the settings
-// dialog's Rules tab with the first rule selected. Run it under xvfb-run to see the real platform.
+// README: ornavel_screenshot <picture.png> [<rules-tab.png> [<find-bar.png>]]; the second picture
+// is the settings dialog's Rules tab with the first rule selected, the third the window finding
+// "error". Run it under xvfb-run to see the real platform.
 #include "config/ConfigUnit.h"
 #include "core/LogUnit.h"
 #include "driver/MonitoringDriverUnit.h"
 #include "sources/SourcesUnit.h"
+#include "ui/FindBarUnit.h"
 #include "ui/MainFormUnit.h"
 #include "ui/QtUserInterfaceThreadUnit.h"
 #include "ui/SettingsFormUnit.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QTabWidget>
 #include <arpa/inet.h>
@@ -83,11 +86,21 @@ bool TakeRulesTab(TQtUserInterfaceThread& uiThread, TMainForm& form, const char*
   return false;
 }
 
+bool TakeFindBar(TQtUserInterfaceThread& uiThread, TMainForm& form, const char* picture) {
+  form.FindActionExecute();
+  form.FindBar()->findChild<QLineEdit*>()->setText(QStringLiteral("error"));
+  Serve(uiThread, std::chrono::milliseconds(200));
+  if (form.grab().save(QString::fromLocal8Bit(picture)))
+    return true;
+  std::cerr << "Cannot write " << picture << "\n";
+  return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 && argc != 3) {
-    std::cerr << "Usage: ornavel_screenshot <picture.png> [<rules-tab.png>]\n";
+  if (argc < 2 || argc > 4) {
+    std::cerr << "Usage: ornavel_screenshot <picture.png> [<rules-tab.png> [<find-bar.png>]]\n";
     return 2;
   }
   const fs::path folder =
@@ -119,7 +132,9 @@ int main(int argc, char** argv) {
       std::cerr << "Cannot write " << argv[1] << "\n";
       result = 1;
     }
-    if (argc == 3 && !TakeRulesTab(uiThread, form, argv[2]))
+    if (argc >= 3 && !TakeRulesTab(uiThread, form, argv[2]))
+      result = 1;
+    if (argc == 4 && !TakeFindBar(uiThread, form, argv[3]))
       result = 1;
     form.close();
   }

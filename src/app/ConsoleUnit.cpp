@@ -87,10 +87,11 @@ std::string ConsoleColor(const TLogItem& item) {
   return Format("\x1b[1;38;2;%u;%u;%um", rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
 }
 
-int RunConsole() {
+int RunConsole(const std::vector<std::string>& extraFiles) {
   TEventLoop loop;
   TShutdownSignals shutdownSignals([&loop] { loop.Quit(); });
   TMonitoringDriver driver(MakeSourceFactory());
+  driver.FollowAlso(extraFiles);
   driver.CreateThreadManager();
   TLog& log = GetLog();
   TConsoleOutput output(log);

@@ -4,11 +4,13 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ornavel {
 
 // Runs Ornavel without a window until SIGINT or SIGTERM; every kept line goes to standard output.
-int RunConsole();
+// extraFiles are followed besides the listed ones, for this run only.
+int RunConsole(const std::vector<std::string>& extraFiles = {});
 
 // A line as the console shows it: control characters other than tab as \xNN, so that a network
 // sender can never drive the terminal.

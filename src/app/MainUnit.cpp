@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -32,13 +33,44 @@ std::string FollowedSources() {
 }
 
 std::string Usage() {
-  return "Usage: ornavel [--console | --help | --version]\n\n"
+  return "Usage: ornavel [--console] [FILE...]\n"
+         "       ornavel --help | --version\n\n"
          "Ornavel follows " +
          FollowedSources() +
          ",\nfilters every line through your rules, and shows the kept lines.\n\n"
+         "  FILE        also follow this file, for this run only (besides the settings' files)\n"
          "  --console   run without a window; every kept line is printed to standard output\n"
          "  --help      show this text\n"
          "  --version   show the version\n";
+}
+
+struct TCommandLine {
+  std::string_view Option; // --console, --help, --version or nothing
+  std::vector<std::string> Files;
+  bool Valid = true;
+};
+
+// Files are taken as absolute paths, so that one listed in the settings is followed once.
+TCommandLine ParseCommandLine(int argc, char** argv) {
+  TCommandLine line;
+  bool optionsEnded = false;
+  for (int index = 1; index < argc; ++index) {
+    const std::string_view argument = argv[index];
+    if (!optionsEnded && argument == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && argument.starts_with('-') && argument != "-") {
+      const bool known = argument == "--console" || argument == "--help" || argument == "--version";
+      line.Valid = line.Valid && known && line.Option.empty();
+      line.Option = argument;
+    } else if (argument.empty()) {
+      line.Valid = false;
+    } else {
+      line.Files.push_back(std::filesystem::absolute(argument).lexically_normal().string());
+    }
+  }
+  const bool alone = line.Option == "--help" || line.Option == "--version";
+  line.Valid = line.Valid && !(alone && !line.Files.empty());
+  return line;
 }
 
 #ifdef ORNAVEL_GUI
@@ -53,24 +85,25 @@ bool HasDisplay() {
 #endif
 
 // The window where there is a display to show it on, the console otherwise.
-int RunDefault([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+int RunDefault([[maybe_unused]] int argc, [[maybe_unused]] char** argv,
+               const std::vector<std::string>& files) {
 #ifdef ORNAVEL_GUI
   if (HasDisplay())
-    return ornavel::RunWindow(argc, argv);
+    return ornavel::RunWindow(1, argv, files); // Qt must not read the file names as its options
   std::cerr << "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): running in console mode "
                "(stop with Ctrl+C).\n";
 #else
   std::cerr << "This build has no window: running in console mode (stop with Ctrl+C).\n";
 #endif
-  return ornavel::RunConsole();
+  return ornavel::RunConsole(files);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-  const std::string_view option = argc > 1 ? argv[1] : "";
-  if (argc > 2 ||
-      (!option.empty() && option != "--console" && option != "--help" && option != "--version")) {
+  const TCommandLine line = ParseCommandLine(argc, argv);
+  const std::string_view option = line.Option;
+  if (!line.Valid) {
     std::cerr << Usage();
     return 2;
   }
@@ -83,7 +116,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
-    return option.empty() ? RunDefault(argc, argv) : ornavel::RunConsole();
+    return option.empty() ? RunDefault(argc, argv, line.Files) : ornavel::RunConsole(line.Files);
   } catch (const std::exception& failure) {
     std::cerr << "Ornavel: " << failure.what() << "\n";
     return 1;

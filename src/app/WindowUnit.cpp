@@ -13,7 +13,7 @@
 
 namespace ornavel {
 
-int RunWindow(int argc, char** argv) {
+int RunWindow(int argc, char** argv, const std::vector<std::string>& extraFiles) {
   QPointer<TMainForm> form; // read on the user-interface thread only
   // A signal closes the window as the user would, so the sources stop in order.
   TShutdownSignals shutdownSignals([&form] {
@@ -33,7 +33,7 @@ int RunWindow(int argc, char** argv) {
   });
   int result = 0;
   {
-    TMainForm mainForm(MakeSourceFactory());
+    TMainForm mainForm(MakeSourceFactory(), extraFiles);
     form = &mainForm;
     mainForm.show();
     result = QApplication::exec();

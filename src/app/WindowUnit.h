@@ -1,9 +1,13 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace ornavel {
 
 // Runs Ornavel with its window until the window is closed, Exit is chosen, or SIGINT or
 // SIGTERM arrives.
-int RunWindow(int argc, char** argv);
+// extraFiles are followed besides the listed ones, for this run only.
+int RunWindow(int argc, char** argv, const std::vector<std::string>& extraFiles = {});
 
 } // namespace ornavel

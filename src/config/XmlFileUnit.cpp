@@ -152,11 +152,15 @@ std::string SerializeXml(const pugi::xml_document& document) {
 }
 
 void SaveXmlFile(const pugi::xml_document& document, const std::string& path) {
-  const std::string text = SerializeXml(document);
+  SaveFileAtomically(path, SerializeXml(document), 0600);
+}
+
+void SaveFileAtomically(const std::string& path, std::string_view text, unsigned newFileMode) {
   const std::string target = WriteTarget(path);
   TTemporaryFile temporary(target);
   struct stat existing {};
-  const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0600;
+  const mode_t mode =
+      ::stat(target.c_str(), &existing) == 0 ? existing.st_mode & 07777 : newFileMode;
   if (::fchmod(temporary.Descriptor(), mode) != 0)
     RaiseSystemError("Cannot write", path);
   WriteAll(temporary.Descriptor(), text, path);

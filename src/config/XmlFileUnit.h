@@ -31,6 +31,10 @@ std::string SerializeXml(const pugi::xml_document& document);
 // the old file intact, and raises.
 void SaveXmlFile(const pugi::xml_document& document, const std::string& path);
 
+// Replaces the file at path (or the file a link there points to) with bytes, the same way. A new
+// file gets newFileMode; an existing one keeps its mode.
+void SaveFileAtomically(const std::string& path, std::string_view bytes, unsigned newFileMode);
+
 // The write at program end, when the log has gone: a failure goes to standard error.
 void SaveXmlFileAtExit(const pugi::xml_document& document, const std::string& path) noexcept;
 

@@ -3,6 +3,7 @@
 #include "SingleInstanceUnit.h"
 #include "ThreadUnit.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <stdexcept>
 #include <thread>
@@ -121,6 +122,13 @@ TLogItem TLog::GetItem(std::size_t index) const {
   if (index >= FItems.size())
     throw std::out_of_range(Format("List index out of bounds (%u)", index));
   return FItems[index];
+}
+
+void TLog::ReadTexts(std::size_t first, std::size_t last,
+                     const std::function<void(std::size_t, std::string_view)>& read) const {
+  const TReadLock lock(*this);
+  for (std::size_t index = first; index < std::min(last, FItems.size()); ++index)
+    read(index, FItems[index].Text);
 }
 
 void TLog::Clear() {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ornavel {
@@ -85,6 +86,10 @@ public:
   std::size_t Count() const;
   // A copy of the item; fails for an index outside 0 .. Count() - 1.
   TLogItem GetItem(std::size_t index) const;
+  // Hands the texts of the items from first up to (not including) last, or the end, to read,
+  // under one lock: posting threads wait meanwhile, so callers read in short ranges.
+  void ReadTexts(std::size_t first, std::size_t last,
+                 const std::function<void(std::size_t index, std::string_view text)>& read) const;
   void Clear();
 
   // Called on the posting thread, after the store's lock is released, for every stored item.

@@ -4,6 +4,7 @@
 #include "core/ThreadManagerUnit.h"
 #include "rules/RulesUnit.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -53,11 +54,18 @@ void TMonitoringDriver::StartMonitoring() {
 }
 
 void TMonitoringDriver::StartListedFiles(const TSourceKind& kind) {
-  const TStringList& fileNames = FConfig->MonitorFilenames();
-  if (fileNames.Count() == 0 || !ReportedAvailable(kind))
+  const TStringList& listed = FConfig->MonitorFilenames();
+  std::vector<std::string> fileNames;
+  for (std::size_t index = 0; index < listed.Count(); ++index)
+    fileNames.push_back(listed[index]);
+  for (const std::string& extra : FExtraFiles) {
+    if (std::find(fileNames.begin(), fileNames.end(), extra) == fileNames.end())
+      fileNames.push_back(extra);
+  }
+  if (fileNames.empty() || !ReportedAvailable(kind))
     return;
-  for (std::size_t index = 0; index < fileNames.Count(); ++index)
-    StartSource(kind, fileNames[index]);
+  for (const std::string& fileName : fileNames)
+    StartSource(kind, fileName);
 }
 
 // A kind that is asked for but not built says so, instead of starting nothing without a word.

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ornavel {
 
@@ -62,6 +63,9 @@ public:
   static void DestroySingleObjects();
 
   const TSourceFactory& Factory() const { return FFactory; }
+  // Files followed after the listed ones at every start, for this run only (the command line's);
+  // a file that is listed already is followed once.
+  void FollowAlso(std::vector<std::string> fileNames) { FExtraFiles = std::move(fileNames); }
 
 private:
   void StartListedFiles(const TSourceKind& kind);
@@ -69,6 +73,7 @@ private:
   void StartSource(const TSourceKind& kind, const std::string& fileName);
 
   TSourceFactory FFactory;
+  std::vector<std::string> FExtraFiles;
   TThreadManager* FThreadManager = nullptr;
   TLog* FLog = nullptr;
   TMainConfig* FConfig = nullptr;

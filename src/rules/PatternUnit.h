@@ -30,6 +30,8 @@ public:
 
   const std::string& Source() const { return FSource; }
   bool Valid() const { return FCode != nullptr; }
+  // The engine's message when the pattern did not compile, with the offset; empty otherwise.
+  const std::string& CompileError() const { return FCompileError; }
 
   // Whether the pattern occurs anywhere in text. Fails with EPatternError when the pattern did
   // not compile or the search hit one of the engine's limits.

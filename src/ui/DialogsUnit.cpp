@@ -63,6 +63,16 @@ public:
       return std::nullopt;
     return dialog.selectedFiles().constFirst();
   }
+
+  std::optional<QString> SaveFile(QWidget* parent, const QString& startFolder) override {
+    QFileDialog dialog(parent, QStringLiteral("Save lines"), startFolder);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+      return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+  }
 };
 
 std::unique_ptr<TDialogs>& Current() {

@@ -30,6 +30,8 @@ public:
   // The file-open dialog, one file, starting in startFolder (empty: the platform's choice).
   // The chosen file's full path, or nothing when cancelled.
   virtual std::optional<QString> OpenFile(QWidget* parent, const QString& startFolder) = 0;
+  // The file-save dialog, asking before it replaces a file; the chosen path, or nothing.
+  virtual std::optional<QString> SaveFile(QWidget* parent, const QString& startFolder) = 0;
 };
 
 // The boxes in use: Qt's own unless a test replaced them.

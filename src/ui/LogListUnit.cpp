@@ -70,6 +70,15 @@ void TLogListDelegate::initStyleOption(QStyleOptionViewItem* option,
   option->palette.setColor(QPalette::Text, color);
   option->palette.setColor(QPalette::HighlightedText, color);
   option->font.setBold(paint.Bold);
+  // A found row stands out whether or not the list has the focus: the find bar usually has it.
+  if (paint.Mark != TFindMark::None) {
+    QColor background = option->palette.color(QPalette::Highlight);
+    if (paint.Mark == TFindMark::Match)
+      background.setAlpha(70);
+    option->backgroundBrush = background;
+    if (paint.Mark == TFindMark::CurrentMatch)
+      option->palette.setColor(QPalette::Text, option->palette.color(QPalette::HighlightedText));
+  }
 }
 
 TLogListView::TLogListView(const TLogListCells& cells, QWidget* parent)
@@ -114,6 +123,12 @@ int TLogListView::RowAt(int y) const {
 void TLogListView::selectRow(int row) {
   Select(row, row, QItemSelectionModel::ClearAndSelect);
   FCurrent = FAnchor = row;
+}
+
+void TLogListView::ShowRow(int row) {
+  selectRow(row);
+  EnsureVisible(row);
+  viewport()->update();
 }
 
 void TLogListView::scrollToBottom() {

@@ -12,9 +12,13 @@
 namespace ornavel {
 
 // How one cell's text is drawn.
+// How a row stands to what the find bar seeks.
+enum class TFindMark : std::uint8_t { None, Match, CurrentMatch };
+
 struct TCellPaint {
   TColor Color = clWindowText;
   bool Bold = false;
+  TFindMark Mark = TFindMark::None;
 
   bool operator==(const TCellPaint&) const = default;
 };
@@ -74,6 +78,8 @@ public:
   // The row under a point of the viewport, or -1.
   int RowAt(int y) const;
   void selectRow(int row);
+  // Selects row alone, makes it current and scrolls it into view.
+  void ShowRow(int row);
   void scrollToBottom();
 
   struct TScrollState {

@@ -1,10 +1,13 @@
 #include "MainFormUnit.h"
 
 #include "DialogsUnit.h"
+#include "FindBarUnit.h"
+#include "FindUnit.h"
 #include "FormPlacementUnit.h"
 #include "ScaleUnit.h"
 #include "SettingsFormUnit.h"
 #include "config/ConfigUnit.h"
+#include "config/XmlFileUnit.h"
 #include "core/DateTimeUnit.h"
 #include "core/FormatUnit.h"
 #include "core/LogUnit.h"
@@ -14,6 +17,8 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
@@ -21,6 +26,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <fstream>
+#include <string>
 
 namespace ornavel {
 namespace {
@@ -30,6 +37,16 @@ constexpr int DateColumnMaximum = 180;
 constexpr int MessageColumnWidth = 300;
 constexpr double AlphaBlendOpacity = 196 / 255.0;
 
+// The process's file-creation mask, read without changing it.
+unsigned CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("Umask:"))
+      return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+  }
+  return 022;
+}
+
 QSettings PlacementStore() {
   return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Ornavel"),
                    QStringLiteral("Ornavel"));
@@ -37,9 +54,10 @@ QSettings PlacementStore() {
 
 } // namespace
 
-TMainForm::TMainForm(TSourceFactory factory, QWidget* parent)
+TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       FDriver(std::move(factory)), FUpdate(std::make_shared<TUpdateState>()) {
+  FDriver.FollowAlso(std::move(extraFiles));
   FUpdate->Form = this;
   setWindowTitle(QStringLiteral("Ornavel"));
   CreateComponents();
@@ -74,9 +92,21 @@ void TMainForm::CreateComponents() {
     if (section == 0 && size > maximum)
       header->resizeSection(0, maximum);
   });
+  FFindBar = new TFindBar(this);
+  FFindBar->hide();
+  connect(FFindBar, &TFindBar::QueryChanged, this,
+          [this] { Guarded([this] { FindQueryChanged(); }); });
+  connect(FFindBar, &TFindBar::NextWanted, this,
+          [this](bool forwards) { Guarded([&] { FindNextActionExecute(forwards); }); });
+  connect(FFindBar, &TFindBar::Closed, this, [this] {
+    FLogList->setFocus(Qt::OtherFocusReason);
+    FLogList->viewport()->update();
+  });
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
   layout->addWidget(FLogList);
+  layout->addWidget(FFindBar);
 }
 
 void TMainForm::CreateActions() {
@@ -107,6 +137,19 @@ void TMainForm::CreateActions() {
   connect(copyAction, &QAction::triggered, this,
           [this] { Guarded([this] { CopyActionExecute(); }); });
   FLogList->addAction(copyAction);
+
+  const auto addKey = [this](const QList<QKeySequence>& keys,
+                             const std::function<void()>& execute) {
+    auto* action = new QAction(this);
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, [this, execute] { Guarded(execute); });
+    this->addAction(action);
+  };
+  addKey({QKeySequence::Find}, [this] { FindActionExecute(); });
+  addKey({QKeySequence(Qt::Key_F3)}, [this] { FindNextActionExecute(true); });
+  addKey({QKeySequence(Qt::SHIFT | Qt::Key_F3)}, [this] { FindNextActionExecute(false); });
+  addKey({QKeySequence::Save}, [this] { SaveActionExecute(); });
 }
 
 void TMainForm::FormCreate() {
@@ -114,6 +157,7 @@ void TMainForm::FormCreate() {
   // The desktop bar reads its state and places the window here.
   FModel->SetRowCount(0);
   FLog = &GetLog();
+  FFinder = std::make_unique<TLogFinder>(*FLog);
   FDriver.CreateLog([state = FUpdate](TLogLevel, const std::string&) { NotifyLogItem(state); });
   FDriver.OpenSettings();
   FConfig = &GetConfig();
@@ -154,6 +198,10 @@ void TMainForm::LogChanged() {
   FModel->SetRowCount(FLog->Count());
   if (before.Position > before.Maximum - frameGeometry().height() || before.Maximum == 0)
     FLogList->scrollToBottom();
+  if (Finding()) {
+    FFinder->Update();
+    UpdateFindStatus();
+  }
 }
 
 void TMainForm::UpdateCaption() {
@@ -173,14 +221,18 @@ QString TMainForm::LogListGetText(int row, int column) const {
 TCellPaint TMainForm::LogListPaintText(int row, int column, bool selected, bool focused) const {
   if (selected && focused)
     return {clHighlightText, false};
+  TFindMark mark = TFindMark::None;
+  if (Finding() && FFinder->Matches(static_cast<std::size_t>(row)))
+    mark =
+        FCurrentMatch == static_cast<std::size_t>(row) ? TFindMark::CurrentMatch : TFindMark::Match;
   if (column != 1)
-    return {clWindowText, false};
+    return {clWindowText, false, mark};
   const TLogItem item = FLog->GetItem(static_cast<std::size_t>(row));
   TColor color = item.Color;
   const bool alarming = item.Level == TLogLevel::Warning || item.Level == TLogLevel::Exception;
   if (alarming && !selected)
     color = clRed;
-  return {color, color != clWindowText};
+  return {color, color != clWindowText, mark};
 }
 
 void TMainForm::ClearActionExecute() {
@@ -188,6 +240,11 @@ void TMainForm::ClearActionExecute() {
   FModel->SetRowCount(0);
   FLog->Clear();
   UpdateCaption();
+  if (FFinder) {
+    FFinder->Update();
+    FCurrentMatch.reset();
+    UpdateFindStatus();
+  }
 }
 
 void TMainForm::StayOnTopActionExecute() {
@@ -220,6 +277,97 @@ void TMainForm::CopyActionExecute() {
     text += LogListGetText(row, 0) + u'\t' + LogListGetText(row, 1) + u'\n';
   if (!text.isEmpty())
     QGuiApplication::clipboard()->setText(text);
+}
+
+bool TMainForm::Finding() const {
+  return FFinder != nullptr && FFindBar->isVisible();
+}
+
+void TMainForm::FindActionExecute() {
+  const bool opening = !FFindBar->isVisible();
+  FFindBar->Open();
+  if (opening)
+    FindQueryChanged(); // lines came and went while the bar was closed
+}
+
+// Typing finds the newest match in view or above it, where a reader of a log looks first.
+void TMainForm::FindQueryChanged() {
+  const std::string error =
+      FFinder->Seek(FFindBar->Text().toStdString(), FFindBar->RegularExpression());
+  FQueryValid = error.empty();
+  FCurrentMatch.reset();
+  if (!FQueryValid)
+    FFindBar->ShowStatus(QString::fromStdString(error));
+  else
+    ShowMatch(FFinder->LastUpTo(static_cast<std::size_t>(std::max(LastVisibleRow(), 0))));
+  FLogList->viewport()->update();
+}
+
+void TMainForm::FindNextActionExecute(bool forwards) {
+  if (!FFindBar->isVisible())
+    return;
+  const QList<int> selected = FLogList->SelectedRows();
+  const std::size_t from = FCurrentMatch.value_or(
+      selected.isEmpty() ? static_cast<std::size_t>(std::max(LastVisibleRow(), 0))
+                         : static_cast<std::size_t>(selected.constFirst()));
+  ShowMatch(FFinder->Next(from, forwards));
+}
+
+void TMainForm::ShowMatch(std::optional<std::size_t> row) {
+  FCurrentMatch = row;
+  if (row)
+    FLogList->ShowRow(static_cast<int>(*row));
+  UpdateFindStatus();
+}
+
+void TMainForm::UpdateFindStatus() {
+  if (!FQueryValid)
+    return; // the engine's message stays until the text changes
+  const std::size_t count = FFinder->Matches().size();
+  if (FFindBar->Text().isEmpty())
+    FFindBar->ShowStatus({});
+  else if (count == 0)
+    FFindBar->ShowStatus(QStringLiteral("No matches"));
+  else if (!FCurrentMatch)
+    FFindBar->ShowStatus(QString::fromStdString(Format("%u matches", count)));
+  else
+    FFindBar->ShowStatus(
+        QString::fromStdString(Format("%u of %u", FFinder->Ordinal(*FCurrentMatch), count)));
+}
+
+int TMainForm::LastVisibleRow() const {
+  const int row = FLogList->RowAt(FLogList->viewport()->height() - 1);
+  return row >= 0 ? row : FModel->rowCount() - 1;
+}
+
+void TMainForm::SaveActionExecute() {
+  if (FSaveFolder.isEmpty())
+    FSaveFolder = QDir::homePath();
+  const std::optional<QString> path = Dialogs().SaveFile(this, FSaveFolder);
+  if (!path)
+    return;
+  FSaveFolder = QFileInfo(*path).absolutePath();
+  const QList<int> selected = FLogList->SelectedRows();
+  const std::size_t count = FLog->Count();
+  const std::string format =
+      FConfig != nullptr ? FConfig->DisplayDateFormat() : DefaultDateStringFormat;
+  std::string text;
+  const auto addLine = [&](std::size_t row) {
+    const TLogItem item = FLog->GetItem(row);
+    text += FormatDateTime(format, item.Time);
+    text += '\t';
+    text += item.Text;
+    text += '\n';
+  };
+  if (selected.size() > 1) {
+    for (int row : selected)
+      addLine(static_cast<std::size_t>(row));
+  } else {
+    for (std::size_t row = 0; row < count; ++row)
+      addLine(row);
+  }
+  // Readable by the user's other programs as any file they save, within their umask.
+  SaveFileAtomically(path->toStdString(), text, 0666 & ~CurrentUmask());
 }
 
 void TMainForm::setVisible(bool visible) {

@@ -7,13 +7,18 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
 
 namespace ornavel {
 
+class TFindBar;
 class TLog;
+class TLogFinder;
 class TMainConfig;
 
 // The program's one permanent window: a narrow tool window filled by the log list, with a
@@ -22,7 +27,9 @@ class TMainForm : public QWidget, private TLogListCells {
 public:
   // Runs the start-up steps; a failure of the last one (a missing file) is shown in the error
   // box and the window opens as usual.
-  explicit TMainForm(TSourceFactory factory, QWidget* parent = nullptr);
+  // extraFiles are followed besides the listed ones, for this run only.
+  explicit TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles = {},
+                     QWidget* parent = nullptr);
   // Stops the sources if closing did not, saves the placement if closing did not.
   ~TMainForm() override;
 
@@ -39,12 +46,18 @@ public:
   void ExitActionExecute();
   // Puts the selected rows on the clipboard, one line each: the time, a tab, the message.
   void CopyActionExecute();
+  // Keyboard commands only, outside the popup menu. Find opens the find bar; Save writes the
+  // lines held (or the selected rows, when there are several) to a file the user chooses.
+  void FindActionExecute();
+  void FindNextActionExecute(bool forwards);
+  void SaveActionExecute();
 
   void StartMonitoring();
   void RestartMonitoring();
 
   TLogListView* LogList() const { return FLogList; }
   QMenu* PopupMenu() const { return FPopupMenu; }
+  TFindBar* FindBar() const { return FFindBar; }
   QAction* StayOnTopAction() const { return FStayOnTopAction; }
   QAction* AlphaBlendAction() const { return FAlphaBlendAction; }
 
@@ -67,6 +80,11 @@ private:
   void FormClose();
   static void NotifyLogItem(const std::shared_ptr<TUpdateState>& state);
   void UpdateCaption();
+  void FindQueryChanged();
+  void ShowMatch(std::optional<std::size_t> row);
+  void UpdateFindStatus();
+  bool Finding() const;
+  int LastVisibleRow() const;
   void RestorePlacement();
   void SavePlacement();
   // Runs a menu command; a failure goes to the error box, never into Qt's event loop.
@@ -78,6 +96,11 @@ private:
   TMainConfig* FConfig = nullptr;
   TLogListView* FLogList = nullptr;
   TLogModel* FModel = nullptr;
+  TFindBar* FFindBar = nullptr;
+  std::unique_ptr<TLogFinder> FFinder;
+  std::optional<std::size_t> FCurrentMatch;
+  bool FQueryValid = true;
+  QString FSaveFolder;
   QMenu* FPopupMenu = nullptr;
   QAction* FClearAction = nullptr;
   QAction* FStayOnTopAction = nullptr;

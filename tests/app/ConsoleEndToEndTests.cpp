@@ -69,10 +69,11 @@ protected:
     return Settings.File("Ornavel/Config.xml");
   }
 
-  void Start() {
+  void Start(const std::vector<std::string>& files = {}) {
+    std::vector<std::string> arguments{ORNAVEL_BINARY, "--console"};
+    arguments.insert(arguments.end(), files.begin(), files.end());
     Program = std::make_unique<TChildProcess>(
-        std::vector<std::string>{ORNAVEL_BINARY, "--console"},
-        std::vector<std::string>{"XDG_CONFIG_HOME=" + Settings.Path()});
+        arguments, std::vector<std::string>{"XDG_CONFIG_HOME=" + Settings.Path()});
   }
 
   // The texts printed so far, without their times.
@@ -214,6 +215,31 @@ TEST_F(ConsoleEndToEnd, MissingFileStopsTheStartAfterTheFilesBeforeIt) {
   EXPECT_EQ(Stop(), 0);
   EXPECT_EQ(Texts(), (std::vector<std::string>{"Starting up..", "Monitoring " + a,
                                                "Monitoring " + missing, "from a"}));
+}
+
+// Files named on the command line join the listed ones for this run, each followed once.
+TEST_F(ConsoleEndToEnd, FilesOnTheCommandLineAreFollowedAfterTheListedOnes) {
+  const std::string listed = Logs.File("listed.log"), extra = Logs.File("extra.log"),
+                    missing = Logs.File("missing.log");
+  test::WriteFile(listed, "");
+  test::WriteFile(extra, "");
+  Configure({listed}, 0);
+  const std::string config = test::ReadFile(SettingsFolder());
+  Start({Logs.Path() + "/sub/../extra.log", listed, missing});
+  WaitUntilFollowing(extra);
+  Probe([&] { Append(listed, "probe listed\n"); }, "probe listed");
+  Append(listed, "from listed\n");
+  Append(extra, "from extra\n");
+  ASSERT_TRUE(WaitFor("from listed"));
+  ASSERT_TRUE(WaitFor("from extra"));
+  EXPECT_EQ(Stop(), 0);
+  EXPECT_EQ(Program->Errors(), "File " + missing + " not found!\n");
+  const auto texts = Texts();
+  EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 4),
+            (std::vector<std::string>{"Starting up..", "Monitoring " + listed,
+                                      "Monitoring " + extra, "Monitoring " + missing}));
+  EXPECT_EQ(std::ranges::count(texts, "from listed"), 1) << "a file given twice is followed once";
+  EXPECT_EQ(test::ReadFile(SettingsFolder()), config) << "the settings keep their own files";
 }
 
 // A logging program that rotates its own file while it writes: first by renaming it away and

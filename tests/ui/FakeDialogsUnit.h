@@ -14,7 +14,7 @@ namespace ornavel::test {
 
 // One box as the dialog opened it.
 struct TBox {
-  std::string Kind; // "error", "yesno", "input", "color", "file"
+  std::string Kind; // "error", "yesno", "input", "color", "file", "save"
   QString Title;
   QString Text;   // message, question or prompt
   QString Preset; // input preset, custom colour A or start folder
@@ -50,6 +50,10 @@ public:
   }
   std::optional<QString> OpenFile(QWidget*, const QString& startFolder) override {
     Boxes.push_back({"file", {}, {}, startFolder, false, 0});
+    return Next(Files, std::optional<QString>());
+  }
+  std::optional<QString> SaveFile(QWidget*, const QString& startFolder) override {
+    Boxes.push_back({"save", {}, {}, startFolder, false, 0});
     return Next(Files, std::optional<QString>());
   }
 

@@ -45,6 +45,8 @@ public:
   }
   std::optional<TColor> ChooseColor(QWidget*, TColor, const QString&) override { return {}; }
   std::optional<QString> OpenFile(QWidget*, const QString&) override { return {}; }
+  std::optional<QString> SaveFile(QWidget*, const QString&) override { return SaveAnswer; }
+  std::optional<QString> SaveAnswer;
 
 private:
   std::vector<QString>& FErrors;

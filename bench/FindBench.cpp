@@ -1,0 +1,110 @@
+// Finding in the window's find bar over 1,000,000 rows of about 100 bytes: plain text without
+// regard to case and a regular expression, beside `grep -c` on the same lines in a file (what a
+// user would otherwise run), and the longest a source waits to post while a find runs.
+// Run: build/release/bench/find_bench
+#include "BenchRulesUnit.h"
+#include "TestSupport.h"
+#include "core/LogUnit.h"
+#include "ui/FindUnit.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <benchmark/benchmark.h>
+
+namespace ornavel {
+namespace {
+
+constexpr std::size_t Rows = 1'000'000;
+
+// The log and the same lines in a file, made once.
+struct TRows {
+  TLog Log;
+  test::TTemporaryFolder Folder;
+  std::string File = Folder.File("rows.log");
+
+  TRows() {
+    const std::vector<std::string> lines = BenchLines();
+    std::string text;
+    for (std::size_t row = 0; row < Rows; ++row) {
+      Log.AddLine(nullptr, lines[row % lines.size()]);
+      text += lines[row % lines.size()] + '\n';
+    }
+    test::WriteFile(File, text);
+  }
+};
+
+TRows& SharedRows() {
+  static TRows rows;
+  return rows;
+}
+
+void Find(benchmark::State& state, const char* query, bool regularExpression) {
+  TRows& rows = SharedRows();
+  TLogFinder finder(rows.Log);
+  for (auto _ : state) {
+    finder.Seek(query, regularExpression);
+    benchmark::DoNotOptimize(finder.Matches().size());
+  }
+  state.counters["matches"] = static_cast<double>(finder.Matches().size());
+  state.counters["rows/s"] = benchmark::Counter(static_cast<double>(Rows) * state.iterations(),
+                                                benchmark::Counter::kIsRate);
+}
+
+void BM_FindPlain(benchmark::State& state) {
+  Find(state, "Connection Reset", false);
+}
+
+void BM_FindRegularExpression(benchmark::State& state) {
+  Find(state, "fail(ed|ure)\\b", true);
+}
+
+// The baseline: grep reading the same lines from a file in the page cache. Its count goes to a
+// file: GNU grep stops at the first match when its output is /dev/null.
+void BM_GrepBaseline(benchmark::State& state) {
+  const TRows& rows = SharedRows();
+  const std::string command =
+      "grep -c -i -F 'Connection Reset' " + rows.File + " > " + rows.Folder.File("count");
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0)
+      state.SkipWithError("grep failed");
+  }
+}
+
+// A source posting while finds run: the longest a post waits shows how long the log is held.
+void BM_LongestPostWhileFinding(benchmark::State& state) {
+  TRows& rows = SharedRows();
+  TLogFinder finder(rows.Log);
+  std::atomic<bool> finding{true};
+  std::atomic<long long> longest{0};
+  std::thread source([&] {
+    while (finding) {
+      const auto start = std::chrono::steady_clock::now();
+      rows.Log.AddLine(nullptr, "posted while finding");
+      const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+      longest = std::max<long long>(longest, waited);
+      std::this_thread::sleep_for(std::chrono::microseconds(100)); // a busy source, not a flood
+    }
+  });
+  for (auto _ : state)
+    finder.Seek("connection reset", false);
+  finding = false;
+  source.join();
+  state.counters["longest_wait_us"] = static_cast<double>(longest.load());
+}
+
+BENCHMARK(BM_FindPlain)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindRegularExpression)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GrepBaseline)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongestPostWhileFinding)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace ornavel
+
+BENCHMARK_MAIN();

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+namespace ornavel {
+
+// The small bar under the list that takes what to find: the text, whether it is a regular
+// expression, and a line for the count or the engine's message. It finds nothing itself.
+class TFindBar final : public QWidget {
+  Q_OBJECT
+
+public:
+  explicit TFindBar(QWidget* parent = nullptr);
+
+  QString Text() const;
+  bool RegularExpression() const;
+  // Shows the bar with its text selected, ready for typing.
+  void Open();
+  // "n of m", "No matches" or the engine's message: all shown as plain text.
+  void ShowStatus(const QString& status);
+  QString Status() const;
+
+signals:
+  void QueryChanged();
+  void NextWanted(bool forwards);
+  void Closed();
+
+protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+private:
+  QLineEdit* FEdit;
+  QToolButton* FRegularExpression;
+  QLabel* FStatus;
+};
+
+} // namespace ornavel

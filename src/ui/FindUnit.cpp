@@ -1,0 +1,102 @@
+#include "FindUnit.h"
+
+#include "core/LogUnit.h"
+#include "rules/PatternUnit.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace ornavel {
+namespace {
+
+// Rows read under one lock: long enough to be quick, short enough not to hold up a posting thread.
+constexpr std::size_t RowsPerRead = 4096;
+
+// Plain text as a caseless expression of its own characters (Unicode case folding included).
+std::string LiteralPattern(const std::string& text) {
+  std::string pattern = "(*UTF)(?i)";
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (byte < 0x80 && !std::isalnum(byte))
+      pattern += '\\';
+    pattern += character;
+  }
+  return pattern;
+}
+
+} // namespace
+
+TLogFinder::TLogFinder(const TLog& log) : FLog(log) {}
+
+TLogFinder::~TLogFinder() = default;
+
+std::string TLogFinder::Seek(const std::string& text, bool regularExpression) {
+  FMatches.clear();
+  FSearched = 0;
+  FPattern.reset();
+  if (text.empty())
+    return {};
+  auto pattern = std::make_unique<TPattern>(regularExpression ? text : LiteralPattern(text));
+  if (!pattern->Valid())
+    return pattern->CompileError();
+  FPattern = std::move(pattern);
+  SearchFrom(0);
+  return {};
+}
+
+void TLogFinder::Update() {
+  if (FLog.Count() < FSearched) {
+    FMatches.clear();
+    FSearched = 0;
+  }
+  if (FPattern)
+    SearchFrom(FSearched);
+}
+
+void TLogFinder::SearchFrom(std::size_t first) {
+  const std::size_t count = FLog.Count();
+  for (std::size_t from = first; from < count; from += RowsPerRead) {
+    FLog.ReadTexts(from, std::min(from + RowsPerRead, count),
+                   [this](std::size_t row, std::string_view text) {
+                     bool found = false;
+                     try {
+                       found = FPattern->Search(text);
+                     } catch (const EPatternError&) {
+                       // A line that exhausts the engine's limits is not a match.
+                     }
+                     if (found)
+                       FMatches.push_back(row);
+                   });
+  }
+  FSearched = count;
+}
+
+bool TLogFinder::Matches(std::size_t row) const {
+  return std::binary_search(FMatches.begin(), FMatches.end(), row);
+}
+
+std::optional<std::size_t> TLogFinder::Next(std::size_t row, bool forwards) const {
+  if (FMatches.empty())
+    return std::nullopt;
+  if (forwards) {
+    const auto after = std::upper_bound(FMatches.begin(), FMatches.end(), row);
+    return after == FMatches.end() ? FMatches.front() : *after;
+  }
+  const auto before = std::lower_bound(FMatches.begin(), FMatches.end(), row);
+  return before == FMatches.begin() ? FMatches.back() : *std::prev(before);
+}
+
+std::optional<std::size_t> TLogFinder::LastUpTo(std::size_t row) const {
+  if (FMatches.empty())
+    return std::nullopt;
+  const auto after = std::upper_bound(FMatches.begin(), FMatches.end(), row);
+  return after == FMatches.begin() ? FMatches.back() : *std::prev(after);
+}
+
+std::size_t TLogFinder::Ordinal(std::size_t row) const {
+  return static_cast<std::size_t>(std::lower_bound(FMatches.begin(), FMatches.end(), row) -
+                                  FMatches.begin()) +
+         1;
+}
+
+} // namespace ornavel

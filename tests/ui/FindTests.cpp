@@ -1,0 +1,164 @@
+#include "FakeDialogsUnit.h"
+#include "TestSupport.h"
+#include "core/LogUnit.h"
+#include "ui/FindBarUnit.h"
+#include "ui/FindUnit.h"
+#include "ui/MainFormUnit.h"
+#include "ui/QtUserInterfaceThreadUnit.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QToolButton>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace ornavel {
+namespace {
+
+const std::vector<std::string> Lines = {
+    "ERROR disk full", "all is well", "an error: a.b failed", "axb", "Ärger mit \xff bytes", "(x)",
+};
+
+struct TFindCase {
+  const char* Name;
+  const char* Query;
+  bool RegularExpression;
+  std::vector<std::size_t> Expected;
+};
+
+void PrintTo(const TFindCase& findCase, std::ostream* out) {
+  *out << findCase.Name;
+}
+
+class Finding : public testing::TestWithParam<TFindCase> {};
+
+TEST_P(Finding, FindsTheRowsThatHoldTheQuery) {
+  TLog log;
+  for (const std::string& line : Lines)
+    log.AddLine(nullptr, line);
+  TLogFinder finder(log);
+  EXPECT_EQ(finder.Seek(GetParam().Query, GetParam().RegularExpression), "");
+  EXPECT_EQ(finder.Matches(), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PlainAndRegular, Finding,
+    testing::Values(TFindCase{"WithoutRegardToCase", "error", false, {0, 2}},
+                    TFindCase{"DotIsADot", "a.b", false, {2}},
+                    TFindCase{"BracketsAreBrackets", "(x)", false, {5}},
+                    TFindCase{"UnicodeCasePastInvalidBytes", "ärger", false, {4}},
+                    TFindCase{"Expression", "a.b", true, {2, 3}},
+                    TFindCase{"ExpressionAsRulesWriteThem", "^(?i)error", true, {0}},
+                    TFindCase{"NothingFindsNothing", "", false, {}}),
+    [](const testing::TestParamInfo<TFindCase>& info) { return info.param.Name; });
+
+TEST(Finder, ReportsAnInvalidExpressionFollowsNewLinesAndStartsOverAfterAClear) {
+  TLog log;
+  log.AddLine(nullptr, "one");
+  TLogFinder finder(log);
+  EXPECT_NE(finder.Seek("(one", true).find("missing closing parenthesis"), std::string::npos);
+  EXPECT_TRUE(finder.Matches().empty());
+
+  EXPECT_EQ(finder.Seek("one", false), "");
+  log.AddLine(nullptr, "two");
+  log.AddLine(nullptr, "one more");
+  finder.Update();
+  EXPECT_EQ(finder.Matches(), (std::vector<std::size_t>{0, 2}));
+  EXPECT_EQ(finder.Next(2, true), 0U) << "wraps at the end";
+  EXPECT_EQ(finder.Next(0, false), 2U) << "wraps at the start";
+  EXPECT_EQ(finder.Next(1, true), 2U);
+  EXPECT_EQ(finder.LastUpTo(1), 0U);
+  EXPECT_EQ(finder.Ordinal(2), 2U);
+
+  log.Clear();
+  log.AddLine(nullptr, "not it");
+  finder.Update();
+  EXPECT_TRUE(finder.Matches().empty());
+}
+
+// The window with its find bar and Ctrl+S, lines posted straight into the log.
+class FindAndSave : public testing::Test {
+protected:
+  FindAndSave() : FPrevious(ReplaceDialogs(std::make_unique<test::TFakeDialogs>())) {
+    Boxes = static_cast<test::TFakeDialogs*>(&Dialogs());
+    Form = std::make_unique<TMainForm>(TSourceFactory{});
+    Form->resize(400, 300);
+    Form->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+  }
+  ~FindAndSave() override {
+    Form.reset();
+    TMonitoringDriver::DestroySingleObjects();
+    ReplaceDialogs(std::move(FPrevious));
+  }
+
+  void Post(const std::string& text) { GetLog().AddLine(nullptr, text); }
+  void Key(int key, Qt::KeyboardModifiers modifiers = {}) {
+    QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key), modifiers);
+  }
+  void Type(const QString& text) { QTest::keyClicks(QApplication::focusWidget(), text); }
+  QString Status() const { return Form->FindBar()->Status(); }
+  QList<int> Selected() const { return Form->LogList()->SelectedRows(); }
+
+  TQtUserInterfaceThread UiThread;
+  test::TFakeDialogs* Boxes = nullptr;
+  std::unique_ptr<TMainForm> Form;
+
+private:
+  std::unique_ptr<TDialogs> FPrevious;
+};
+
+TEST_F(FindAndSave, TheFindBarStepsThroughMatchesBothWaysAndCountsThem) {
+  for (int i = 0; i < 300; ++i)
+    Post(i % 100 == 7 ? "Needle " + std::to_string(i) : "hay");
+  Key(Qt::Key_F, Qt::ControlModifier);
+  ASSERT_TRUE(Form->FindBar()->isVisible());
+  Type("needle");
+  EXPECT_EQ(Status(), "3 of 3") << "the newest match in view";
+  EXPECT_EQ(Selected(), QList<int>({208}));
+  Key(Qt::Key_Return);
+  EXPECT_EQ(Selected(), QList<int>({8})) << "wraps to the first";
+  Key(Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(Selected(), QList<int>({208})) << "and back";
+  Key(Qt::Key_Return, Qt::ShiftModifier);
+  EXPECT_EQ(Status(), "2 of 3");
+
+  Post("needle again");
+  EXPECT_EQ(Status(), "2 of 4") << "new lines are searched as they come";
+  const auto bar = Form->FindBar();
+  bar->findChild<QToolButton*>("regularExpression")->click(); // a regular expression now
+  bar->findChild<QLineEdit*>()->setText("needle (");
+  EXPECT_NE(Status().indexOf("missing closing parenthesis"), -1) << Status().toStdString();
+  Key(Qt::Key_Escape);
+  EXPECT_FALSE(Form->FindBar()->isVisible());
+  EXPECT_TRUE(Form->LogList()->hasFocus());
+}
+
+TEST_F(FindAndSave, SavesTheHeldLinesOrTheSelectedRowsAsTheyAre) {
+  const test::TTemporaryFolder folder;
+  const std::string path = folder.File("saved.log");
+  Post("b\xe4r <b>"); // not UTF-8: saved as the bytes that came
+  Post("second");
+  Boxes->Files.push_back(QString::fromStdString(path));
+  Form->LogList()->setFocus();
+  Key(Qt::Key_S, Qt::ControlModifier);
+  const std::string saved = test::ReadFile(path);
+  EXPECT_NE(saved.find("\tStarting up..\n"), std::string::npos);
+  EXPECT_NE(saved.find("\tb\xe4r <b>\n"), std::string::npos);
+  EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 3);
+  EXPECT_EQ(saved.substr(4, 1), "-") << "the time in the date format in use";
+
+  Form->LogList()->selectRow(1);
+  Key(Qt::Key_Down, Qt::ShiftModifier);
+  Boxes->Files.push_back(QString::fromStdString(path));
+  Key(Qt::Key_S, Qt::ControlModifier);
+  const std::string selected = test::ReadFile(path);
+  EXPECT_EQ(std::count(selected.begin(), selected.end(), '\n'), 2);
+  EXPECT_EQ(selected.find("Starting up.."), std::string::npos);
+}
+
+} // namespace
+} // namespace ornavel
