@@ -38,6 +38,14 @@ void Stop(std::unique_ptr<TChildProcess>& program) {
   program.reset();
 }
 
+// The command, run so that it is killed when the test's process ends without stopping it.
+std::vector<std::string> TiedToThisProcess(std::vector<std::string> command) {
+  static const std::string tie = FindOnPath("setpriv");
+  if (!tie.empty())
+    command.insert(command.begin(), {tie, "--pdeathsig", "KILL", "--"});
+  return command;
+}
+
 } // namespace
 
 void PrintTo(const TFrameGeometry& geometry, std::ostream* out) {
@@ -78,9 +86,8 @@ std::string TX11Session::Start() {
     return "Xvfb, openbox or xdotool is not installed (Debian packages xvfb, openbox, xdotool)";
   // The server picks a free display itself and writes its number on standard output.
   FServer = std::make_unique<TChildProcess>(
-      std::vector<std::string>{server, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
-                               std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) +
-                                   "x24"},
+      TiedToThisProcess({server, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
+                         std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "x24"}),
       std::vector<std::string>{});
   if (!WaitUntil([this] {
         return FServer->Output().find('\n') != std::string::npos || !FServer->Running();
@@ -93,7 +100,7 @@ std::string TX11Session::Start() {
     return "cannot connect to Xvfb on " + FDisplay;
   FRoot = xcb_setup_roots_iterator(xcb_get_setup(FConnection.get())).data->root;
   FWindowManager =
-      std::make_unique<TChildProcess>(std::vector<std::string>{windowManager, "--sm-disable"},
+      std::make_unique<TChildProcess>(TiedToThisProcess({windowManager, "--sm-disable"}),
                                       std::vector<std::string>{"DISPLAY=" + FDisplay});
   // The window manager is ready once it has published the work area.
   const auto ready = [this] { return Property(FRoot, "_NET_WORKAREA").size() >= 4; };
