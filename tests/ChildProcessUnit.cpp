@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 extern char** environ;
@@ -47,11 +48,16 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 } // namespace
 
 TChildProcess::TChildProcess(const std::vector<std::string>& arguments,
-                             const std::vector<std::string>& environment) {
+                             const std::vector<std::string>& environment, bool withInput) {
   auto [outputRead, outputWrite] = MakePipe();
   auto [errorsRead, errorsWrite] = MakePipe();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  TFileDescriptor inputRead;
+  if (withInput) {
+    std::tie(inputRead, FInput) = MakePipe();
+    posix_spawn_file_actions_adddup2(&actions, inputRead.Get(), STDIN_FILENO);
+  }
   posix_spawn_file_actions_adddup2(&actions, outputWrite.Get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, errorsWrite.Get(), STDERR_FILENO);
   std::vector<std::string> argumentTexts = arguments;
@@ -110,6 +116,11 @@ bool TChildProcess::WaitForOutput(
     std::chrono::milliseconds timeout) {
   std::unique_lock lock(FLock);
   return FChanged.wait_for(lock, timeout, [&] { return done(FOutput, FErrors); });
+}
+
+void TChildProcess::Input(std::string_view text) const {
+  if (::write(FInput.Get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    throw std::runtime_error("cannot write to the program's input");
 }
 
 void TChildProcess::Signal(int signal) const {

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "core/FileDescriptorUnit.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -14,9 +17,10 @@ namespace ornavel::test {
 // A program run by a test, with its standard output and error collected as they come.
 class TChildProcess {
 public:
-  // environment: NAME=value entries added to (or replacing those of) this process's own.
+  // environment: NAME=value entries added to (or replacing those of) this process's own. With
+  // input, the program's standard input is a pipe that Input writes to; otherwise it is ours.
   TChildProcess(const std::vector<std::string>& arguments,
-                const std::vector<std::string>& environment);
+                const std::vector<std::string>& environment, bool withInput = false);
   ~TChildProcess();
   TChildProcess(const TChildProcess&) = delete;
   TChildProcess& operator=(const TChildProcess&) = delete;
@@ -32,6 +36,9 @@ public:
 
   // Whether the program has not ended yet.
   bool Running();
+  void Input(std::string_view text) const;
+  // The program reads the end of its input.
+  void CloseInput() { FInput.Reset(); }
   void Signal(int signal) const;
   // Waits for the program to end (killing it after timeout) and answers its exit status, or
   // 128 + the signal that ended it.
@@ -40,6 +47,7 @@ public:
 private:
   void Collect(int descriptor, std::string& into);
 
+  TFileDescriptor FInput;
   int FPid = -1;
   int FExitStatus = -1;
   mutable std::mutex FLock;

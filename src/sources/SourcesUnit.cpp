@@ -1,6 +1,7 @@
 #include "SourcesUnit.h"
 
 #include "FileMonitorUnit.h"
+#include "OutputDebugStringMonitorThreadUnit.h"
 #include "SysLogMonitorUnit.h"
 #include "config/ConfigUnit.h"
 
@@ -16,7 +17,10 @@ TSourceFactory MakeSourceFactory() {
   factory.SetMaker(mtSyslog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
     return TThread::Create<TSysLogMonitorThread>(true, GetConfig().SyslogPort());
   });
-  // mtEventLog and mtDebugString have no source in this build yet.
+  factory.SetMaker(mtDebugString, [](const std::string&) -> std::shared_ptr<TSourceThread> {
+    return TThread::Create<TOutputDebugStringMonitorThread>(true);
+  });
+  // mtEventLog has no source in this build yet.
   return factory;
 }
 
