@@ -128,6 +128,13 @@ void TChildProcess::Signal(int signal) const {
     ::kill(FPid, signal);
 }
 
+bool TChildProcess::Running() {
+  int status = 0;
+  if (FExitStatus < 0 && waitpid(FPid, &status, WNOHANG) == FPid)
+    FExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return FExitStatus < 0;
+}
+
 int TChildProcess::Wait(std::chrono::milliseconds timeout) {
   if (FExitStatus >= 0)
     return FExitStatus;

@@ -34,6 +34,8 @@ public:
   bool WaitForOutput(const std::function<bool(const std::string&, const std::string&)>& done,
                      std::chrono::milliseconds timeout);
 
+  // Whether the program has not ended yet.
+  bool Running();
   void Input(std::string_view text) const;
   // The program reads the end of its input.
   void CloseInput() { FInput.Reset(); }
