@@ -282,7 +282,8 @@ TEST_F(EventLog, EndsAtOnceWhenTerminated) {
   const auto asked = std::chrono::steady_clock::now();
   Monitor->Terminate();
   Monitor->WaitFor();
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, 100ms);
+  // Woken at once by design; the margin is for a loaded machine, far below the 2 s of a retry.
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
   Monitor.reset();
 }
 
