@@ -2,12 +2,14 @@
 // own while nothing happens, and over a window its wake-ups per second (the context switches of
 // all its threads, from /proc/PID/task/*/status) and its CPU share of one core (utime + stime of
 // /proc/PID/stat; the tasks' run time of /proc/PID/task/*/schedstat as the finer figure) are
-// taken. Two settings: no sources; 64 idle followed files and syslog on a loopback port. The
-// baseline is `tail -F` on one idle file, measured the same way.
+// taken. Three settings: no sources; 64 idle followed files and syslog on a loopback port; the
+// event log alone, over a folder of idle journals (JournalDirectory). The baseline is `tail -F`
+// on one idle file, measured the same way.
 //
 // Run: build/release/bench/idle_bench [--duration=10]
 // A smoke run: --duration=1
 #include "ChildProcessUnit.h"
+#include "JournalWriterUnit.h"
 #include "TestSupport.h"
 
 #include <cerrno>
@@ -179,7 +181,8 @@ TFigures MeasureIdle(TChildProcess& program, const std::string& name) {
   return Compare(start, end);
 }
 
-std::string ConfigXml(const std::vector<std::string>& files, int syslogPort) {
+std::string ConfigXml(const std::vector<std::string>& files, int syslogPort,
+                      const std::string& journalFolder = {}) {
   std::string config = "<?xml version=\"1.0\"?>\n<Config>\n  <MonitorFilenames>\n";
   for (const std::string& file : files)
     config += "    <Filename>" + file + "</Filename>\n";
@@ -187,6 +190,10 @@ std::string ConfigXml(const std::vector<std::string>& files, int syslogPort) {
   if (syslogPort != 0) {
     config += "  <MonitorSyslog value=\"True\"/>\n";
     config += "  <SyslogPort value=\"" + std::to_string(syslogPort) + "\"/>\n";
+  }
+  if (!journalFolder.empty()) {
+    config += "  <MonitorEventLog value=\"True\"/>\n";
+    config += "  <JournalDirectory value=\"" + journalFolder + "\"/>\n";
   }
   return config + "</Config>\n";
 }
@@ -207,6 +214,30 @@ TFigures MeasureOrnavel(int fileCount, bool syslog) {
   if (syslog)
     WaitUntilHeld(port);
   return MeasureIdle(program, "ornavel");
+}
+
+// The event log alone, over a System and a User journal that nobody writes to once the monitor has
+// shown one entry.
+TFigures MeasureEventLog() {
+  const test::TTemporaryFolder folder;
+  const std::string journals = folder.File("journal");
+  std::filesystem::create_directories(journals);
+  test::TJournalWriter system(journals, TJournalScope::System);
+  const test::TJournalWriter user(journals, TJournalScope::CurrentUser);
+  std::filesystem::create_directories(folder.File("Ornavel"));
+  test::WriteFile(folder.File("Ornavel/Config.xml"), ConfigXml({}, 0, journals));
+  TChildProcess program({ORNAVEL_BINARY, "--console"}, {"XDG_CONFIG_HOME=" + folder.Path()});
+  const std::string shown = "\t(System) ornavel-test: ready \n";
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    system.WriteOne(test::TJournalEntry("ready"));
+    if (program.WaitForOutput(
+            [&](const std::string& output, const std::string&) {
+              return output.find(shown) != std::string::npos;
+            },
+            100ms))
+      return MeasureIdle(program, "ornavel");
+  }
+  throw std::runtime_error("ornavel never followed the journal: " + program.Errors());
 }
 
 std::string FindProgram(const std::string& name) {
@@ -252,15 +283,17 @@ const char* Verdict(bool met) {
   return met ? "met" : "NOT met";
 }
 
-void Report(const TFigures& none, const TFigures& busy, const TFigures& tail) {
+void Report(const TFigures& none, const TFigures& busy, const TFigures& journal,
+            const TFigures& tail) {
   std::printf("Idle for %.1f s each; CPU from clock ticks (%ld a second) and from run time\n",
               Seconds, sysconf(_SC_CLK_TCK));
   std::printf("%-22s %9s %10s %7s %7s %7s %7s %s\n", "", "switches", "wakeups/s", "x tail", "CPU %",
               "run %", "x tail", "threads");
   PrintRow("ornavel, no sources", none, tail);
   PrintRow("ornavel, 64 files+UDP", busy, tail);
+  PrintRow("ornavel, event log", journal, tail);
   PrintRow("tail -F, one file", tail, tail);
-  if (none.TasksGone + busy.TasksGone + tail.TasksGone > 0)
+  if (none.TasksGone + busy.TasksGone + journal.TasksGone + tail.TasksGone > 0)
     std::printf("+ threads ended within the window: a lower bound\n");
   if (tail.Switches == 0 || tail.RunTimePercent <= 0)
     std::printf("n/a: tail -F did not wake, or did not run, at all in the window\n");
@@ -268,6 +301,8 @@ void Report(const TFigures& none, const TFigures& busy, const TFigures& tail) {
               Verdict(none.WakeupsPerSecond <= 10 && none.CpuPercent <= 0.1));
   std::printf("64 idle files and syslog, at most 20 wake-ups/s: %s\n",
               Verdict(busy.WakeupsPerSecond <= 20));
+  std::printf("Event log over idle journals, at most 10 wake-ups/s: %s\n",
+              Verdict(journal.WakeupsPerSecond <= 10));
 }
 
 // Answers false on an argument it does not know.
@@ -294,8 +329,9 @@ int main(int argc, char** argv) {
   try {
     const TFigures none = MeasureOrnavel(0, false);
     const TFigures busy = MeasureOrnavel(IdleFiles, true);
+    const TFigures journal = MeasureEventLog();
     const TFigures tail = MeasureTail();
-    Report(none, busy, tail);
+    Report(none, busy, journal, tail);
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "idle_bench: %s\n", failure.what());
     return 1;

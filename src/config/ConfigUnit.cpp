@@ -246,6 +246,14 @@ int TMainConfig::SyslogPort() const {
   return DefaultSyslogPort;
 }
 
+std::string TMainConfig::JournalDirectory() const {
+  const TConfigValue value = ReadValue("JournalDirectory", std::string());
+  if (const auto* text = std::get_if<std::string>(&value))
+    return std::string(Trim(*text));
+  ReportDefaultUsed("JournalDirectory", HoldsElements, "(the machine's journals)");
+  return {};
+}
+
 std::size_t TMainConfig::MaxLines() const {
   const TConfigValue value = ReadValue("MaxLines", std::to_string(DefaultMaxLines));
   const auto* text = std::get_if<std::string>(&value);

@@ -93,6 +93,9 @@ public:
   int SyslogPort() const;
   // Set by hand only: the most lines the central log holds, at least MinMaxLines.
   std::size_t MaxLines() const;
+  // Set by hand only: the folder whose journal files the event log reads instead of the
+  // machine's; empty for the machine's.
+  std::string JournalDirectory() const;
 
 private:
   void OpenFile(const std::string& folder);

@@ -1,6 +1,8 @@
 #include "SourcesUnit.h"
 
+#include "EventLogMonitorUnit.h"
 #include "FileMonitorUnit.h"
+#include "OutputDebugStringMonitorThreadUnit.h"
 #include "SysLogMonitorUnit.h"
 #include "config/ConfigUnit.h"
 
@@ -16,7 +18,12 @@ TSourceFactory MakeSourceFactory() {
   factory.SetMaker(mtSyslog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
     return TThread::Create<TSysLogMonitorThread>(true, GetConfig().SyslogPort());
   });
-  // mtEventLog and mtDebugString have no source in this build yet.
+  factory.SetMaker(mtEventLog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
+    return TThread::Create<TEventLogMonitorThread>(true, GetConfig().JournalDirectory());
+  });
+  factory.SetMaker(mtDebugString, [](const std::string&) -> std::shared_ptr<TSourceThread> {
+    return TThread::Create<TOutputDebugStringMonitorThread>(true);
+  });
   return factory;
 }
 

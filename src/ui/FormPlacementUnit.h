@@ -15,7 +15,8 @@ struct TFormPlacement {
   int PixelsPerInch = 96;
   QPoint MinPosition{-1, -1};
   QPoint MaxPosition{-1, -1};
-  // Left and top of the window, and its size; stored as left, top, right, bottom.
+  // Left and top of the window's frame, and the size inside the frame; stored as left, top,
+  // left + width, top + height.
   QRect Normal;
 };
 

@@ -394,12 +394,12 @@ void TMainForm::SaveActionExecute() {
   SaveFileAtomically(path->toStdString(), text, 0666 & ~CurrentUmask());
 }
 
-void TMainForm::showEvent(QShowEvent* event) {
-  if (!FPlacementRestored) {
+void TMainForm::setVisible(bool visible) {
+  if (visible && !FPlacementRestored) {
     FPlacementRestored = true;
     Guarded([this] { RestorePlacement(); });
   }
-  QWidget::showEvent(event);
+  QWidget::setVisible(visible);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -432,9 +432,10 @@ QSize ScreenSize(const QWidget& widget) {
 
 } // namespace
 
-// The window's position and its inner size: the frame's size is known only once the window
-// manager has framed the window, and restoring an outer size before then would grow the window
-// by its frame at every start.
+// The frame's top-left corner and the inner size, restored before the native window exists: Qt
+// then hands the corner to the window manager as the frame's. Moved once the window exists, and
+// before the window manager has framed it, the inside would land on the corner and the window
+// would creep by its frame at every start; an outer size would grow it likewise.
 void TMainForm::RestorePlacement() {
   QSettings store = PlacementStore();
   const auto normal =

@@ -62,8 +62,10 @@ public:
   QAction* StayOnTopAction() const { return FStayOnTopAction; }
   QAction* AlphaBlendAction() const { return FAlphaBlendAction; }
 
+  // Restores the placement before the window is first shown.
+  void setVisible(bool visible) override;
+
 protected:
-  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
 private:

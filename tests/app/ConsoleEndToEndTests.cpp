@@ -1,4 +1,5 @@
 #include "ChildProcessUnit.h"
+#include "JournalWriterUnit.h"
 #include "TestSupport.h"
 #include "core/FileDescriptorUnit.h"
 
@@ -73,7 +74,8 @@ protected:
     std::vector<std::string> arguments{ORNAVEL_BINARY, "--console"};
     arguments.insert(arguments.end(), files.begin(), files.end());
     Program = std::make_unique<TChildProcess>(
-        arguments, std::vector<std::string>{"XDG_CONFIG_HOME=" + Settings.Path()}, readOutput);
+        arguments, std::vector<std::string>{"XDG_CONFIG_HOME=" + Settings.Path()}, false,
+        readOutput);
   }
 
   // Follows a file with standard output on a pipe nobody reads, and writes to the file until
@@ -219,6 +221,38 @@ TEST_F(ConsoleEndToEnd, FilesAndSyslogComeOutInOrderThroughTheRules) {
                                             "Monitoring syslog"}));
   ExpectSameLines(Only(texts, "step "), expected);
   EXPECT_FALSE(Shows("written before the start"));
+  EXPECT_EQ(Program->Errors(), "");
+}
+
+TEST_F(ConsoleEndToEnd, JournalEntriesComeOutThroughTheRules) {
+  if (::access(test::JournalRemote, X_OK) != 0)
+    GTEST_SKIP() << test::JournalRemote << " is missing (Debian package systemd-journal-remote)";
+  test::TJournalWriter system(Logs.Path(), TJournalScope::System);
+  test::TJournalWriter user(Logs.Path(), TJournalScope::CurrentUser);
+  system.WriteOne(test::TJournalEntry("written before the start"));
+  test::WriteFile(SettingsFolder(), "<?xml version=\"1.0\"?>\r\n<Config>\r\n"
+                                    "  <MonitorEventLog value=\"True\"/>\r\n"
+                                    "  <JournalDirectory value=\"" +
+                                        Logs.Path() + "\"/>\r\n</Config>\r\n");
+  UseRules(
+      R"(  <Rule name="Drop secrets" color="clWindowText" regexp="secret" active="True" logline="False" monitortypes="mtEventLog"/>)"
+      "\r\n");
+  Start();
+  Probe([&] { system.WriteOne(test::TJournalEntry("probe")); }, "(System) ornavel-test: probe ");
+  system.Write({{"disk almost full", "smartd"}, {"a secret"}});
+  user.WriteOne(test::TJournalEntry("session opened", std::nullopt, "login"));
+  ASSERT_TRUE(WaitFor("(User) login: session opened "));
+  EXPECT_EQ(Stop(), 0);
+  const auto texts = Texts();
+  ASSERT_GE(texts.size(), 2U);
+  EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 2),
+            (std::vector<std::string>{"Starting up..", "Monitoring event log"}));
+  std::vector<std::string> entries;
+  std::ranges::copy_if(texts, std::back_inserter(entries), [](const std::string& text) {
+    return text.starts_with("(") && text.find("probe") == std::string::npos;
+  });
+  EXPECT_EQ(entries, (std::vector<std::string>{"(System) smartd: disk almost full ",
+                                               "(User) login: session opened "}));
   EXPECT_EQ(Program->Errors(), "");
 }
 

@@ -202,13 +202,15 @@ TEST_F(Config, UnusableValuesAreReportedOnceAndTheDefaultIsUsed) {
   TMainConfig& store = OpenStore(
       CrLf({R"(<?xml version="1.0"?>)", "<Config>", R"(<IncludePeerIP value="maybe"/>)",
             R"(<MonitorSyslog><Item>x</Item></MonitorSyslog>)", R"(<SyslogPort value="5l4"/>)",
-            R"(<DateStringFormat><Item>x</Item></DateStringFormat>)", "</Config>"}));
+            R"(<DateStringFormat><Item>x</Item></DateStringFormat>)",
+            R"(<JournalDirectory><Item>x</Item></JournalDirectory>)", "</Config>"}));
   const std::size_t before = GetLog().Count();
   for (int read = 0; read < 3; ++read) {
     EXPECT_TRUE(store.IncludePeerIP());
     EXPECT_FALSE(store.MonitorSyslog());
     EXPECT_EQ(store.SyslogPort(), 514);
     EXPECT_EQ(store.DisplayDateFormat(), "yyyy-mm-dd hh:nn:ss");
+    EXPECT_EQ(store.JournalDirectory(), "");
   }
   store.WriteValue("SyslogPort", std::string("70000"));
   EXPECT_EQ(store.SyslogPort(), 514);
@@ -226,6 +228,8 @@ TEST_F(Config, UnusableValuesAreReportedOnceAndTheDefaultIsUsed) {
       file + "SyslogPort=\"5l4\" is not a port number (1 to 65535); the default 514 is used",
       file +
           "DateStringFormat holds elements, not a value; the default yyyy-mm-dd hh:nn:ss is used",
+      file + "JournalDirectory holds elements, not a value; the default (the machine's journals) "
+             "is used",
       file + "SyslogPort=\"70000\" is not a port number (1 to 65535); the default 514 is used"};
   EXPECT_EQ(texts, expected);
   EXPECT_THROW(store.DateStringFormat(), EConvertError); // the value as it stands in the file
@@ -285,6 +289,14 @@ TEST_F(Config, SyslogPortIsReadFromTheHandEditedKey) {
   TMainConfig& store = OpenStore(
       CrLf({R"(<?xml version="1.0"?>)", "<Config>", R"(<SyslogPort value="5514"/>)", "</Config>"}));
   EXPECT_EQ(store.SyslogPort(), 5514);
+}
+
+TEST_F(Config, JournalDirectoryIsReadTrimmedFromTheHandEditedKey) {
+  EXPECT_EQ(OpenStore().JournalDirectory(), "");
+  TMainConfig& store =
+      OpenStore(CrLf({R"(<?xml version="1.0"?>)", "<Config>",
+                      "<JournalDirectory value=\" /srv/journal\t\"/>", "</Config>"}));
+  EXPECT_EQ(store.JournalDirectory(), "/srv/journal");
 }
 
 TEST_F(Config, UnreadableFileIsReportedAndNeverOverwritten) {

@@ -48,6 +48,7 @@ void ExerciseConfig(const std::string& folder) {
   Tolerating([&] { config.IncludePeerIP(); });
   Tolerating([&] { config.IncludePID(); });
   Tolerating([&] { config.SyslogPort(); });
+  Tolerating([&] { config.JournalDirectory(); });
   config.ReadValue("MonitorFilenames.Filename", std::string());
   TStringList& files = config.MonitorFilenames();
   files.Add(" /var/log/new.log ");

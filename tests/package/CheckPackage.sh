@@ -14,10 +14,15 @@ package=${packages[0]}
 
 root=$work/root
 dpkg-deb -x "$package" "$root"
-for file in usr/bin/ornavel usr/share/applications/ornavel.desktop \
+for file in usr/bin/ornavel usr/bin/ornavel-debug usr/include/ornavel-debug.h \
+  "usr/lib/libornavel-debug.so.0 usr/lib/*/libornavel-debug.so.0" \
+  usr/share/applications/ornavel.desktop \
   usr/share/icons/hicolor/scalable/apps/ornavel.svg \
   usr/share/metainfo/org.ornavel.Ornavel.metainfo.xml usr/share/man/man1/ornavel.1; do
-  [ -f "$root/$file" ] || { echo "missing from the package: $file"; exit 1; }
+  # Where a line names several places (the library's folder depends on the prefix), one will do.
+  found=
+  for place in $file; do compgen -G "$root/$place" > /dev/null && found=1; done
+  [ -n "$found" ] || { echo "missing from the package: $file"; exit 1; }
 done
 
 desktop-file-validate "$root/usr/share/applications/ornavel.desktop"

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "core/FileDescriptorUnit.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -14,10 +17,12 @@ namespace ornavel::test {
 // A program run by a test, with its standard output and error collected as they come.
 class TChildProcess {
 public:
-  // environment: NAME=value entries added to (or replacing those of) this process's own.
+  // environment: NAME=value entries added to (or replacing those of) this process's own. With
+  // input, the program's standard input is a pipe that Input writes to; otherwise it is ours.
   // With readOutput false, standard output is a pipe nobody reads until ReadOutput.
   TChildProcess(const std::vector<std::string>& arguments,
-                const std::vector<std::string>& environment, bool readOutput = true);
+                const std::vector<std::string>& environment, bool withInput = false,
+                bool readOutput = true);
   ~TChildProcess();
   TChildProcess(const TChildProcess&) = delete;
   TChildProcess& operator=(const TChildProcess&) = delete;
@@ -31,6 +36,11 @@ public:
   bool WaitForOutput(const std::function<bool(const std::string&, const std::string&)>& done,
                      std::chrono::milliseconds timeout);
 
+  // Whether the program has not ended yet.
+  bool Running();
+  void Input(std::string_view text) const;
+  // The program reads the end of its input.
+  void CloseInput() { FInput.Reset(); }
   void ReadOutput();
   // The bytes waiting in the unread pipe.
   std::size_t UnreadOutputBytes() const;
@@ -43,6 +53,7 @@ public:
 private:
   void Collect(int descriptor, std::string& into);
 
+  TFileDescriptor FInput;
   int FPid = -1;
   int FUnreadOutput = -1;
   int FExitStatus = -1;

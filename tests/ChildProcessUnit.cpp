@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 
@@ -49,11 +50,17 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 } // namespace
 
 TChildProcess::TChildProcess(const std::vector<std::string>& arguments,
-                             const std::vector<std::string>& environment, bool readOutput) {
+                             const std::vector<std::string>& environment, bool withInput,
+                             bool readOutput) {
   auto [outputRead, outputWrite] = MakePipe();
   auto [errorsRead, errorsWrite] = MakePipe();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  TFileDescriptor inputRead;
+  if (withInput) {
+    std::tie(inputRead, FInput) = MakePipe();
+    posix_spawn_file_actions_adddup2(&actions, inputRead.Get(), STDIN_FILENO);
+  }
   posix_spawn_file_actions_adddup2(&actions, outputWrite.Get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, errorsWrite.Get(), STDERR_FILENO);
   std::vector<std::string> argumentTexts = arguments;
@@ -129,9 +136,21 @@ bool TChildProcess::WaitForOutput(
   return FChanged.wait_for(lock, timeout, [&] { return done(FOutput, FErrors); });
 }
 
+void TChildProcess::Input(std::string_view text) const {
+  if (::write(FInput.Get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    throw std::runtime_error("cannot write to the program's input");
+}
+
 void TChildProcess::Signal(int signal) const {
   if (FExitStatus < 0)
     ::kill(FPid, signal);
+}
+
+bool TChildProcess::Running() {
+  int status = 0;
+  if (FExitStatus < 0 && waitpid(FPid, &status, WNOHANG) == FPid)
+    FExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return FExitStatus < 0;
 }
 
 int TChildProcess::Wait(std::chrono::milliseconds timeout) {

@@ -1,0 +1,215 @@
+#include "EventLogMonitorUnit.h"
+
+#include "JournalUnit.h"
+#include "core/FormatUnit.h"
+#include "core/LogUnit.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <utility>
+#include <vector>
+
+namespace ornavel {
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// How often a log that cannot be read is opened again, so that a journal that appears is followed.
+constexpr auto ReopenInterval = std::chrono::seconds(2);
+
+constexpr std::string_view NoFilesReason =
+    "no journal files are readable (members of the groups systemd-journal and adm may read them)";
+
+std::string_view UpToNul(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
+std::uint64_t RealtimeNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000U +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000U;
+}
+
+// One log: its reader while it has one, where to start when it is opened again, and whether its
+// trouble has been reported.
+class TJournalLog {
+public:
+  TJournalLog(std::string_view name, TJournalScope scope, const std::string& folder,
+              std::uint64_t startRealtime)
+      : FName(name), FScope(scope), FFolder(folder), FStartRealtime(startRealtime) {}
+
+  // Posts every entry written since the last pass, answering how many; opens the log first when
+  // it is due.
+  std::size_t Pass(const TSourceThread& source, TLog& log) {
+    std::size_t posted = 0;
+    try {
+      if (!FFollowing && !TryFollow(log))
+        return 0;
+      if (FJournal->Process() && !FJournal->HasFiles()) {
+        Vanished(log);
+        return 0;
+      }
+      for (; FJournal->Next(); ++posted) {
+        log.AddLine(&source, Format("(%s) %s ", FName, CurrentText()));
+        FReported = false;
+      }
+    } catch (const EJournalError& error) {
+      Lost(log, error.Reason());
+    }
+    return posted;
+  }
+
+  int Descriptor() const { return FJournal ? FJournal->Descriptor() : -1; }
+
+  // When to look again without a notification; none to wait for one alone.
+  std::optional<TClock::time_point> Deadline() const {
+    if (!FFollowing)
+      return FRetryAt;
+    const auto deadline = FJournal->Deadline();
+    if (!deadline)
+      return std::nullopt;
+    return TClock::time_point(std::chrono::microseconds(*deadline));
+  }
+
+private:
+  // Answers whether the log can be read now, positioning a reader that has just become usable.
+  bool TryFollow(TLog& log) {
+    if (FJournal)
+      FJournal->Process(); // a folder that was empty may have gained files meanwhile
+    if ((!FJournal || !FJournal->HasFiles()) && TClock::now() >= FRetryAt) {
+      FRetryAt = TClock::now() + ReopenInterval;
+      FJournal.reset();
+      FJournal.emplace(FScope, FFolder);
+    }
+    if (!FJournal->HasFiles()) {
+      Unreadable(log, NoFilesReason);
+      return false;
+    }
+    Position();
+    FFollowing = true;
+    return true;
+  }
+
+  // At the start, and after a read failure, at the end; a log that could not be read from the
+  // start on, or whose files all went, from that moment, so that nothing written since is
+  // passed over.
+  void Position() {
+    if (FResumeRealtime)
+      FJournal->SeekRealtime(*FResumeRealtime);
+    else
+      FJournal->SeekEnd();
+    FResumeRealtime.reset();
+    FEverFollowed = true;
+  }
+
+  void Unreadable(TLog& log, std::string_view reason) {
+    if (!FEverFollowed && !FResumeRealtime)
+      FResumeRealtime = FStartRealtime;
+    Report(log, reason);
+  }
+
+  void Lost(TLog& log, std::string_view reason) {
+    Unreadable(log, reason);
+    if (FFollowing)
+      FRetryAt = TClock::now(); // a read failed: open again at once, at the end
+    FJournal.reset();
+    FFollowing = false;
+  }
+
+  // A folder removed with its files is not watched when it is made again: open it anew later.
+  void Vanished(TLog& log) {
+    FResumeRealtime = RealtimeNow();
+    Report(log, NoFilesReason);
+    FJournal.reset();
+    FFollowing = false;
+  }
+
+  void Report(TLog& log, std::string_view reason) {
+    if (std::exchange(FReported, true))
+      return;
+    log.AddFmt(nullptr, TLogLevel::Warning, "The %s journal cannot be read: %s", FName, reason);
+  }
+
+  std::string CurrentText() const {
+    const auto fields = FJournal->Fields({"SYSLOG_IDENTIFIER", "_COMM", "MESSAGE"});
+    return TEventLogMonitorThread::EntryText(fields[0], fields[1], fields[2]);
+  }
+
+  const std::string_view FName;
+  const TJournalScope FScope;
+  const std::string FFolder;
+  std::optional<TJournal> FJournal;
+  bool FFollowing = false;
+  bool FReported = false;
+  bool FEverFollowed = false;
+  std::optional<std::uint64_t> FResumeRealtime;
+  const std::uint64_t FStartRealtime;
+  TClock::time_point FRetryAt{};
+};
+
+// Milliseconds until the earliest deadline, rounded up so that a wait never ends early; -1 for
+// none.
+int TimeoutMs(const std::array<TJournalLog, 2>& logs) {
+  std::optional<TClock::time_point> earliest;
+  for (const TJournalLog& log : logs) {
+    const auto deadline = log.Deadline();
+    if (deadline && (!earliest || *deadline < *earliest))
+      earliest = deadline;
+  }
+  if (!earliest)
+    return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*earliest - TClock::now());
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60000));
+}
+
+// busy: the last pass found entries. Then the next waits a millisecond for more to gather, as a
+// writer that wakes a waiting reader for every entry it writes is slowed down by it.
+void WaitForChange(int wakeDescriptor, const std::array<TJournalLog, 2>& logs, bool busy) {
+  std::vector<pollfd> watched{{wakeDescriptor, POLLIN, 0}};
+  for (const TJournalLog& log : logs) {
+    if (!busy && log.Descriptor() >= 0)
+      watched.push_back({log.Descriptor(), POLLIN, 0});
+  }
+  if (::poll(watched.data(), watched.size(), busy ? 1 : TimeoutMs(logs)) < 0 && errno != EINTR)
+    throw EJournalError("cannot wait for the journal", std::strerror(errno));
+}
+
+} // namespace
+
+TEventLogMonitorThread::TEventLogMonitorThread(std::string folder) : FFolder(std::move(folder)) {}
+
+std::string TEventLogMonitorThread::EntryText(std::optional<std::string_view> identifier,
+                                              std::optional<std::string_view> command,
+                                              std::optional<std::string_view> message) {
+  const std::string_view text = UpToNul(message.value_or(""));
+  for (const auto& name : {identifier, command}) {
+    if (name && !UpToNul(*name).empty())
+      return std::string(UpToNul(*name)).append(": ").append(text);
+  }
+  return std::string(text);
+}
+
+void TEventLogMonitorThread::Execute() {
+  const std::uint64_t start = RealtimeNow();
+  std::array<TJournalLog, 2> logs{TJournalLog("System", TJournalScope::System, FFolder, start),
+                                  TJournalLog("User", TJournalScope::CurrentUser, FFolder, start)};
+  TLog& log = GetLog();
+  while (!Terminated()) {
+    std::size_t posted = 0;
+    for (TJournalLog& journal : logs)
+      posted += journal.Pass(*this, log);
+    WaitForChange(FTerminateRequested.Descriptor(), logs, posted > 0);
+  }
+}
+
+void TEventLogMonitorThread::TerminateRequested() {
+  FTerminateRequested.Signal();
+}
+
+} // namespace ornavel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/ThreadUnit.h"
+#include "core/WakeEventUnit.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ornavel {
+
+// Follows the systemd journal: the logs "System" (the machine's journal) and "User" (the journal
+// of the user running the program), in that order, each from its end at the start. Every entry
+// written afterwards is posted as "(%s) %s " with the log's name and "IDENTIFIER: MESSAGE". Its
+// lines carry the thread itself as their source, which gives them the monitor type mtEventLog.
+class TEventLogMonitorThread : public TSourceThread {
+public:
+  // folder: where to read both logs' journal files; empty for the machine's own journals.
+  explicit TEventLogMonitorThread(std::string folder = {});
+
+  TMonitorType MonitorType() const final { return mtEventLog; }
+
+  // An entry's text: "IDENTIFIER: MESSAGE", the identifier being the first of identifier and
+  // command that is there and not empty; the message alone when neither is. A NUL ends a field.
+  static std::string EntryText(std::optional<std::string_view> identifier,
+                               std::optional<std::string_view> command,
+                               std::optional<std::string_view> message);
+
+protected:
+  void Execute() override;
+  void TerminateRequested() override;
+
+private:
+  const std::string FFolder;
+  TWakeEvent FTerminateRequested;
+};
+
+} // namespace ornavel

@@ -1,0 +1,245 @@
+#include "X11SessionUnit.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+namespace ornavel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct TFree {
+  void operator()(void* reply) const { std::free(reply); }
+};
+template <class T>
+using TReply = std::unique_ptr<T, TFree>;
+
+std::string FindOnPath(const std::string& name) {
+  std::istringstream path(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "");
+  for (std::string folder; std::getline(path, folder, ':');) {
+    const std::string candidate = folder + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+  }
+  return {};
+}
+
+// Stops a helper program politely, then for good.
+void Stop(std::unique_ptr<TChildProcess>& program) {
+  if (!program)
+    return;
+  program->Signal(SIGTERM);
+  program->Wait(5s);
+  program.reset();
+}
+
+// The command, run so that it is killed when the test's process ends without stopping it.
+std::vector<std::string> TiedToThisProcess(std::vector<std::string> command) {
+  static const std::string tie = FindOnPath("setpriv");
+  if (!tie.empty())
+    command.insert(command.begin(), {tie, "--pdeathsig", "KILL", "--"});
+  return command;
+}
+
+} // namespace
+
+void PrintTo(const TFrameGeometry& geometry, std::ostream* out) {
+  *out << "frame at (" << geometry.Left << "," << geometry.Top << "), inside " << geometry.Width
+       << " x " << geometry.Height;
+}
+
+void TX11Session::TDisconnect::operator()(xcb_connection_t* connection) const {
+  xcb_disconnect(connection);
+}
+
+TX11Session::TX11Session() = default;
+
+TX11Session::~TX11Session() {
+  Stop();
+}
+
+void TX11Session::Stop() {
+  FConnection.reset();
+  test::Stop(FWindowManager);
+  test::Stop(FServer);
+}
+
+void TX11Session::SetUp() {
+  const std::string failure = Start();
+  if (!failure.empty()) {
+    Stop();
+    GTEST_SKIP() << "No X server with a window manager for this test: " << failure;
+  }
+}
+
+// The reason when the session cannot start, or nothing.
+std::string TX11Session::Start() {
+  const std::string server = FindOnPath("Xvfb");
+  const std::string windowManager = FindOnPath("openbox");
+  FXdotool = FindOnPath("xdotool");
+  if (server.empty() || windowManager.empty() || FXdotool.empty())
+    return "Xvfb, openbox or xdotool is not installed (Debian packages xvfb, openbox, xdotool)";
+  // The server picks a free display itself and writes its number on standard output.
+  FServer = std::make_unique<TChildProcess>(
+      TiedToThisProcess({server, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
+                         std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "x24"}),
+      std::vector<std::string>{});
+  if (!WaitUntil([this] {
+        return FServer->Output().find('\n') != std::string::npos || !FServer->Running();
+      }) ||
+      FServer->OutputLines().empty())
+    return "Xvfb did not start: " + FServer->Errors();
+  FDisplay = ":" + FServer->OutputLines().front();
+  FConnection.reset(xcb_connect(FDisplay.c_str(), nullptr));
+  if (xcb_connection_has_error(FConnection.get()) != 0)
+    return "cannot connect to Xvfb on " + FDisplay;
+  FRoot = xcb_setup_roots_iterator(xcb_get_setup(FConnection.get())).data->root;
+  FWindowManager =
+      std::make_unique<TChildProcess>(TiedToThisProcess({windowManager, "--sm-disable"}),
+                                      std::vector<std::string>{"DISPLAY=" + FDisplay});
+  // The window manager is ready once it has published the work area.
+  const auto ready = [this] { return Property(FRoot, "_NET_WORKAREA").size() >= 4; };
+  if (!WaitUntil([&] { return ready() || !FWindowManager->Running(); }) || !ready())
+    return "openbox did not start: " + FWindowManager->Errors();
+  return {};
+}
+
+bool TX11Session::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const auto giveUp = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < giveUp) {
+    if (done())
+      return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return done();
+}
+
+std::uint32_t TX11Session::Atom(const std::string& name) {
+  const TReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+      FConnection.get(),
+      xcb_intern_atom(FConnection.get(), 0, static_cast<std::uint16_t>(name.size()), name.data()),
+      nullptr));
+  return reply ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
+}
+
+std::vector<std::uint32_t> TX11Session::Property(std::uint32_t window,
+                                                 const std::string& property) {
+  const TReply<xcb_get_property_reply_t> reply(
+      xcb_get_property_reply(FConnection.get(),
+                             xcb_get_property(FConnection.get(), 0, window, Atom(property),
+                                              XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+                             nullptr));
+  if (!reply || reply->format != 32)
+    return {};
+  const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+  return {values, values + xcb_get_property_value_length(reply.get()) / 4};
+}
+
+bool TX11Session::HasState(std::uint32_t window, const std::string& state) {
+  const std::vector<std::uint32_t> states = Property(window, "_NET_WM_STATE");
+  return std::find(states.begin(), states.end(), Atom(state)) != states.end();
+}
+
+double TX11Session::Opacity(std::uint32_t window) {
+  const std::vector<std::uint32_t> opacity = Property(window, "_NET_WM_WINDOW_OPACITY");
+  return opacity.size() == 1 ? opacity[0] / 4294967295.0 : 1.0;
+}
+
+std::uint32_t TX11Session::WaitForWindow(int pid) {
+  std::uint32_t found = 0;
+  WaitUntil([&] {
+    for (std::uint32_t window : Property(FRoot, "_NET_CLIENT_LIST")) {
+      const std::vector<std::uint32_t> owner = Property(window, "_NET_WM_PID");
+      if (owner.size() == 1 && static_cast<int>(owner[0]) == pid && Frame(window))
+        found = window;
+    }
+    return found != 0;
+  });
+  return found;
+}
+
+std::optional<TFrameGeometry> TX11Session::Frame(std::uint32_t window) {
+  xcb_connection_t* connection = FConnection.get();
+  const std::vector<std::uint32_t> extents = Property(window, "_NET_FRAME_EXTENTS");
+  const TReply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+      connection, xcb_get_window_attributes(connection, window), nullptr));
+  const TReply<xcb_get_geometry_reply_t> geometry(
+      xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr));
+  const TReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+      connection, xcb_translate_coordinates(connection, window, FRoot, 0, 0), nullptr));
+  if (extents.size() != 4 || !attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE ||
+      !geometry || !origin)
+    return std::nullopt;
+  // The extents are left, right, top, bottom.
+  return TFrameGeometry{origin->dst_x - static_cast<int>(extents[0]),
+                        origin->dst_y - static_cast<int>(extents[2]), geometry->width,
+                        geometry->height};
+}
+
+bool TX11Session::PopupShown(int pid) {
+  xcb_connection_t* connection = FConnection.get();
+  const TReply<xcb_query_tree_reply_t> tree(
+      xcb_query_tree_reply(connection, xcb_query_tree(connection, FRoot), nullptr));
+  if (!tree)
+    return false;
+  const xcb_window_t* children = xcb_query_tree_children(tree.get());
+  for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+    const TReply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, children[i]), nullptr));
+    const std::vector<std::uint32_t> owner = Property(children[i], "_NET_WM_PID");
+    if (attributes && attributes->override_redirect != 0 &&
+        attributes->map_state == XCB_MAP_STATE_VIEWABLE && owner.size() == 1 &&
+        static_cast<int>(owner[0]) == pid)
+      return true;
+  }
+  return false;
+}
+
+void TX11Session::SendToRoot(std::uint32_t window, const std::string& message,
+                             const std::vector<std::uint32_t>& data) {
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = window;
+  event.type = Atom(message);
+  for (std::size_t i = 0; i < data.size() && i < 5; ++i)
+    event.data.data32[i] = data[i];
+  xcb_send_event(FConnection.get(), 0, FRoot,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(FConnection.get());
+}
+
+// _NET_MOVERESIZE_WINDOW: north-west gravity places the frame's corner; the flags say which of
+// x, y, width and height are given; source 2 is the user.
+void TX11Session::MoveFrameTo(std::uint32_t window, int left, int top) {
+  SendToRoot(window, "_NET_MOVERESIZE_WINDOW",
+             {XCB_GRAVITY_NORTH_WEST | 1U << 8 | 1U << 9 | 2U << 12,
+              static_cast<std::uint32_t>(left), static_cast<std::uint32_t>(top), 0, 0});
+}
+
+void TX11Session::ResizeTo(std::uint32_t window, int width, int height) {
+  SendToRoot(window, "_NET_MOVERESIZE_WINDOW",
+             {XCB_GRAVITY_NORTH_WEST | 1U << 10 | 1U << 11 | 2U << 12, 0, 0,
+              static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)});
+}
+
+void TX11Session::CloseByWindowManager(std::uint32_t window) {
+  SendToRoot(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2});
+}
+
+void TX11Session::Xdotool(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{FXdotool};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  TChildProcess tool(command, {"DISPLAY=" + FDisplay});
+  const int status = tool.Wait(Patience);
+  if (status != 0)
+    throw std::runtime_error("xdotool failed (" + std::to_string(status) + "): " + tool.Errors());
+}
+
+} // namespace ornavel::test

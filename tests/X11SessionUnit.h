@@ -1,0 +1,97 @@
+#pragma once
+
+#include "ChildProcessUnit.h"
+#include "TestSupport.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+struct xcb_connection_t;
+
+namespace ornavel::test {
+
+// Where a framed top-level window sits: the frame's top-left corner on the screen, and the size
+// of the window inside the frame.
+struct TFrameGeometry {
+  int Left = 0;
+  int Top = 0;
+  int Width = 0;
+  int Height = 0;
+  bool operator==(const TFrameGeometry&) const = default;
+};
+void PrintTo(const TFrameGeometry& geometry, std::ostream* out);
+
+// A test on a real X server (Xvfb, 1280 x 1024) with a real window manager (openbox), both
+// started for the test on a free display. The test is skipped, saying why, when either cannot
+// start. The window manager is stopped first, then the server, however the test ends.
+// A fixture that overrides SetUp calls this one first and returns when IsSkipped().
+class TX11Session : public testing::Test {
+protected:
+  static constexpr int ScreenWidth = 1280;
+  static constexpr int ScreenHeight = 1024;
+
+  TX11Session();
+  ~TX11Session() override;
+  void SetUp() override;
+
+  // ":N", for a client's DISPLAY.
+  const std::string& Display() const { return FDisplay; }
+
+  // The top-level window of the process once the window manager has framed and shown it, or
+  // 0 when none comes within the test's patience.
+  std::uint32_t WaitForWindow(int pid);
+  // Nothing while the window is not framed by the window manager.
+  std::optional<TFrameGeometry> Frame(std::uint32_t window);
+  std::uint32_t Root() const { return FRoot; }
+  std::uint32_t Atom(const std::string& name);
+  // The 32-bit values of a window's property (_NET_WORKAREA of Root(), for example); none when
+  // it is missing or holds other data.
+  std::vector<std::uint32_t> Property(std::uint32_t window, const std::string& property);
+  // Whether the window's _NET_WM_STATE lists the state, such as "_NET_WM_STATE_ABOVE".
+  bool HasState(std::uint32_t window, const std::string& state);
+  // The window's _NET_WM_WINDOW_OPACITY as a fraction; 1 (opaque) when it has none.
+  double Opacity(std::uint32_t window);
+  // Whether one of the process's override-redirect windows (its popup menu) is shown.
+  bool PopupShown(int pid);
+
+  // Requests to the window manager, as a pager or the user's own commands send them.
+  void MoveFrameTo(std::uint32_t window, int left, int top);
+  void ResizeTo(std::uint32_t window, int width, int height);
+  void CloseByWindowManager(std::uint32_t window);
+
+  // Runs xdotool with these arguments on the session's display (mouse and keys, as the user's).
+  void Xdotool(const std::vector<std::string>& arguments);
+
+  // Waits until done() holds, looking every few milliseconds; answers done's last answer.
+  static bool WaitUntil(const std::function<bool()>& done,
+                        std::chrono::milliseconds timeout = Patience);
+
+private:
+  std::string Start();
+  void SendToRoot(std::uint32_t window, const std::string& message,
+                  const std::vector<std::uint32_t>& data);
+  void Stop();
+
+  struct TDisconnect {
+    void operator()(xcb_connection_t* connection) const;
+  };
+
+  std::string FXdotool;
+  std::string FDisplay;
+  // Declared in the order of starting, so that the connection ends first, then openbox, then the
+  // server.
+  std::unique_ptr<TChildProcess> FServer;
+  std::unique_ptr<TChildProcess> FWindowManager;
+  std::unique_ptr<xcb_connection_t, TDisconnect> FConnection;
+  std::uint32_t FRoot = 0;
+};
+
+} // namespace ornavel::test

@@ -1,0 +1,291 @@
+#include "JournalWriterUnit.h"
+#include "TestSupport.h"
+#include "core/LogUnit.h"
+#include "sources/EventLogMonitorUnit.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace ornavel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TJournalEntry;
+using test::TJournalWriter;
+
+constexpr TJournalScope System = TJournalScope::System;
+constexpr TJournalScope User = TJournalScope::CurrentUser;
+
+std::string SystemLine(const std::string& text) {
+  return "(System) " + text + " ";
+}
+
+class EventLog : public testing::Test {
+protected:
+  void SetUp() override {
+    if (::access(test::JournalRemote, X_OK) != 0)
+      GTEST_SKIP() << test::JournalRemote << " is missing (Debian package systemd-journal-remote)";
+    GetLog().Clear();
+  }
+  void TearDown() override {
+    if (Monitor) {
+      Monitor->Terminate();
+      Monitor->WaitFor();
+    }
+    GetLog().SetOnLogItem(nullptr);
+  }
+
+  TJournalWriter& Writer(TJournalScope scope, const std::string& folder = {}) {
+    auto& writer = scope == System ? SystemWriter : UserWriter;
+    if (!writer)
+      writer = std::make_unique<TJournalWriter>(folder.empty() ? Folder.Path() : folder, scope);
+    return *writer;
+  }
+
+  void Start(const std::string& folder = {}) {
+    Monitor =
+        TThread::Create<TEventLogMonitorThread>(false, folder.empty() ? Folder.Path() : folder);
+  }
+
+  // Lines of the monitor, probes left out, and of nobody (the monitor's warnings).
+  std::vector<std::string> Lines(bool fromMonitor = true) const {
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < GetLog().Count(); ++i) {
+      const TLogItem item = GetLog().GetItem(i);
+      if ((item.Source == Monitor.get()) == fromMonitor &&
+          item.Text.find("probe") == std::string::npos)
+        lines.push_back(item.Text);
+    }
+    return lines;
+  }
+
+  bool Shows(const std::string& text) const {
+    for (std::size_t i = 0; i < GetLog().Count(); ++i) {
+      if (GetLog().GetItem(i).Text == text)
+        return true;
+    }
+    return false;
+  }
+
+  bool WaitUntil(const std::function<bool()>& done) { return test::ServeUntil(Loop, done); }
+
+  bool WaitForLines(std::size_t count) {
+    return WaitUntil([&] { return Lines().size() >= count; });
+  }
+
+  // Writes probes into a log until one is shown: entries written before the monitor has reached
+  // the log's end are rightly passed over.
+  void WaitUntilFollowing(TJournalScope scope) {
+    const std::string name = scope == System ? "System" : "User";
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      const std::string probe = "probe " + std::to_string(attempt);
+      Writer(scope).WriteOne(TJournalEntry(probe));
+      const auto shown = std::chrono::steady_clock::now() + 50ms;
+      const std::string line = "(" + name + ") ornavel-test: " + probe + " ";
+      if (Loop.ServeUntil([&] { return Shows(line); }, shown) || Shows(line))
+        return;
+    }
+    FAIL() << "the " << name << " journal is never followed";
+  }
+
+  TEventLoop Loop; // outlives the monitor, whose end may hand its notice over
+  test::TTemporaryFolder Folder;
+  std::unique_ptr<TJournalWriter> SystemWriter;
+  std::unique_ptr<TJournalWriter> UserWriter;
+  std::shared_ptr<TEventLogMonitorThread> Monitor;
+};
+
+TEST_F(EventLog, PostsOnlyEntriesWrittenAfterTheStartInOrder) {
+  Writer(User);
+  Writer(System).Write({{"old 1"}, {"old 2"}});
+  ASSERT_TRUE(test::WaitForEntries(Folder.Path(), System, 2));
+  Start();
+  WaitUntilFollowing(System);
+  Writer(System).Write({{"one"}, {"two"}, {"three"}});
+  ASSERT_TRUE(WaitForLines(3));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{SystemLine("ornavel-test: one"),
+                                               SystemLine("ornavel-test: two"),
+                                               SystemLine("ornavel-test: three")}));
+  EXPECT_TRUE(Lines(false).empty());
+}
+
+TEST_F(EventLog, GivesTheIdentifierOrTheCommandAndTheWholeMessage) {
+  Writer(User);
+  Writer(System);
+  Start();
+  WaitUntilFollowing(System);
+  const std::string longMessage(200000, 'x');
+  Writer(System).Write({{"by identifier", "ident", "command"},
+                        {"by command", std::nullopt, "command"},
+                        {"by nobody", std::nullopt, std::nullopt},
+                        {"empty identifier", "", "command"},
+                        {std::string("two\nlines\0cut off", 17), "ident"},
+                        {longMessage, "long"}});
+  ASSERT_TRUE(WaitForLines(6));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         SystemLine("ident: by identifier"), SystemLine("command: by command"),
+                         SystemLine("by nobody"), SystemLine("command: empty identifier"),
+                         SystemLine("ident: two\nlines"), SystemLine("long: " + longMessage)}));
+}
+
+// Holds the monitor's thread inside its post of a probe to System, while entries are written to
+// User first, then to System: the rest of that pass gives System's, then User's.
+TEST_F(EventLog, GivesSystemBeforeUserWithinAPass) {
+  Writer(User);
+  Writer(System);
+  Start();
+  WaitUntilFollowing(User);
+  std::mutex lock;
+  std::condition_variable changed;
+  bool held = false;
+  bool released = false;
+  GetLog().SetOnLogItem([&](TLogLevel, const std::string& text) {
+    if (text.find("hold") == std::string::npos)
+      return;
+    std::unique_lock guard(lock);
+    held = true;
+    changed.notify_all();
+    changed.wait(guard, [&] { return released; });
+  });
+  Writer(System).WriteOne(TJournalEntry("hold"));
+  {
+    std::unique_lock guard(lock);
+    ASSERT_TRUE(changed.wait_for(guard, test::Patience, [&] { return held; }));
+  }
+  Writer(User).WriteOne(TJournalEntry("user"));
+  Writer(System).WriteOne(TJournalEntry("system"));
+  const bool written = test::WaitForEntries(Folder.Path(), User, 1) &&
+                       test::WaitForEntries(Folder.Path(), System, 2);
+  {
+    std::lock_guard guard(lock);
+    released = true;
+    changed.notify_all();
+  }
+  ASSERT_TRUE(written);
+  ASSERT_TRUE(WaitForLines(3));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{SystemLine("ornavel-test: hold"),
+                                               SystemLine("ornavel-test: system"),
+                                               "(User) ornavel-test: user "}));
+}
+
+// A System journal without entries at the start gives its first entries, all of them; the User
+// journal tells when the monitor has passed System once.
+TEST_F(EventLog, FollowsAJournalEmptyAtTheStartFromItsFirstEntry) {
+  Writer(User);
+  Writer(System);
+  Start();
+  WaitUntilFollowing(User);
+  Writer(System).Write({{"first"}, {"second"}});
+  ASSERT_TRUE(WaitForLines(2));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{SystemLine("ornavel-test: first"),
+                                               SystemLine("ornavel-test: second")}));
+  EXPECT_TRUE(Lines(false).empty());
+}
+
+TEST_F(EventLog, ReportsAJournalWithoutFilesOnceAndFollowsItsFileWhenItAppears) {
+  Writer(User);
+  Start();
+  WaitUntilFollowing(User);
+  EXPECT_EQ(Lines(false), std::vector<std::string>{
+                              "The System journal cannot be read: no journal files are readable "
+                              "(members of the groups systemd-journal and adm may read them)"});
+  Writer(System).Write({{"first"}, {"second"}});
+  ASSERT_TRUE(WaitForLines(2));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{SystemLine("ornavel-test: first"),
+                                               SystemLine("ornavel-test: second")}));
+  EXPECT_EQ(Lines(false).size(), 1U);
+}
+
+// Root reads any folder: a file where the folder should be stands in for one this user may not
+// read. Both logs report it once; once the folder is there, they are opened again and followed.
+TEST_F(EventLog, ReportsAnUnreadableFolderOnceAndFollowsItWhenItBecomesReadable) {
+  const std::string folder = Folder.File("journal");
+  test::WriteFile(folder, "");
+  Start(folder);
+  const std::vector<std::string> reports{"The System journal cannot be read: Not a directory",
+                                         "The User journal cannot be read: Not a directory"};
+  ASSERT_TRUE(WaitUntil([&] { return Lines(false).size() >= 2; }));
+  std::filesystem::remove(folder);
+  std::filesystem::create_directory(folder);
+  Writer(User, folder);
+  Writer(System, folder).WriteOne(TJournalEntry("after"));
+  ASSERT_TRUE(WaitForLines(1));
+  EXPECT_EQ(Lines(), std::vector<std::string>{SystemLine("ornavel-test: after")});
+  EXPECT_EQ(Lines(false), reports);
+}
+
+// A folder removed with its files and made again is not seen by the reader that watched it.
+TEST_F(EventLog, FollowsAFolderRemovedAndMadeAgain) {
+  const std::string folder = Folder.File("journal");
+  std::filesystem::create_directory(folder);
+  Writer(User, folder);
+  Writer(System, folder);
+  Start(folder);
+  WaitUntilFollowing(System);
+  SystemWriter.reset();
+  UserWriter.reset();
+  std::filesystem::remove_all(folder);
+  ASSERT_TRUE(WaitUntil([&] { return Lines(false).size() >= 2; }));
+  std::filesystem::create_directory(folder);
+  Writer(User, folder);
+  Writer(System, folder).WriteOne(TJournalEntry("back"));
+  ASSERT_TRUE(WaitForLines(1));
+  EXPECT_EQ(Lines(), std::vector<std::string>{SystemLine("ornavel-test: back")});
+  EXPECT_EQ(Lines(false).size(), 2U);
+}
+
+// The way journald rotates: the active file is renamed and a new one made, here while entries
+// pour in; every entry comes once, in order.
+TEST_F(EventLog, LosesAndDoublesNothingWhenTheJournalRotatesDuringAFlood) {
+  constexpr int Half = 5000;
+  Writer(User);
+  Start();
+  WaitUntilFollowing(System);
+  std::vector<std::string> expected;
+  auto flood = [&](int from) {
+    for (int i = from; i < from + Half; i += 100) {
+      std::vector<TJournalEntry> batch;
+      for (int j = i; j < i + 100; ++j) {
+        batch.emplace_back("entry " + std::to_string(j));
+        expected.push_back(SystemLine("ornavel-test: entry " + std::to_string(j)));
+      }
+      Writer(System).Write(batch);
+    }
+  };
+  flood(0);
+  ASSERT_TRUE(WaitUntil([&] { return Lines().size() >= 100; })); // the monitor is reading
+  ASSERT_EQ(SystemWriter->Close(), 0);
+  SystemWriter.reset();
+  std::filesystem::rename(test::JournalFile(Folder.Path(), System),
+                          Folder.File("system@0000000000000000000000000000000a-0000000000000001-"
+                                      "0000000000000001.journal"));
+  flood(Half);
+  ASSERT_TRUE(WaitForLines(2 * Half));
+  Writer(System).WriteOne(TJournalEntry("probe last")); // a double would come before it
+  ASSERT_TRUE(WaitUntil([&] { return Shows(SystemLine("ornavel-test: probe last")); }));
+  EXPECT_EQ(Lines(), expected);
+}
+
+TEST_F(EventLog, EndsAtOnceWhenTerminated) {
+  Writer(User);
+  Writer(System);
+  Start();
+  WaitUntilFollowing(User);
+  const auto asked = std::chrono::steady_clock::now();
+  Monitor->Terminate();
+  Monitor->WaitFor();
+  // Woken at once by design; the margin is for a loaded machine, far below the 2 s of a retry.
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+  Monitor.reset();
+}
+
+} // namespace
+} // namespace ornavel
