@@ -70,7 +70,7 @@ TChildProcess::TChildProcess(const std::vector<std::string>& arguments,
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0)
     throw std::runtime_error("cannot start " + arguments.front() + ": " + std::strerror(failed));
-  FUnreadOutput = outputRead.Release();
+  FUnreadOutput = std::move(outputRead);
   if (readOutput)
     ReadOutput();
   FReaders.emplace_back(
@@ -79,20 +79,18 @@ TChildProcess::TChildProcess(const std::vector<std::string>& arguments,
 
 TChildProcess::~TChildProcess() {
   Wait(std::chrono::milliseconds(0));
-  if (FUnreadOutput >= 0)
-    ::close(FUnreadOutput);
   for (std::thread& reader : FReaders)
     reader.join();
 }
 
 void TChildProcess::ReadOutput() {
   FReaders.emplace_back(
-      [this, descriptor = std::exchange(FUnreadOutput, -1)] { Collect(descriptor, FOutput); });
+      [this, descriptor = FUnreadOutput.Release()] { Collect(descriptor, FOutput); });
 }
 
 std::size_t TChildProcess::UnreadOutputBytes() const {
   int bytes = 0;
-  return FUnreadOutput >= 0 && ::ioctl(FUnreadOutput, FIONREAD, &bytes) == 0
+  return FUnreadOutput.Valid() && ::ioctl(FUnreadOutput.Get(), FIONREAD, &bytes) == 0
              ? static_cast<std::size_t>(bytes)
              : 0;
 }

@@ -55,7 +55,7 @@ private:
 
   TFileDescriptor FInput;
   int FPid = -1;
-  int FUnreadOutput = -1;
+  TFileDescriptor FUnreadOutput; // until ReadOutput
   int FExitStatus = -1;
   mutable std::mutex FLock;
   std::condition_variable FChanged;
