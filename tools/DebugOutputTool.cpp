@@ -35,7 +35,8 @@ struct TOptions {
 std::optional<std::uint32_t> ParsePid(std::string_view text) {
   std::uint32_t pid = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size())
+  // No process has id 0, and the reader takes a buffer without one for no message at all.
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || pid == 0)
     return std::nullopt;
   return pid;
 }

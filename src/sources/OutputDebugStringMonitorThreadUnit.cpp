@@ -137,6 +137,10 @@ void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
     if (waited == 0) {
       // A writer that posted more than once must not wake a reader for a message not there.
       objects.DataReady().Drain();
+      // Each message was cleared of its writer's id: a post that came after the drain finds
+      // none, and the buffer stays with whoever holds it now.
+      if (WriterPid(objects.Buffer()) == 0)
+        continue;
       std::memcpy(message.data(), objects.Buffer(), message.size());
       std::memset(objects.Buffer(), 0, ORNAVEL_DEBUG_TEXT_OFFSET); // the next writer's id goes here
       objects.MarkProgress();

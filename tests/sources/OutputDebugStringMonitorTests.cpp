@@ -191,6 +191,8 @@ TEST_F(DebugOutput, BufferFilledWithoutNulIsReadToItsEndAndRepeatedPostsWakeNobo
     std::memset(hostile.View(), 'z', ORNAVEL_DEBUG_BUFFER_SIZE);
     for (int post = 0; post < 3; ++post)
       hostile.PostData();
+    ASSERT_TRUE(WaitForLines(1));
+    hostile.PostData(); // surely after the message was taken
   }
   ASSERT_EQ(Send({"next"}), 0);
   ASSERT_TRUE(WaitForLines(2));
