@@ -2,10 +2,14 @@
 // one, held for a fixed time, and what it loses at twice that rate; the same for rsyslog (imudp
 // with two threads, batches of 128 and an 8 MiB buffer, writing every message to a file) and for a
 // bare recvmmsg loop that only counts, the floor of what any listener can do on the machine.
+// "console" is the real `ornavel --console`, its standard output read as it comes, every
+// datagram printed. --busy-core keeps one core busy meanwhile with a CPU-bound process of the
+// benchmark's own, as a build or a browser does on a user's machine.
 // Also the handler's cost per datagram, without the network.
 //
 // Run: build/release/bench/syslog_bench [--duration=10] [--start-rate=50000]
-//      [--max-rate=2000000] [--precision=0.05] [--targets=ornavel,rsyslog,bare]
+//      [--max-rate=2000000] [--precision=0.05] [--targets=ornavel,console,rsyslog,bare]
+//      [--busy-core]
 // A smoke run: --duration=0.5 --start-rate=20000 --max-rate=40000 --precision=1
 // rsyslog is left out when rsyslogd is not installed.
 #include "core/LogUnit.h"
@@ -32,6 +36,7 @@
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -57,7 +62,8 @@ struct TSettings {
   double MaxRate = 2000000;
   // The search stops when the first lossy rate is within this fraction of the last clean one.
   double Precision = 0.05;
-  std::string Targets = "ornavel,rsyslog,bare";
+  std::string Targets = "ornavel,console,rsyslog,bare";
+  bool BusyCore = false;
 };
 
 TSettings Settings;
@@ -259,6 +265,122 @@ private:
   std::atomic<bool> FStopping{false};
   std::atomic<std::uint64_t> FCount{0};
   std::thread FThread;
+};
+
+// The real `ornavel --console` with a settings folder of its own; its standard output is read
+// as fast as it comes and the printed datagrams counted, as a terminal or a script would take it.
+class TConsoleReceiver final : public TReceiverUnderTest {
+public:
+  TConsoleReceiver() {
+    FFolder = (std::filesystem::temp_directory_path() / "ornavel-console-XXXXXX").string();
+    if (mkdtemp(FFolder.data()) == nullptr)
+      Fail("mkdtemp");
+  }
+  ~TConsoleReceiver() override {
+    if (FProcess > 0) {
+      ::kill(FProcess, SIGTERM);
+      int status = 0;
+      ::waitpid(FProcess, &status, 0);
+    }
+    if (FReader.joinable())
+      FReader.join();
+    std::error_code ignored;
+    std::filesystem::remove_all(FFolder, ignored);
+  }
+
+  void Start(int port) override {
+    std::filesystem::create_directories(FFolder + "/Ornavel");
+    std::ofstream(FFolder + "/Ornavel/Config.xml")
+        << "<?xml version=\"1.0\"?>\r\n<Config>\r\n  <MonitorSyslog value=\"True\"/>\r\n"
+        << "  <IncludePeerIP value=\"False\"/>\r\n  <SyslogPort value=\"" << port
+        << "\"/>\r\n</Config>\r\n";
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+      Fail("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    std::vector<std::string> environment{"XDG_CONFIG_HOME=" + FFolder};
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      if (!std::string_view(*entry).starts_with("XDG_CONFIG_HOME="))
+        environment.emplace_back(*entry);
+    }
+    std::vector<char*> environmentPointers;
+    for (std::string& entry : environment)
+      environmentPointers.push_back(entry.data());
+    environmentPointers.push_back(nullptr);
+    std::string program = ORNAVEL_BINARY, option = "--console";
+    char* argv[] = {program.data(), option.data(), nullptr};
+    const int failure = posix_spawn(&FProcess, program.c_str(), &actions, nullptr, argv,
+                                    environmentPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[1]);
+    if (failure != 0)
+      throw std::runtime_error(std::string("cannot start ornavel: ") + std::strerror(failure));
+    FReader = std::thread([this, descriptor = ends[0]] { Read(descriptor); });
+  }
+
+  std::uint64_t Stored() override { return FStored; }
+  std::optional<std::uint64_t> ReportedLost() override { return FLost.load(); }
+
+private:
+  void Read(int descriptor) {
+    std::vector<char> buffer(1 << 16);
+    std::string partial;
+    for (;;) {
+      const ssize_t count = ::read(descriptor, buffer.data(), buffer.size());
+      if (count <= 0)
+        break;
+      partial.append(buffer.data(), static_cast<std::size_t>(count));
+      std::size_t start = 0;
+      for (std::size_t end; (end = partial.find('\n', start)) != std::string::npos; start = end + 1)
+        Count(std::string_view(partial).substr(start, end - start));
+      partial.erase(0, start);
+    }
+    ::close(descriptor);
+  }
+
+  // A datagram's line, or a report of datagrams the program lost ("12 syslog datagrams
+  // dropped: ...").
+  void Count(std::string_view line) {
+    const std::size_t tab = line.find('\t');
+    const std::string_view text = line.substr(tab == std::string_view::npos ? 0 : tab + 1);
+    if (text.starts_with("user.notice - "))
+      ++FStored;
+    else if (text.find("syslog datagrams dropped") != std::string_view::npos)
+      FLost += std::strtoull(std::string(text).c_str(), nullptr, 10);
+  }
+
+  std::string FFolder;
+  pid_t FProcess = -1;
+  std::thread FReader;
+  std::atomic<std::uint64_t> FStored{0};
+  std::atomic<std::uint64_t> FLost{0};
+};
+
+// A CPU-bound process of the benchmark's own on another core, for as long as it lives.
+class TBusyCore {
+public:
+  TBusyCore() {
+    FProcess = ::fork();
+    if (FProcess == 0) {
+      std::uint64_t spin = 0;
+      for (;;)
+        benchmark::DoNotOptimize(++spin);
+    }
+    if (FProcess < 0)
+      Fail("fork");
+  }
+  ~TBusyCore() {
+    ::kill(FProcess, SIGKILL);
+    int status = 0;
+    ::waitpid(FProcess, &status, 0);
+  }
+  TBusyCore(const TBusyCore&) = delete;
+  TBusyCore& operator=(const TBusyCore&) = delete;
+
+private:
+  pid_t FProcess = -1;
 };
 
 std::optional<std::string> FindRsyslogd() {
@@ -545,6 +667,8 @@ bool ReadSettings(int argc, char** argv) {
       Settings.Precision = std::stod(value);
     else if (TakeFlag(argument, "targets", value))
       Settings.Targets = value;
+    else if (argument == "--busy-core")
+      Settings.BusyCore = true;
     else {
       std::fprintf(stderr, "unknown argument %s\n", argv[i]);
       return false;
@@ -567,6 +691,8 @@ void RegisterLossFreeRates() {
   };
   if (Wanted("ornavel"))
     add("ornavel", [] { return std::make_unique<TOrnavelReceiver>(); });
+  if (Wanted("console"))
+    add("console", [] { return std::make_unique<TConsoleReceiver>(); });
   if (Wanted("rsyslog")) {
     if (const auto program = FindRsyslogd())
       add("rsyslog", [program] { return std::make_unique<TRsyslogReceiver>(*program); });
@@ -599,6 +725,11 @@ int main(int argc, char** argv) {
   {
     TEventLoop loop; // this thread waits for the listeners as the user-interface thread would
     RegisterLossFreeRates();
+    std::optional<TBusyCore> busy;
+    if (Settings.BusyCore) {
+      std::fprintf(stderr, "one core kept busy by a process of the benchmark's own\n");
+      busy.emplace();
+    }
     try {
       benchmark::RunSpecifiedBenchmarks();
     } catch (const std::exception& failure) {

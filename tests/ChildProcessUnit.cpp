@@ -8,9 +8,11 @@
 #include <map>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -48,7 +50,8 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 } // namespace
 
 TChildProcess::TChildProcess(const std::vector<std::string>& arguments,
-                             const std::vector<std::string>& environment, bool withInput) {
+                             const std::vector<std::string>& environment, bool withInput,
+                             bool readOutput) {
   auto [outputRead, outputWrite] = MakePipe();
   auto [errorsRead, errorsWrite] = MakePipe();
   posix_spawn_file_actions_t actions;
@@ -67,8 +70,9 @@ TChildProcess::TChildProcess(const std::vector<std::string>& arguments,
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0)
     throw std::runtime_error("cannot start " + arguments.front() + ": " + std::strerror(failed));
-  FReaders.emplace_back(
-      [this, descriptor = outputRead.Release()] { Collect(descriptor, FOutput); });
+  FUnreadOutput = std::move(outputRead);
+  if (readOutput)
+    ReadOutput();
   FReaders.emplace_back(
       [this, descriptor = errorsRead.Release()] { Collect(descriptor, FErrors); });
 }
@@ -77,6 +81,18 @@ TChildProcess::~TChildProcess() {
   Wait(std::chrono::milliseconds(0));
   for (std::thread& reader : FReaders)
     reader.join();
+}
+
+void TChildProcess::ReadOutput() {
+  FReaders.emplace_back(
+      [this, descriptor = FUnreadOutput.Release()] { Collect(descriptor, FOutput); });
+}
+
+std::size_t TChildProcess::UnreadOutputBytes() const {
+  int bytes = 0;
+  return FUnreadOutput.Valid() && ::ioctl(FUnreadOutput.Get(), FIONREAD, &bytes) == 0
+             ? static_cast<std::size_t>(bytes)
+             : 0;
 }
 
 void TChildProcess::Collect(int descriptor, std::string& into) {

@@ -19,8 +19,10 @@ class TChildProcess {
 public:
   // environment: NAME=value entries added to (or replacing those of) this process's own. With
   // input, the program's standard input is a pipe that Input writes to; otherwise it is ours.
+  // With readOutput false, standard output is a pipe nobody reads until ReadOutput.
   TChildProcess(const std::vector<std::string>& arguments,
-                const std::vector<std::string>& environment, bool withInput = false);
+                const std::vector<std::string>& environment, bool withInput = false,
+                bool readOutput = true);
   ~TChildProcess();
   TChildProcess(const TChildProcess&) = delete;
   TChildProcess& operator=(const TChildProcess&) = delete;
@@ -39,6 +41,10 @@ public:
   void Input(std::string_view text) const;
   // The program reads the end of its input.
   void CloseInput() { FInput.Reset(); }
+  void ReadOutput();
+  // The bytes waiting in the unread pipe.
+  std::size_t UnreadOutputBytes() const;
+
   void Signal(int signal) const;
   // Waits for the program to end (killing it after timeout) and answers its exit status, or
   // 128 + the signal that ended it.
@@ -49,6 +55,7 @@ private:
 
   TFileDescriptor FInput;
   int FPid = -1;
+  TFileDescriptor FUnreadOutput; // until ReadOutput
   int FExitStatus = -1;
   mutable std::mutex FLock;
   std::condition_variable FChanged;

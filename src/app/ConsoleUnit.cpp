@@ -1,5 +1,6 @@
 #include "ConsoleUnit.h"
 
+#include "ConsoleWriterUnit.h"
 #include "ShutdownSignalsUnit.h"
 #include "config/ConfigUnit.h"
 #include "core/DateTimeUnit.h"
@@ -10,70 +11,101 @@
 #include "driver/MonitoringDriverUnit.h"
 #include "sources/SourcesUnit.h"
 
-#include <atomic>
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
-#include <mutex>
 #include <unistd.h>
 
 namespace ornavel {
 namespace {
 
-constexpr const char* ResetColor = "\x1b[0m";
+// The grace the printing of what is stored gets at the end; a reader that has stopped reading
+// must not hold the end up for long.
+constexpr std::chrono::milliseconds FinalPrintGrace(500);
 
-// Prints the log's items in store order, each once: the time after the date format, a tab, the
-// text. Nothing is printed before the settings are open, so that the first lines already show
-// the user's date format; the items stored meanwhile come first then.
-class TConsoleOutput {
-public:
-  explicit TConsoleOutput(TLog& log) : FLog(log), FColored(isatty(STDOUT_FILENO) == 1) {}
-
-  void UseSettings(TMainConfig& config) {
-    FConfig = &config;
-    PrintNewItems();
+// The length of the valid UTF-8 character at the start of text, or 0.
+std::size_t Utf8Length(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+  if (length == 0 || text.size() < length || byte(1) < low || byte(1) > high)
+    return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80)
+      return 0;
   }
-
-  void PrintNewItems() {
-    if (FConfig == nullptr)
-      return;
-    std::lock_guard lock(FLock);
-    for (; FPrinted < FLog.Count(); ++FPrinted)
-      Print(FLog.GetItem(FPrinted));
-  }
-
-private:
-  void Print(const TLogItem& item) {
-    const std::string color = FColored ? ConsoleColor(item) : std::string();
-    std::string line =
-        FormatDateTime(FConfig.load()->DisplayDateFormat(), item.Time) + "\t" + color;
-    line += ConsoleText(item.Text);
-    if (!color.empty())
-      line += ResetColor;
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
-  }
-
-  TLog& FLog;
-  const bool FColored;
-  std::atomic<TMainConfig*> FConfig{nullptr};
-  std::mutex FLock;
-  std::size_t FPrinted = 0;
-};
+  return length;
+}
 
 } // namespace
+
+namespace {
+
+// The end of the run of printable ASCII bytes from i on, eight at a time where it can.
+std::size_t PlainEnd(std::string_view text, std::size_t i) {
+  constexpr std::uint64_t Ones = 0x0101010101010101ULL, Highs = 0x8080808080808080ULL;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, 8);
+    const std::uint64_t below = (word - 0x20 * Ones) & ~word & Highs; // a byte below 0x20
+    const std::uint64_t above = ((word + Ones) | word) & Highs;       // a byte of 0x7F or more
+    if ((below | above) != 0)
+      break;
+  }
+  while (i < text.size() && static_cast<unsigned char>(text[i]) - 32u < 95u)
+    ++i;
+  return i;
+}
+
+} // namespace
+
+void AppendConsoleText(std::string& shown, std::string_view text) {
+  const auto escape = [&](std::string_view bytes) {
+    for (char c : bytes)
+      shown += Format("\\x%.2x", static_cast<unsigned char>(c));
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    // Printable ASCII, nearly every byte of most lines, goes in runs.
+    const std::size_t plain = PlainEnd(text, i);
+    shown.append(text.substr(i, plain - i));
+    if ((i = plain) == text.size())
+      break;
+    const auto code = static_cast<unsigned char>(text[i]);
+    if (code < 0x80) {
+      if ((code < 32 && code != '\t') || code == 127)
+        escape(text.substr(i, 1));
+      else
+        shown += text[i];
+      ++i;
+      continue;
+    }
+    const std::size_t length = Utf8Length(text.substr(i));
+    const bool control = length == 0
+                             ? code <= 0x9F
+                             : code == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    const std::string_view character = text.substr(i, std::max<std::size_t>(length, 1));
+    if (control)
+      escape(character);
+    else
+      shown += character;
+    i += character.size();
+  }
+}
 
 std::string ConsoleText(std::string_view text) {
   std::string shown;
   shown.reserve(text.size());
-  for (char c : text) {
-    const auto code = static_cast<unsigned char>(c);
-    if ((code < 32 && c != '\t') || code == 127)
-      shown += Format("\\x%.2x", code);
-    else
-      shown += c;
-  }
+  AppendConsoleText(shown, text);
   return shown;
 }
 
@@ -94,10 +126,12 @@ int RunConsole(const std::vector<std::string>& extraFiles) {
   driver.FollowAlso(extraFiles);
   driver.CreateThreadManager();
   TLog& log = GetLog();
-  TConsoleOutput output(log);
-  driver.CreateLog([&](TLogLevel, const std::string&) { output.PrintNewItems(); });
+  TConsoleWriter output(log, STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
+  driver.CreateLog([&](TLogLevel, const std::string&) { output.Wake(); });
   driver.OpenSettings();
-  output.UseSettings(GetConfig());
+  // Nothing is printed before the settings are open, so that the first lines already show the
+  // user's date format.
+  output.Start(GetConfig().DisplayDateFormat());
   try {
     driver.StartMonitoring();
   } catch (const std::exception& failure) {
@@ -107,6 +141,7 @@ int RunConsole(const std::vector<std::string>& extraFiles) {
   loop.Run();
 
   driver.StopMonitoring();
+  output.Finish(FinalPrintGrace);
   TMonitoringDriver::DestroySingleObjects();
   return 0;
 }

@@ -15,6 +15,8 @@ int RunConsole(const std::vector<std::string>& extraFiles = {});
 // A line as the console shows it: control characters other than tab as \xNN, so that a network
 // sender can never drive the terminal.
 std::string ConsoleText(std::string_view text);
+// The same, appended to shown.
+void AppendConsoleText(std::string& shown, std::string_view text);
 
 // The terminal colour of an item as an escape sequence, or nothing for the terminal's own text
 // colour: drawn as the window draws it (red for warnings and exceptions, bold when coloured).

@@ -1,5 +1,6 @@
 #include "ShutdownSignalsUnit.h"
 
+#include <cstdlib>
 #include <pthread.h>
 
 namespace ornavel {
@@ -12,12 +13,19 @@ TShutdownSignals::TShutdownSignals(std::function<void()> onSignal) {
   FWaiter = std::thread([this, onSignal = std::move(onSignal)] {
     int received = 0;
     sigwait(&FSignals, &received);
+    if (FDone)
+      return;
     onSignal();
+    // The orderly stop may be held up; a second signal ends the program at once.
+    sigwait(&FSignals, &received);
+    if (!FDone)
+      std::_Exit(128 + received);
   });
 }
 
 TShutdownSignals::~TShutdownSignals() {
-  // Wakes the waiter if no signal came, so that it can be joined.
+  // Wakes the waiter, so that it can be joined.
+  FDone = true;
   pthread_kill(FWaiter.native_handle(), SIGTERM);
   FWaiter.join();
 }

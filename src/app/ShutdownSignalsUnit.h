@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <thread>
@@ -7,7 +8,8 @@
 namespace ornavel {
 
 // Blocks SIGINT and SIGTERM in every thread started after it and runs onSignal on a thread of
-// its own when the first of them arrives, so that the program can stop in order.
+// its own when the first of them arrives, so that the program can stop in order; a second one
+// ends the program at once.
 class TShutdownSignals {
 public:
   explicit TShutdownSignals(std::function<void()> onSignal);
@@ -17,6 +19,7 @@ public:
 
 private:
   sigset_t FSignals{};
+  std::atomic<bool> FDone{false};
   std::thread FWaiter;
 };
 

@@ -254,6 +254,20 @@ std::string TMainConfig::JournalDirectory() const {
   return {};
 }
 
+std::size_t TMainConfig::MaxLines() const {
+  const TConfigValue value = ReadValue("MaxLines", std::to_string(DefaultMaxLines));
+  const auto* text = std::get_if<std::string>(&value);
+  const auto lines = text != nullptr ? TryStrToInt(*text) : std::nullopt;
+  if (lines && *lines >= static_cast<std::int32_t>(MinMaxLines))
+    return static_cast<std::size_t>(*lines);
+  ReportDefaultUsed(
+      "MaxLines",
+      text != nullptr ? Format("=\"%s\" is not a number of lines (%u or more)", *text, MinMaxLines)
+                      : std::string(HoldsElements),
+      std::to_string(DefaultMaxLines));
+  return DefaultMaxLines;
+}
+
 TStringList& TMainConfig::MonitorFilenames() {
   if (FMonitorFilenames)
     return *FMonitorFilenames;

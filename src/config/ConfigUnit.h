@@ -91,6 +91,8 @@ public:
   void SetIncludePID(bool value) { WriteSetting(SourceKindOf(mtDebugString).Option, value); }
   // Set by hand only: the UDP port of the syslog source, 1 to 65535.
   int SyslogPort() const;
+  // Set by hand only: the most lines the central log holds, at least MinMaxLines.
+  std::size_t MaxLines() const;
   // Set by hand only: the folder whose journal files the event log reads instead of the
   // machine's; empty for the machine's.
   std::string JournalDirectory() const;

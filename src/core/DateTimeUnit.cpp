@@ -63,9 +63,14 @@ TDateTimeParts DecodeDateTime(TDateTime value) {
 TDateTime Now() {
   const auto now = system_clock::now();
   const std::time_t seconds = system_clock::to_time_t(now);
-  std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr)
-    throw std::runtime_error("Cannot read the local time");
+  // Sources stamp many lines a second; the local time is worked out once a second per thread.
+  thread_local std::time_t localSeconds = -1;
+  thread_local std::tm local{};
+  if (seconds != localSeconds) {
+    if (localtime_r(&seconds, &local) == nullptr)
+      throw std::runtime_error("Cannot read the local time");
+    localSeconds = seconds;
+  }
   const auto millisecond = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   // A leap second is shown as the last second of its minute.
   return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -16,7 +17,87 @@ namespace {
 std::mutex gDrainLock;
 std::condition_variable gDrained;
 
+constexpr std::uint8_t NoMonitorType = 0xFF;
+constexpr std::size_t FirstBlockSize = 4096;
+constexpr std::size_t LargestBlockSize = 65536;
+
+// Small enough that removing one keeps nearly all the lines, large enough to cost little.
+std::size_t ChunkCapacity(std::size_t maxLines) {
+  return std::clamp<std::size_t>(maxLines / 16, 64, 4096);
+}
+
+std::size_t LengthBytes(std::size_t length) {
+  std::size_t bytes = 1;
+  for (; length >= 0x80; length >>= 7)
+    ++bytes;
+  return bytes;
+}
+
 } // namespace
+
+// One line as held: its text lies in its chunk's blocks, its length in front of it, so that a
+// 100-byte line costs the text and some 33 bytes.
+struct TLog::TStoredItem {
+  TDateTime Time;
+  const TSourceThread* Source;
+  const char* Text;
+  TColor Color;
+  TLogLevel Level;
+  std::uint8_t MonitorType;
+
+  std::string_view View() const {
+    std::size_t length = 0;
+    const char* next = Text;
+    for (int shift = 0;; shift += 7) {
+      const auto byte = static_cast<unsigned char>(*next++);
+      length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+      if ((byte & 0x80) == 0)
+        break;
+    }
+    return {next, length};
+  }
+};
+
+// Consecutive lines and their texts, removed together.
+struct TLog::TChunk {
+  TChunk(std::uint64_t first, std::size_t capacity) : First(first) { Items.reserve(capacity); }
+
+  bool Full() const { return Items.size() == Items.capacity(); }
+
+  const char* Keep(std::string_view text) {
+    const std::size_t needed = LengthBytes(text.size()) + text.size();
+    char* place = nullptr;
+    if (needed > FirstBlockSize / 2) {
+      Blocks.push_back(std::make_unique_for_overwrite<char[]>(needed));
+      place = Blocks.back().get();
+    } else {
+      if (Current == nullptr || CurrentSize - Used < needed) {
+        CurrentSize =
+            Current == nullptr ? FirstBlockSize : std::min(CurrentSize * 2, LargestBlockSize);
+        Blocks.push_back(std::make_unique_for_overwrite<char[]>(CurrentSize));
+        Current = Blocks.back().get();
+        Used = 0;
+      }
+      place = Current + Used;
+      Used += needed;
+    }
+    char* next = place;
+    std::size_t length = text.size();
+    for (; length >= 0x80; length >>= 7)
+      *next++ = static_cast<char>((length & 0x7F) | 0x80);
+    *next++ = static_cast<char>(length);
+    if (!text.empty())
+      std::memcpy(next, text.data(), text.size());
+    return place;
+  }
+
+  std::uint64_t First;
+  std::vector<TStoredItem> Items;
+  std::vector<std::unique_ptr<char[]>> Blocks;
+  char* Current = nullptr;
+  std::size_t CurrentSize = 0;
+  std::size_t Used = 0;
+};
 
 // Counts a post in progress so that destruction can wait for it, and tells whether the post
 // may go ahead at all.
@@ -95,47 +176,128 @@ void TLog::Add(const TSourceThread* source, TLogLevel level, std::string text) {
   const bool keep = filter == nullptr || filter->ProcessItem(item, faults);
   if (keep) {
     std::shared_ptr<const TLogItemEvent> handler;
-    // Copied before the lock, which is held as briefly as possible.
-    const std::string notified = item.Text;
+    std::vector<std::unique_ptr<TChunk>> removed; // freed after the lock is released
     {
       const TWriteLock lock(*this);
       if (Closing())
         return;
       handler = FOnLogItem;
-      FItems.push_back(std::move(item));
-      FCount.store(FItems.size(), std::memory_order_release);
+      Store(item, removed);
     }
     if (handler && !Closing())
-      (*handler)(level, notified);
+      (*handler)(level, item.Text);
   }
   // Reports of rules switched off by this evaluation, made now that it holds nothing.
   for (auto& fault : faults)
     Add(nullptr, TLogLevel::Warning, std::move(fault));
 }
 
+void TLog::Store(const TLogItem& item, std::vector<std::unique_ptr<TChunk>>& removed) {
+  static_assert(sizeof(TStoredItem) == 32);
+  const std::size_t maxLines = FMaxLines.load(std::memory_order_relaxed);
+  std::size_t count = FCount.load(std::memory_order_relaxed);
+  // A chunk begun under a larger cap is closed, so that the new cap can remove it.
+  const std::size_t capacity = ChunkCapacity(maxLines);
+  if (FChunks.empty() || FChunks.back()->Full() || FChunks.back()->Items.capacity() > capacity)
+    FChunks.push_back(std::make_unique<TChunk>(FFirst + count, capacity));
+  TChunk& chunk = *FChunks.back();
+  const std::uint8_t type =
+      item.MonitorType ? static_cast<std::uint8_t>(*item.MonitorType) : NoMonitorType;
+  chunk.Items.push_back(
+      {item.Time, item.Source, chunk.Keep(item.Text), item.Color, item.Level, type});
+  ++count;
+  while (count > maxLines && FChunks.size() > 1) {
+    removed.push_back(std::move(FChunks.front()));
+    FChunks.pop_front();
+    FFirst += removed.back()->Items.size();
+    count -= removed.back()->Items.size();
+  }
+  FCount.store(count, std::memory_order_release);
+}
+
+const TLog::TStoredItem& TLog::At(std::uint64_t number) const {
+  auto chunk = std::upper_bound(
+      FChunks.begin(), FChunks.end(), number,
+      [](std::uint64_t wanted, const std::unique_ptr<TChunk>& c) { return wanted < c->First; });
+  --chunk;
+  return (*chunk)->Items[static_cast<std::size_t>(number - (*chunk)->First)];
+}
+
+void TLog::CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText) {
+  item.Time = stored.Time;
+  item.Level = stored.Level;
+  item.Source = stored.Source;
+  item.MonitorType = std::nullopt;
+  if (stored.MonitorType != NoMonitorType)
+    item.MonitorType = static_cast<TMonitorType>(stored.MonitorType);
+  item.Color = stored.Color;
+  const std::string_view text = stored.View();
+  std::size_t length = std::min(maxText, text.size());
+  // A cut falls in front of the character it would split (a UTF-8 character has at most three
+  // continuation bytes).
+  for (int step = 0; step < 3 && length < text.size() && length > 0 &&
+                     (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
+       ++step)
+    --length;
+  item.Text.assign(text.data(), length);
+}
+
 std::size_t TLog::Count() const {
   return FCount.load(std::memory_order_acquire);
 }
 
-TLogItem TLog::GetItem(std::size_t index) const {
+TLog::TExtent TLog::Extent() const {
   const TReadLock lock(*this);
-  if (index >= FItems.size())
-    throw std::out_of_range(Format("List index out of bounds (%u)", index));
-  return FItems[index];
+  return {FFirst, FCount.load(std::memory_order_relaxed)};
 }
 
-void TLog::ReadTexts(std::size_t first, std::size_t last,
-                     const std::function<void(std::size_t, std::string_view)>& read) const {
+TLogItem TLog::GetItem(std::size_t index) const {
   const TReadLock lock(*this);
-  for (std::size_t index = first; index < std::min(last, FItems.size()); ++index)
-    read(index, FItems[index].Text);
+  if (index >= FCount.load(std::memory_order_relaxed))
+    throw std::out_of_range(Format("List index out of bounds (%u)", index));
+  TLogItem item;
+  CopyOut(At(FFirst + index), item, SIZE_MAX);
+  return item;
+}
+
+std::optional<TLogItem> TLog::FindItem(std::uint64_t number, std::size_t maxText) const {
+  const TReadLock lock(*this);
+  if (number < FFirst || number - FFirst >= FCount.load(std::memory_order_relaxed))
+    return std::nullopt;
+  TLogItem item;
+  CopyOut(At(number), item, maxText);
+  return item;
+}
+
+std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items) const {
+  const TReadLock lock(*this);
+  from = std::max(from, FFirst);
+  const std::uint64_t end = FFirst + FCount.load(std::memory_order_relaxed);
+  const std::size_t count =
+      from >= end ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(items.size(), end - from));
+  for (std::size_t i = 0; i < count; ++i)
+    CopyOut(At(from + i), items[i], SIZE_MAX);
+  return count;
+}
+
+void TLog::ReadTexts(std::uint64_t first, std::uint64_t last,
+                     const std::function<void(std::uint64_t, std::string_view)>& read) const {
+  const TReadLock lock(*this);
+  last = std::min<std::uint64_t>(last, FFirst + FCount.load(std::memory_order_relaxed));
+  for (std::uint64_t number = std::max(first, FFirst); number < last; ++number)
+    read(number, At(number).View());
 }
 
 void TLog::Clear() {
-  std::deque<TLogItem> cleared; // freed after the lock is released
+  std::deque<std::unique_ptr<TChunk>> cleared; // freed after the lock is released
   const TWriteLock lock(*this);
-  cleared.swap(FItems);
+  cleared.swap(FChunks);
+  FFirst += FCount.load(std::memory_order_relaxed);
   FCount.store(0, std::memory_order_release);
+}
+
+void TLog::SetMaxLines(std::size_t lines) {
+  FMaxLines = std::max<std::size_t>(lines, 1);
 }
 
 void TLog::SetOnLogItem(TLogItemEvent handler) {

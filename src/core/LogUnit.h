@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,11 +53,23 @@ public:
   virtual bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const = 0;
 };
 
+// The most lines the log holds unless told otherwise, and the fewest it may be told.
+inline constexpr std::size_t DefaultMaxLines = 1'000'000;
+inline constexpr std::size_t MinMaxLines = 1'000;
+
 // The central log: every line of the system is posted here from any thread, stamped with the
-// time, passed through the rules, and stored when kept. The store is read by index.
+// time, passed through the rules, and stored when kept. It holds at most MaxLines lines: beyond
+// them the oldest go, a chunk at a time. The store is read by index (0 is the oldest held) or by
+// number (counted over every line stored since the log was made, so that a reader can tell which
+// of the lines it knows are gone).
 class TLog {
 public:
   using TLogItemEvent = std::function<void(TLogLevel level, const std::string& text)>;
+  // The lines held: their numbers run from First to First + Count - 1.
+  struct TExtent {
+    std::uint64_t First = 0;
+    std::size_t Count = 0;
+  };
 
   // Without a filter every line is kept. The filter must outlive the log, or be detached first.
   explicit TLog(const TLogFilter* filter = nullptr);
@@ -84,13 +97,25 @@ public:
   }
 
   std::size_t Count() const;
+  TExtent Extent() const;
   // A copy of the item; fails for an index outside 0 .. Count() - 1.
   TLogItem GetItem(std::size_t index) const;
-  // Hands the texts of the items from first up to (not including) last, or the end, to read,
-  // under one lock: posting threads wait meanwhile, so callers read in short ranges.
-  void ReadTexts(std::size_t first, std::size_t last,
-                 const std::function<void(std::size_t index, std::string_view text)>& read) const;
+  // The item with that number, its text cut to at most maxText bytes without splitting a
+  // UTF-8 character; none when it is gone or not yet stored.
+  std::optional<TLogItem> FindItem(std::uint64_t number, std::size_t maxText = SIZE_MAX) const;
+  // Copies the items from number from on (or from the oldest held, when that one is gone) into
+  // items, reusing their strings, and answers how many; from becomes the first one's number.
+  std::size_t CopyItems(std::uint64_t& from, std::span<TLogItem> items) const;
+  // Hands the texts of the items held with numbers from first up to (not including) last to
+  // read, under one lock: posting threads wait meanwhile, so callers read in short ranges.
+  void
+  ReadTexts(std::uint64_t first, std::uint64_t last,
+            const std::function<void(std::uint64_t number, std::string_view text)>& read) const;
+  // Removes every line; their numbers are not given again.
   void Clear();
+
+  // Takes effect with the next line stored.
+  void SetMaxLines(std::size_t lines);
 
   // Called on the posting thread, after the store's lock is released, for every stored item.
   void SetOnLogItem(TLogItemEvent handler);
@@ -99,6 +124,12 @@ private:
   class TPostGuard;
   class TReadLock;
   class TWriteLock;
+  struct TChunk;
+  struct TStoredItem;
+
+  void Store(const TLogItem& item, std::vector<std::unique_ptr<TChunk>>& removed);
+  const TStoredItem& At(std::uint64_t number) const;
+  static void CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText);
 
   // The count of posts in progress, and whether destruction has begun, in one word: a post
   // leaves with one step that may let the destructor go on, and touches the log no more.
@@ -108,8 +139,11 @@ private:
 
   mutable std::mutex FLock; // guards the store and the handler
   mutable std::atomic<int> FReadersWaiting{0};
-  std::deque<TLogItem> FItems;
+  // Oldest first; a chunk is removed whole, so that the cap costs the same for every line.
+  std::deque<std::unique_ptr<TChunk>> FChunks;
+  std::uint64_t FFirst = 0;
   std::atomic<std::size_t> FCount{0}; // the store's size, readable without the lock
+  std::atomic<std::size_t> FMaxLines{DefaultMaxLines};
   std::shared_ptr<const TLogItemEvent> FOnLogItem;
 };
 

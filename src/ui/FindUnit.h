@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,9 +12,10 @@ namespace ornavel {
 class TLog;
 class TPattern;
 
-// Which rows of the log hold what the user seeks: plain text without regard to case, or a
-// regular expression as the rules write them. Kept up to date as lines arrive; the log is read
-// in short ranges, so the sources are never held up for long.
+// Which lines of the log hold what the user seeks: plain text without regard to case, or a
+// regular expression as the rules write them. Kept up to date as lines arrive and go; the log is
+// read in short ranges, so the sources are never held up for long. Lines are named by the log's
+// numbers, which the window turns into rows.
 class TLogFinder {
 public:
   explicit TLogFinder(const TLog& log);
@@ -25,7 +27,7 @@ public:
   // text is not a valid expression (nothing is found then), empty otherwise; empty text finds
   // nothing.
   std::string Seek(const std::string& text, bool regularExpression);
-  // Searches the rows that arrived since; after the log was cleared, all of it.
+  // Searches the lines that arrived since, and forgets those that went.
   void Update();
 
   // The matching rows, in order.
@@ -40,12 +42,12 @@ public:
   std::size_t Ordinal(std::size_t row) const;
 
 private:
-  void SearchFrom(std::size_t first);
+  void SearchFrom(std::uint64_t first, std::uint64_t end);
 
   const TLog& FLog;
   std::unique_ptr<TPattern> FPattern;
   std::vector<std::size_t> FMatches;
-  std::size_t FSearched = 0; // rows searched so far
+  std::uint64_t FSearched = 0; // the lines before this number have been searched
 };
 
 } // namespace ornavel

@@ -31,6 +31,15 @@ void TLogModel::SetRowCount(std::size_t count) {
   endInsertRows();
 }
 
+void TLogModel::RemoveFirstRows(int count) {
+  count = std::min(count, FRowCount);
+  if (count <= 0)
+    return;
+  beginRemoveRows({}, 0, count - 1);
+  FRowCount -= count;
+  endRemoveRows();
+}
+
 int TLogModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : FRowCount;
 }
@@ -42,7 +51,7 @@ int TLogModel::columnCount(const QModelIndex& parent) const {
 QVariant TLogModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= FRowCount)
     return {};
-  // A narrow window cuts long messages; the tip shows them whole.
+  // A narrow window cuts long messages; the tip shows them, up to ShownTextLimit.
   if (role == Qt::DisplayRole || (role == Qt::ToolTipRole && index.column() == 1))
     return FCells.LogListGetText(index.row(), index.column());
   return {};
@@ -82,7 +91,7 @@ void TLogListDelegate::initStyleOption(QStyleOptionViewItem* option,
 }
 
 TLogListView::TLogListView(const TLogListCells& cells, QWidget* parent)
-    : QAbstractScrollArea(parent), FModel(new TLogModel(cells, this)),
+    : QAbstractScrollArea(parent), FCells(cells), FModel(new TLogModel(cells, this)),
       FDelegate(new TLogListDelegate(cells, this)), FHeader(new QHeaderView(Qt::Horizontal, this)),
       FSelection(new QItemSelectionModel(FModel, this)) {
   setFocusPolicy(Qt::StrongFocus);
@@ -99,6 +108,11 @@ TLogListView::TLogListView(const TLogListCells& cells, QWidget* parent)
   });
   connect(FModel, &QAbstractItemModel::rowsInserted, this,
           [this](const QModelIndex&, int first, int last) { RowsInserted(first, last); });
+  connect(FModel, &QAbstractItemModel::rowsRemoved, this,
+          [this](const QModelIndex&, int first, int last) {
+            if (first == 0)
+              RowsRemoved(last + 1);
+          });
   connect(FModel, &QAbstractItemModel::modelReset, this, [this] {
     FCurrent = FAnchor = -1;
     UpdateGeometries();
@@ -159,6 +173,18 @@ void TLogListView::RowsInserted(int first, int last) {
     viewport()->update();
 }
 
+// The rows in view stay in view: the position moves up with them, unless they are gone too.
+void TLogListView::RowsRemoved(int count) {
+  const long long position =
+      verticalScrollBar()->value() - static_cast<long long>(count) * RowHeight();
+  const auto shift = [count](int row) { return row >= count ? row - count : -1; };
+  FCurrent = shift(FCurrent);
+  FAnchor = shift(FAnchor);
+  UpdateGeometries();
+  verticalScrollBar()->setValue(static_cast<int>(std::max(0LL, position)));
+  viewport()->update();
+}
+
 void TLogListView::UpdateGeometries() {
   const int headerHeight = FHeader->sizeHint().height();
   setViewportMargins(0, headerHeight, 0, 0);
@@ -177,7 +203,11 @@ void TLogListView::UpdateGeometries() {
 
 void TLogListView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
+  // A view at the end stays there, above all when scroll bars come and shrink it.
+  const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
   UpdateGeometries();
+  if (atEnd)
+    scrollToBottom();
 }
 
 void TLogListView::scrollContentsBy(int dx, int) {
@@ -227,7 +257,7 @@ bool TLogListView::ShowToolTip(const QHelpEvent& event) {
   const int row = RowAt(event.pos().y());
   const int column = FHeader->logicalIndexAt(event.pos().x());
   const QString text = FModel->index(row, column).data(Qt::ToolTipRole).toString();
-  if (row < 0 || text.isEmpty()) {
+  if (row < 0 || text.isEmpty() || !CutOff(row, column, text)) {
     QToolTip::hideText();
     return true;
   }
@@ -238,6 +268,15 @@ bool TLogListView::ShowToolTip(const QHelpEvent& event) {
       QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped()),
       viewport());
   return true;
+}
+
+// Whether the cell's text is wider than the room the delegate gives it.
+bool TLogListView::CutOff(int row, int column, const QString& text) const {
+  QFont shownFont = font();
+  shownFont.setBold(FCells.LogListPaintText(row, column, false, false).Bold);
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  return QFontMetrics(shownFont).horizontalAdvance(text) >
+         FHeader->sectionSize(column) - 2 * margin;
 }
 
 void TLogListView::mousePressEvent(QMouseEvent* event) {

@@ -11,6 +11,10 @@
 
 namespace ornavel {
 
+// The most of a message a cell draws, and its tip shows, in UTF-16 code units: more than any
+// screen shows on one row, and a row of a megabyte costs no more to draw than a short one.
+inline constexpr int ShownTextLimit = 1024;
+
 // How one cell's text is drawn.
 // How a row stands to what the find bar seeks.
 enum class TFindMark : std::uint8_t { None, Match, CurrentMatch };
@@ -27,6 +31,7 @@ struct TCellPaint {
 class TLogListCells {
 public:
   virtual ~TLogListCells() = default;
+  // At most ShownTextLimit code units.
   virtual QString LogListGetText(int row, int column) const = 0;
   virtual TCellPaint LogListPaintText(int row, int column, bool selected, bool focused) const = 0;
 };
@@ -39,6 +44,8 @@ public:
 
   // Growing announces the new rows; shrinking (clearing) starts the list afresh.
   void SetRowCount(std::size_t count);
+  // The oldest rows are gone: the others move up by count.
+  void RemoveFirstRows(int count);
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -102,6 +109,7 @@ protected:
 
 private:
   void RowsInserted(int first, int last);
+  void RowsRemoved(int count);
   void UpdateGeometries();
   void PaintRow(QPainter& painter, int row, int y);
   void Select(int from, int to, QItemSelectionModel::SelectionFlags how);
@@ -110,7 +118,9 @@ private:
   void MoveTo(int row, Qt::KeyboardModifiers modifiers);
   void EnsureVisible(int row);
   bool ShowToolTip(const QHelpEvent& event);
+  bool CutOff(int row, int column, const QString& text) const;
 
+  const TLogListCells& FCells;
   TLogModel* FModel;
   TLogListDelegate* FDelegate;
   QHeaderView* FHeader;

@@ -26,8 +26,12 @@
 #include <QSettings>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace ornavel {
 namespace {
@@ -194,42 +198,57 @@ void TMainForm::LogChanged() {
   // Cleared before the count is read: a line stored after this point queues the next update.
   FUpdate->Queued = false;
   const TLogListView::TScrollState before = FLogList->ScrollState();
-  UpdateCaption();
-  FModel->SetRowCount(FLog->Count());
+  const TLog::TExtent extent = FLog->Extent();
+  UpdateCaption(extent.Count);
+  // Lines removed at the cap leave the list from the top; the rest keep their place.
+  const std::uint64_t gone = extent.First - FFirstRow;
+  FFirstRow = extent.First;
+  FModel->RemoveFirstRows(static_cast<int>(std::min<std::uint64_t>(gone, INT_MAX)));
+  FModel->SetRowCount(extent.Count);
   if (before.Position > before.Maximum - frameGeometry().height() || before.Maximum == 0)
     FLogList->scrollToBottom();
   if (Finding()) {
     FFinder->Update();
+    if (FCurrentMatch && *FCurrentMatch < FFirstRow)
+      FCurrentMatch.reset(); // gone at the cap
     UpdateFindStatus();
   }
 }
 
-void TMainForm::UpdateCaption() {
-  setWindowTitle(QString::fromStdString(Format(" Ornavel - %d item(s)", FLog->Count())));
+void TMainForm::UpdateCaption(std::size_t count) {
+  setWindowTitle(QString::fromStdString(Format(" Ornavel - %d item(s)", count)));
 }
 
-QString TMainForm::LogListGetText(int row, int column) const {
-  const TLogItem item = FLog->GetItem(static_cast<std::size_t>(row));
+QString TMainForm::CellText(int row, int column, std::size_t maxBytes) const {
+  const auto item = FLog->FindItem(FFirstRow + static_cast<std::uint64_t>(row), maxBytes);
+  if (!item)
+    return {};
   if (column == 0) {
     const std::string format =
         FConfig != nullptr ? FConfig->DisplayDateFormat() : DefaultDateStringFormat;
-    return QString::fromStdString(FormatDateTime(format, item.Time));
+    return QString::fromStdString(FormatDateTime(format, item->Time));
   }
-  return QString::fromStdString(item.Text);
+  return QString::fromStdString(item->Text);
+}
+
+QString TMainForm::LogListGetText(int row, int column) const {
+  // UTF-8 takes at least as many bytes as UTF-16 takes code units.
+  return CellText(row, column, ShownTextLimit);
 }
 
 TCellPaint TMainForm::LogListPaintText(int row, int column, bool selected, bool focused) const {
   if (selected && focused)
     return {clHighlightText, false};
   TFindMark mark = TFindMark::None;
-  if (Finding() && FFinder->Matches(static_cast<std::size_t>(row)))
-    mark =
-        FCurrentMatch == static_cast<std::size_t>(row) ? TFindMark::CurrentMatch : TFindMark::Match;
+  if (Finding() && FFinder->Matches(LineOf(row)))
+    mark = FCurrentMatch == LineOf(row) ? TFindMark::CurrentMatch : TFindMark::Match;
   if (column != 1)
     return {clWindowText, false, mark};
-  const TLogItem item = FLog->GetItem(static_cast<std::size_t>(row));
-  TColor color = item.Color;
-  const bool alarming = item.Level == TLogLevel::Warning || item.Level == TLogLevel::Exception;
+  const auto item = FLog->FindItem(LineOf(row), 0);
+  if (!item)
+    return {clWindowText, false, mark};
+  TColor color = item->Color;
+  const bool alarming = item->Level == TLogLevel::Warning || item->Level == TLogLevel::Exception;
   if (alarming && !selected)
     color = clRed;
   return {color, color != clWindowText, mark};
@@ -239,7 +258,7 @@ void TMainForm::ClearActionExecute() {
   // The list forgets its rows before the store empties, so it never asks for a missing item.
   FModel->SetRowCount(0);
   FLog->Clear();
-  UpdateCaption();
+  UpdateCaption(0);
   if (FFinder) {
     FFinder->Update();
     FCurrentMatch.reset();
@@ -274,7 +293,7 @@ void TMainForm::ExitActionExecute() {
 void TMainForm::CopyActionExecute() {
   QString text;
   for (int row : FLogList->SelectedRows())
-    text += LogListGetText(row, 0) + u'\t' + LogListGetText(row, 1) + u'\n';
+    text += CellText(row, 0, SIZE_MAX) + u'\t' + CellText(row, 1, SIZE_MAX) + u'\n';
   if (!text.isEmpty())
     QGuiApplication::clipboard()->setText(text);
 }
@@ -299,7 +318,7 @@ void TMainForm::FindQueryChanged() {
   if (!FQueryValid)
     FFindBar->ShowStatus(QString::fromStdString(error));
   else
-    ShowMatch(FFinder->LastUpTo(static_cast<std::size_t>(std::max(LastVisibleRow(), 0))));
+    ShowMatch(FFinder->LastUpTo(LineOf(std::max(LastVisibleRow(), 0))));
   FLogList->viewport()->update();
 }
 
@@ -308,15 +327,16 @@ void TMainForm::FindNextActionExecute(bool forwards) {
     return;
   const QList<int> selected = FLogList->SelectedRows();
   const std::size_t from = FCurrentMatch.value_or(
-      selected.isEmpty() ? static_cast<std::size_t>(std::max(LastVisibleRow(), 0))
-                         : static_cast<std::size_t>(selected.constFirst()));
+      LineOf(selected.isEmpty() ? std::max(LastVisibleRow(), 0) : selected.constFirst()));
   ShowMatch(FFinder->Next(from, forwards));
 }
 
-void TMainForm::ShowMatch(std::optional<std::size_t> row) {
-  FCurrentMatch = row;
-  if (row)
-    FLogList->ShowRow(static_cast<int>(*row));
+void TMainForm::ShowMatch(std::optional<std::size_t> line) {
+  FCurrentMatch = line;
+  // A match among lines that came after the last update is shown with the next one.
+  if (line && *line >= FFirstRow &&
+      *line - FFirstRow < static_cast<std::size_t>(FModel->rowCount()))
+    FLogList->ShowRow(static_cast<int>(*line - FFirstRow));
   UpdateFindStatus();
 }
 
@@ -348,23 +368,27 @@ void TMainForm::SaveActionExecute() {
     return;
   FSaveFolder = QFileInfo(*path).absolutePath();
   const QList<int> selected = FLogList->SelectedRows();
-  const std::size_t count = FLog->Count();
   const std::string format =
       FConfig != nullptr ? FConfig->DisplayDateFormat() : DefaultDateStringFormat;
   std::string text;
-  const auto addLine = [&](std::size_t row) {
-    const TLogItem item = FLog->GetItem(row);
+  const auto addLine = [&](const TLogItem& item) {
     text += FormatDateTime(format, item.Time);
     text += '\t';
     text += item.Text;
     text += '\n';
   };
   if (selected.size() > 1) {
-    for (int row : selected)
-      addLine(static_cast<std::size_t>(row));
+    for (int row : selected) {
+      if (const auto item = FLog->FindItem(LineOf(row)))
+        addLine(*item);
+    }
   } else {
-    for (std::size_t row = 0; row < count; ++row)
-      addLine(row);
+    std::vector<TLogItem> batch(4096);
+    std::uint64_t next = 0;
+    for (std::size_t count; (count = FLog->CopyItems(next, batch)) > 0; next += count) {
+      for (std::size_t i = 0; i < count; ++i)
+        addLine(batch[i]);
+    }
   }
   // Readable by the user's other programs as any file they save, within their umask.
   SaveFileAtomically(path->toStdString(), text, 0666 & ~CurrentUmask());

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -79,12 +80,17 @@ private:
   void FormCreate();
   void FormClose();
   static void NotifyLogItem(const std::shared_ptr<TUpdateState>& state);
-  void UpdateCaption();
+  void UpdateCaption(std::size_t count);
+  // The text of a row's cell, at most maxBytes of it; empty for a line the log no longer holds.
+  QString CellText(int row, int column, std::size_t maxBytes) const;
   void FindQueryChanged();
-  void ShowMatch(std::optional<std::size_t> row);
+  // Shows the line with that log number, the current match.
+  void ShowMatch(std::optional<std::size_t> line);
   void UpdateFindStatus();
   bool Finding() const;
   int LastVisibleRow() const;
+  // The log's number of a row's line, as of the last update.
+  std::size_t LineOf(int row) const { return FFirstRow + static_cast<std::size_t>(row); }
   void RestorePlacement();
   void SavePlacement();
   // Runs a menu command; a failure goes to the error box, never into Qt's event loop.
@@ -96,9 +102,11 @@ private:
   TMainConfig* FConfig = nullptr;
   TLogListView* FLogList = nullptr;
   TLogModel* FModel = nullptr;
+  // The log's number of the line in row 0, as of the last update.
+  std::uint64_t FFirstRow = 0;
   TFindBar* FFindBar = nullptr;
   std::unique_ptr<TLogFinder> FFinder;
-  std::optional<std::size_t> FCurrentMatch;
+  std::optional<std::size_t> FCurrentMatch; // a log number
   bool FQueryValid = true;
   QString FSaveFolder;
   QMenu* FPopupMenu = nullptr;

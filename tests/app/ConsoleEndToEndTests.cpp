@@ -70,11 +70,38 @@ protected:
     return Settings.File("Ornavel/Config.xml");
   }
 
-  void Start(const std::vector<std::string>& files = {}) {
+  void Start(const std::vector<std::string>& files = {}, bool readOutput = true) {
     std::vector<std::string> arguments{ORNAVEL_BINARY, "--console"};
     arguments.insert(arguments.end(), files.begin(), files.end());
     Program = std::make_unique<TChildProcess>(
-        arguments, std::vector<std::string>{"XDG_CONFIG_HOME=" + Settings.Path()});
+        arguments, std::vector<std::string>{"XDG_CONFIG_HOME=" + Settings.Path()}, false,
+        readOutput);
+  }
+
+  // Follows a file with standard output on a pipe nobody reads, and writes to the file until
+  // lines wait in the pipe, then far more than it holds; answers the lines written.
+  std::vector<std::string> BlockOutput() {
+    const std::string log = Logs.File("app.log");
+    test::WriteFile(log, "");
+    Configure({log}, 0);
+    Start({}, false);
+    std::vector<std::string> written;
+    const auto burst = [&](int lines) {
+      std::string text;
+      for (int line = 0; line < lines; ++line) {
+        written.push_back("blocked line " + std::to_string(written.size()) + std::string(80, '.'));
+        text += written.back() + "\n";
+      }
+      Append(log, text);
+    };
+    const auto giveUp = std::chrono::steady_clock::now() + test::Patience;
+    while (Program->UnreadOutputBytes() < 32768 && std::chrono::steady_clock::now() < giveUp) {
+      burst(10);
+      std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_GE(Program->UnreadOutputBytes(), 32768u);
+    burst(10000); // a megabyte, where a pipe holds 64 KiB
+    return written;
   }
 
   // The texts printed so far, without their times.
@@ -324,6 +351,46 @@ TEST_F(ConsoleEndToEnd, SigtermWhileSourcesPostEndsCleanly) {
   writer.join();
   EXPECT_EQ(status, 0);
   EXPECT_EQ(Program->Errors(), "");
+}
+
+// Standard output that nobody reads holds up the printing alone: the first signal ends the
+// program in order, and promptly.
+class ConsoleBlockedOutput : public ConsoleEndToEnd, public testing::WithParamInterface<int> {};
+
+TEST_P(ConsoleBlockedOutput, TheFirstSignalEndsTheProgramWithinTwoSeconds) {
+  BlockOutput();
+  Program->Signal(GetParam());
+  EXPECT_EQ(Program->Wait(2s), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ConsoleBlockedOutput, testing::Values(SIGINT, SIGTERM));
+
+TEST_F(ConsoleEndToEnd, ASecondSignalEndsTheProgramAtOnce) {
+  BlockOutput();
+  Program->Signal(SIGTERM);
+  Program->Signal(SIGINT);
+  // Both are pending at once; whichever is taken second ends the program.
+  const int status = Program->Wait(test::Patience);
+  EXPECT_TRUE(status == 128 + SIGINT || status == 128 + SIGTERM) << status;
+}
+
+TEST_F(ConsoleEndToEnd, PrintingResumesWhereItStoppedWhenTheReaderReadsAgain) {
+  std::vector<std::string> expected = BlockOutput();
+  std::string more;
+  for (int line = 0; line < 500; ++line) {
+    expected.push_back("while blocked " + std::to_string(line));
+    more += expected.back() + "\n";
+  }
+  Append(Logs.File("app.log"), more);
+  Program->ReadOutput();
+  ASSERT_TRUE(WaitFor(expected.back()));
+  EXPECT_EQ(Stop(), 0);
+  // Lines written before the file was followed are not shown; every one after them is, once.
+  const auto shown = Only(Texts(), "blocked line ");
+  ASSERT_FALSE(shown.empty());
+  const auto first = std::ranges::find(expected, shown.front());
+  ExpectSameLines(shown, Only(std::vector<std::string>(first, expected.end()), "blocked line "));
+  ExpectSameLines(Only(Texts(), "while blocked"), Only(expected, "while blocked"));
 }
 
 } // namespace

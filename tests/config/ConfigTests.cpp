@@ -235,6 +235,30 @@ TEST_F(Config, UnusableValuesAreReportedOnceAndTheDefaultIsUsed) {
   EXPECT_THROW(store.DateStringFormat(), EConvertError); // the value as it stands in the file
 }
 
+// MaxLines: a number of at least 1000, or the default of a million with one warning.
+TEST_F(Config, MaxLinesIsReadByHandOrGivesWayToItsDefault) {
+  const std::vector<std::pair<std::string, std::size_t>> cases{
+      {"", 1'000'000},    {"1000", 1000},    {"250000", 250'000},
+      {"999", 1'000'000}, {"-5", 1'000'000}, {"lots", 1'000'000}};
+  for (const auto& [value, expected] : cases) {
+    const std::string key = value.empty() ? "" : R"(<MaxLines value=")" + value + R"("/>)";
+    TMainConfig& store =
+        OpenStore(CrLf({R"(<?xml version="1.0"?>)", "<Config>", key, "</Config>"}));
+    const std::size_t before = GetLog().Count();
+    EXPECT_EQ(store.MaxLines(), expected) << value;
+    EXPECT_EQ(store.MaxLines(), expected) << value;
+    const auto reports = ReportsSince(before);
+    if (expected == 1'000'000 && !value.empty()) {
+      ASSERT_EQ(reports.size(), 1u) << value;
+      EXPECT_EQ(reports[0].Text,
+                FileName() + ": MaxLines=\"" + value +
+                    "\" is not a number of lines (1000 or more); the default 1000000 is used");
+    } else {
+      EXPECT_TRUE(reports.empty()) << value;
+    }
+  }
+}
+
 TEST_F(Config, FileNamesAreStoredTrimmedAndKeptAsAddedInMemory) {
   TMainConfig& store = OpenStore();
   TStringList& files = store.MonitorFilenames();

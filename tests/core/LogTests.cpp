@@ -112,6 +112,55 @@ TEST_F(Log, ClearEmptiesTheStoreAndIndicesStartAgain) {
   EXPECT_EQ(Subject.GetItem(0).Text, "three");
 }
 
+// The cap: the oldest lines go in chunks, the count never passes the cap, the newest stay in
+// order, and numbering goes on over removals and Clear.
+class LogCap : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(LogCap, KeepsTheNewestLinesAndNeverMoreThanTheCap) {
+  const std::size_t cap = GetParam();
+  TLog log;
+  log.AddLine(nullptr, "under the default cap");
+  log.SetMaxLines(cap);
+  const std::size_t posted = cap * 3 + 17; // after line 0
+  std::size_t lowest = cap;
+  for (std::size_t i = 1; i <= posted; ++i) {
+    log.AddLine(nullptr, std::string(i % 300, 'x') + std::to_string(i));
+    ASSERT_LE(log.Count(), cap);
+    if (i >= cap)
+      lowest = std::min(lowest, log.Count());
+  }
+  EXPECT_GE(lowest, cap - cap / 8); // removed in chunks, not all at once
+  const TLog::TExtent extent = log.Extent();
+  EXPECT_EQ(extent.First + extent.Count, posted + 1);
+  for (std::size_t i = 0; i < extent.Count; ++i) {
+    const std::uint64_t number = extent.First + i;
+    ASSERT_EQ(log.GetItem(i).Text, std::string(number % 300, 'x') + std::to_string(number));
+  }
+  EXPECT_FALSE(log.FindItem(extent.First - 1));
+  EXPECT_EQ(log.FindItem(extent.First + extent.Count - 1)->Text,
+            log.GetItem(extent.Count - 1).Text);
+  log.Clear();
+  EXPECT_EQ(log.Extent().First, posted + 1);
+  log.AddLine(nullptr, "after");
+  EXPECT_EQ(log.FindItem(posted + 1)->Text, "after");
+}
+
+INSTANTIATE_TEST_SUITE_P(Caps, LogCap, testing::Values(std::size_t{1000}, std::size_t{5000}));
+
+TEST_F(Log, ItemsAreCopiedWholeOrAsAPrefixThatKeepsCharactersWhole) {
+  Subject.AddLine(File.get(), std::string(5000, 'a') + "\xc3\xa9 end");
+  EXPECT_EQ(Subject.FindItem(0)->Text.size(), 5006u);
+  EXPECT_EQ(Subject.FindItem(0, 5001)->Text, std::string(5000, 'a'));
+  EXPECT_EQ(Subject.FindItem(0, 5002)->Text, std::string(5000, 'a') + "\xc3\xa9");
+  EXPECT_EQ(Subject.FindItem(0, 5002)->MonitorType, mtFile);
+  std::vector<TLogItem> batch(4);
+  Subject.AddLine(nullptr, "second");
+  std::uint64_t from = 0;
+  ASSERT_EQ(Subject.CopyItems(from, batch), 2u);
+  EXPECT_EQ(batch[1].Text, "second");
+  EXPECT_EQ(batch[0].Source, File.get());
+}
+
 TEST_F(Log, GetItemReturnsACopyAndChecksTheIndex) {
   Subject.AddLine(nullptr, "original");
   TLogItem copy = Subject.GetItem(0);

@@ -124,6 +124,15 @@ TEST_F(MonitoringDriver, NothingConfiguredLeavesTheFirstLineAlone) {
   EXPECT_EQ(GetThreadManager().ThreadCount(), 0u);
 }
 
+TEST_F(MonitoringDriver, TheLogHoldsAtMostMaxLinesFromTheSettings) {
+  GetConfig().WriteValue("MaxLines", std::string("1000"));
+  Driver.StartUp(nullptr);
+  for (int line = 0; line < 2000; ++line)
+    GetLog().AddLine(nullptr, "line");
+  EXPECT_LE(GetLog().Count(), 1000u);
+  EXPECT_GT(GetLog().Count(), 900u);
+}
+
 TEST_F(MonitoringDriver, AnnouncesAndStartsEachSourceInSettingsOrder) {
   Configure({"/logs/a", "/logs/b"}, true, true);
   std::mutex notifiedLock; // sources notify from their own threads

@@ -79,6 +79,22 @@ TEST(Finder, ReportsAnInvalidExpressionFollowsNewLinesAndStartsOverAfterAClear) 
   EXPECT_TRUE(finder.Matches().empty());
 }
 
+// Matches are named by the log's numbers: those removed at the cap go, the others stay right.
+TEST(Finder, ForgetsLinesRemovedAtTheCap) {
+  TLog log;
+  log.SetMaxLines(1000);
+  log.AddLine(nullptr, "needle early");
+  TLogFinder finder(log);
+  EXPECT_EQ(finder.Seek("needle", false), "");
+  EXPECT_EQ(finder.Matches(), (std::vector<std::size_t>{0}));
+  for (int line = 0; line < 1500; ++line)
+    log.AddLine(nullptr, "hay");
+  log.AddLine(nullptr, "needle late");
+  finder.Update();
+  EXPECT_EQ(finder.Matches(), (std::vector<std::size_t>{1501}));
+  EXPECT_EQ(log.FindItem(1501)->Text, "needle late");
+}
+
 // The window with its find bar and Ctrl+S, lines posted straight into the log.
 class FindAndSave : public testing::Test {
 protected:

@@ -15,10 +15,11 @@ namespace {
 class TNumberedCells final : public TLogListCells {
 public:
   QString Row3Message; // when set, row 3's message instead of its number
+  // Row 4's message is too long for its column.
   QString LogListGetText(int row, int column) const override {
     if (row == 3 && column == 1 && !Row3Message.isEmpty())
       return Row3Message;
-    return QString("row %1 column %2").arg(row).arg(column);
+    return QString("row %1 column %2").arg(row).arg(column) + (row == 4 ? QString(200, 'w') : "");
   }
   TCellPaint LogListPaintText(int, int, bool, bool) const override { return {}; }
 };
@@ -130,20 +131,22 @@ QString ShownInTip(const QString& text) {
   return document.toPlainText();
 }
 
-TEST_F(LogList, HoveringAMessageShowsItWholeAndTheTimeShowsNothing) {
-  const auto hover = [&](int column) {
+TEST_F(LogList, HoveringACutOffMessageShowsItAndTheTimeOrAWholeMessageShowNothing) {
+  const auto hover = [&](int column, int row = 4) {
     const QPoint where(View.horizontalHeader()->sectionViewportPosition(column) + 5,
-                       RowCentre(3).y());
+                       RowCentre(row).y());
     QHelpEvent help(QEvent::ToolTip, where, View.viewport()->mapToGlobal(where));
     QApplication::sendEvent(View.viewport(), &help);
     return QToolTip::isVisible() ? QToolTip::text() : QString();
   };
+  // A tip once shown lingers a moment, so the rows without one come first.
   EXPECT_EQ(hover(0), "");
-  EXPECT_EQ(ShownInTip(hover(1)), "row 3 column 1");
+  EXPECT_EQ(hover(1, 3), "");
+  EXPECT_EQ(ShownInTip(hover(1)), "row 4 column 1" + QString(200, 'w'));
   // Qt takes such lines for rich text unless told otherwise.
   for (const QString line : {"msg <h1 style=\"color:red\">x</h1>", "a < b > c  <b>x</b>"}) {
-    Cells.Row3Message = line;
-    EXPECT_EQ(ShownInTip(hover(1)), line);
+    Cells.Row3Message = line + QString(200, 'w');
+    EXPECT_EQ(ShownInTip(hover(1, 3)), Cells.Row3Message);
   }
 }
 

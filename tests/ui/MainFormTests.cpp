@@ -12,13 +12,16 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
+#include <QToolTip>
 #include <QWindow>
 #include <atomic>
 #include <set>
@@ -186,6 +189,98 @@ TEST_F(MainForm, FollowsNewLinesOnlyWhileTheViewIsAtTheBottom) {
   GetLog().AddLine(nullptr, "near the end");
   Settle();
   EXPECT_EQ(scroll->value(), scroll->maximum());
+}
+
+// The first burst that overflows the list brings up the scroll bars, which shrink the view
+// after it has followed the end: the newest line must still be in view.
+TEST_F(MainForm, TheNewestLineStaysInViewWhenTheListFirstOverflows) {
+  Create();
+  Show();
+  TLogListView* list = Form->LogList();
+  const auto lastRowInView = [&] {
+    const int bottom = Rows() * list->RowHeight() - list->verticalScrollBar()->value();
+    return bottom <= list->viewport()->height() && bottom > 0;
+  };
+  const int fits = list->viewport()->height() / list->RowHeight();
+  for (int burst = 0; burst < 2; ++burst) {
+    // From a source's thread, so that the burst comes in as one update.
+    std::thread([&] {
+      for (int i = 0; i < fits + 3; ++i)
+        GetLog().AddLine(nullptr, Format("burst %d line %d", burst, i));
+    }).join();
+    Settle();
+    EXPECT_TRUE(list->horizontalScrollBar()->isVisible() || list->verticalScrollBar()->isVisible());
+    EXPECT_TRUE(lastRowInView()) << "burst " << burst;
+  }
+}
+
+// With the log at its cap, the oldest rows go: a reader keeps his lines, a follower the end, a
+// selection of removed rows disappears, and the caption counts what is held.
+TEST_F(MainForm, RowsRemovedAtTheCapKeepTheReadersPlaceAndTheRestOfTheSelection) {
+  WriteSettings("Config.xml", "<Config>\r\n<MaxLines value=\"1000\"/>\r\n</Config>\r\n");
+  Create();
+  Show();
+  for (int i = 0; i < 2500; ++i)
+    GetLog().AddLine(nullptr, Format("line %d", i));
+  Settle();
+  TLogListView* list = Form->LogList();
+  QScrollBar* scroll = list->verticalScrollBar();
+  ASSERT_LE(Rows(), 1000);
+  EXPECT_EQ(static_cast<std::size_t>(Rows()), GetLog().Count());
+  EXPECT_EQ(Form->windowTitle(), QString(" Ornavel - %1 item(s)").arg(Rows()));
+  EXPECT_EQ(Text(Rows() - 1), "line 2499");
+  EXPECT_EQ(scroll->value(), scroll->maximum());
+
+  list->selectRow(0);
+  list->selectionModel()->select(list->model()->index(500, 0),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  const QString selectedLater = Text(500);
+  scroll->setValue(400 * list->RowHeight());
+  const QString readingTop = Text(list->RowAt(0));
+  for (int i = 0; i < 300; ++i)
+    GetLog().AddLine(nullptr, Format("more %d", i));
+  Settle();
+  ASSERT_LE(Rows(), 1000);
+  EXPECT_EQ(Text(Rows() - 1), "more 299");
+  EXPECT_EQ(Text(list->RowAt(0)), readingTop);
+  const QList<int> selected = list->SelectedRows();
+  ASSERT_EQ(selected.size(), 1);
+  EXPECT_EQ(Text(selected[0]), selectedLater);
+  EXPECT_EQ(Form->windowTitle(), QString(" Ornavel - %1 item(s)").arg(Rows()));
+}
+
+// A 1 MiB line: the cell and the tip get a bounded prefix, the tip only when the text is cut
+// off; Ctrl+C copies it whole.
+TEST_F(MainForm, LongLinesAreDrawnAndTippedByAPrefixAndCopiedWhole) {
+  Create();
+  Show();
+  const std::string longLine = "start " + std::string(1 << 20, 'x');
+  GetLog().AddLine(nullptr, longLine);
+  Settle();
+  const TLogModel* model = Form->LogList()->model();
+  const QString shown = model->index(1, 1).data(Qt::DisplayRole).toString();
+  EXPECT_TRUE(shown.startsWith("start xxx"));
+  EXPECT_LE(shown.size(), ShownTextLimit);
+  TLogListView* list = Form->LogList();
+  const auto hover = [&](int row) {
+    const QPoint where(list->horizontalHeader()->sectionViewportPosition(1) + 5,
+                       row * list->RowHeight() - list->verticalScrollBar()->value() + 2);
+    QHelpEvent help(QEvent::ToolTip, where, list->viewport()->mapToGlobal(where));
+    QApplication::sendEvent(list->viewport(), &help);
+    QTextDocument shown;
+    shown.setHtml(QToolTip::text());
+    return QToolTip::isVisible() ? shown.toPlainText() : QString();
+  };
+  EXPECT_EQ(hover(0), "") << "Starting up.. fits";
+  const QString tip = hover(1);
+  EXPECT_TRUE(tip.startsWith("start xxx"));
+  EXPECT_LE(tip.size(), ShownTextLimit);
+
+  Form->LogList()->selectRow(1);
+  Form->LogList()->setFocus();
+  QTest::keyClick(Form->LogList(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text().size(),
+            Text(1, 0).size() + 1 + static_cast<qsizetype>(longLine.size()) + 1);
 }
 
 // Lines from four threads while the window's thread is busy elsewhere come in as one update.

@@ -1,0 +1,331 @@
+// How fast the real `ornavel --console` prints a followed file, beside `tail -F` on the same
+// file in the same run. Each program follows a fresh file with its standard output on a pipe
+// that this program reads at once; then:
+// - latency: single lines written one at a time, each waited for; the median and the 95th
+//   percentile of the time from the write until the line is read from the pipe;
+// - flood: --lines lines of 100 bytes appended 64 lines per write as fast as possible; the time
+//   until the last one is read, and the CPU the program used meanwhile (utime + stime).
+// Ornavel runs with no rules and with the ten rules of the rules benchmark.
+//
+// Run: build/release/bench/console_bench [--lines=1000000] [--samples=200]
+// A smoke run: --lines=20000 --samples=20
+#include "BenchRulesUnit.h"
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace ornavel {
+namespace {
+
+using TClock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+std::size_t Lines = 1'000'000;
+int Samples = 200;
+constexpr std::size_t LinesPerWrite = 64;
+
+double Seconds(TClock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+// utime + stime of a running process, in seconds.
+double CpuSeconds(int pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string stat = text.str();
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string skipped;
+  for (int field = 3; field < 14; ++field)
+    fields >> skipped;
+  unsigned long long user = 0, system = 0;
+  fields >> user >> system;
+  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+std::string FindProgram(const std::string& name) {
+  std::istringstream path(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "");
+  for (std::string folder; std::getline(path, folder, ':');) {
+    const std::string candidate = folder + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+  }
+  throw std::runtime_error(name + " not found on PATH");
+}
+
+// A program whose standard output this process reads as fast as it comes, watching for one
+// text at a time.
+class TFollower {
+public:
+  TFollower(std::vector<std::string> arguments, const std::string& configHome) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> environment{"XDG_CONFIG_HOME=" + configHome};
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      if (!std::string_view(*entry).starts_with("XDG_CONFIG_HOME="))
+        environment.emplace_back(*entry);
+    }
+    const auto pointers = [](std::vector<std::string>& texts) {
+      std::vector<char*> list;
+      for (auto& text : texts)
+        list.push_back(text.data());
+      list.push_back(nullptr);
+      return list;
+    };
+    const int failed = posix_spawn(&FPid, arguments.front().c_str(), &actions, nullptr,
+                                   pointers(arguments).data(), pointers(environment).data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[1]);
+    if (failed != 0)
+      throw std::runtime_error("cannot start " + arguments.front());
+    FReader = std::thread([this, descriptor = ends[0]] { Read(descriptor); });
+  }
+
+  ~TFollower() {
+    ::kill(FPid, SIGTERM);
+    int status = 0;
+    ::waitpid(FPid, &status, 0);
+    FReader.join();
+  }
+  TFollower(const TFollower&) = delete;
+  TFollower& operator=(const TFollower&) = delete;
+
+  int Pid() const { return FPid; }
+
+  // From now on, watches for text.
+  void Expect(std::string text) {
+    const std::lock_guard lock(FLock);
+    FWanted = std::move(text);
+    FFound.reset();
+    FCarry.clear();
+  }
+  // When the text was read, or none within the timeout.
+  std::optional<TClock::time_point> WaitFound(TClock::duration timeout) {
+    std::unique_lock lock(FLock);
+    FChanged.wait_for(lock, timeout, [this] { return FFound.has_value(); });
+    return FFound;
+  }
+
+private:
+  void Read(int descriptor) {
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+      const ssize_t count = ::read(descriptor, buffer.data(), buffer.size());
+      if (count <= 0)
+        break;
+      const auto now = TClock::now();
+      const std::lock_guard lock(FLock);
+      if (FWanted.empty() || FFound)
+        continue;
+      FCarry.append(buffer.data(), static_cast<std::size_t>(count));
+      if (FCarry.find(FWanted) != std::string::npos) {
+        FFound = now;
+        FChanged.notify_all();
+      } else if (FCarry.size() >= FWanted.size()) {
+        FCarry.erase(0, FCarry.size() - FWanted.size() + 1);
+      }
+    }
+    ::close(descriptor);
+  }
+
+  int FPid = -1;
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::string FWanted;
+  std::string FCarry;
+  std::optional<TClock::time_point> FFound;
+  std::thread FReader;
+};
+
+void Append(int file, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t written = ::write(file, text.data() + done, text.size() - done);
+    if (written < 0)
+      throw std::runtime_error(std::string("write failed: ") + std::strerror(errno));
+    done += static_cast<std::size_t>(written);
+  }
+}
+
+struct TFigures {
+  double MedianLatencyMs = 0;
+  double P95LatencyMs = 0;
+  double FloodSeconds = 0;
+  double FloodCpuSeconds = 0;
+};
+
+// Writes probes until one comes out: a follower starts reading some time after it starts.
+void WaitUntilFollowing(TFollower& follower, int file) {
+  const auto giveUp = TClock::now() + 20s;
+  for (int probe = 0; TClock::now() < giveUp; ++probe) {
+    const std::string text = "probe-" + std::to_string(probe);
+    follower.Expect(text + "\n");
+    Append(file, text + "\n");
+    if (follower.WaitFound(50ms))
+      return;
+  }
+  throw std::runtime_error("the program never showed a line of its file");
+}
+
+TFigures Measure(TFollower& follower, int file) {
+  WaitUntilFollowing(follower, file);
+  TFigures figures;
+  std::vector<double> latencies;
+  for (int sample = 0; sample < Samples; ++sample) {
+    char text[32];
+    std::snprintf(text, sizeof text, "latency-%06d\n", sample);
+    follower.Expect(text);
+    const auto written = TClock::now();
+    Append(file, text);
+    const auto found = follower.WaitFound(10s);
+    if (!found)
+      throw std::runtime_error("a single line never came out");
+    latencies.push_back(Seconds(*found - written) * 1000);
+    std::this_thread::sleep_for(2ms); // single lines, not a burst
+  }
+  std::sort(latencies.begin(), latencies.end());
+  figures.MedianLatencyMs = latencies[latencies.size() / 2];
+  figures.P95LatencyMs = latencies[latencies.size() * 95 / 100];
+
+  const std::vector<std::string> texts = BenchLines();
+  std::string block;
+  for (std::size_t line = 0; line < LinesPerWrite; ++line)
+    block += texts[line % texts.size()].substr(0, 99) + "\n";
+  follower.Expect("END-OF-RUN\n");
+  const double cpuBefore = CpuSeconds(follower.Pid());
+  const auto start = TClock::now();
+  for (std::size_t line = 0; line + LinesPerWrite <= Lines; line += LinesPerWrite)
+    Append(file, block);
+  Append(file, "END-OF-RUN\n");
+  const auto found = follower.WaitFound(300s);
+  if (!found)
+    throw std::runtime_error("the last line never came out");
+  figures.FloodSeconds = Seconds(*found - start);
+  figures.FloodCpuSeconds = CpuSeconds(follower.Pid()) - cpuBefore;
+  return figures;
+}
+
+const char* ColorName(TColor color) {
+  static const std::pair<TColor, const char*> names[] = {
+      {clRed, "clRed"},     {clYellow, "clYellow"}, {clFuchsia, "clFuchsia"},
+      {clOlive, "clOlive"}, {clMaroon, "clMaroon"}, {clBlue, "clBlue"},
+      {clGreen, "clGreen"}, {clGray, "clGray"},     {clPurple, "clPurple"},
+      {clWhite, "clWhite"}};
+  for (const auto& [value, name] : names) {
+    if (value == color)
+      return name;
+  }
+  return "clWindowText";
+}
+
+TFigures MeasureOrnavel(bool rules) {
+  const test::TTemporaryFolder folder;
+  const std::string log = folder.File("followed.log");
+  test::WriteFile(log, "");
+  std::filesystem::create_directories(folder.File("config/Ornavel"));
+  test::WriteFile(folder.File("config/Ornavel/Config.xml"),
+                  "<?xml version=\"1.0\"?>\r\n<Config>\r\n  <MonitorFilenames>\r\n    <Filename>" +
+                      log + "</Filename>\r\n  </MonitorFilenames>\r\n</Config>\r\n");
+  std::string ruleLines;
+  for (std::size_t i = 0; rules && i < BenchRules.size(); ++i) {
+    const TBenchRule& rule = BenchRules[i];
+    ruleLines += "  <Rule name=\"r" + std::to_string(i) + "\" color=\"" + ColorName(rule.Color) +
+                 "\" regexp=\"" + rule.Pattern + "\" active=\"True\" logline=\"" +
+                 (rule.LogLine ? "True" : "False") + "\" monitortypes=\"mtFile\"/>\r\n";
+  }
+  test::WriteFile(folder.File("config/Ornavel/Rules.xml"),
+                  "<?xml version=\"1.0\"?>\r\n<Rules>\r\n" + ruleLines + "</Rules>\r\n");
+  TFollower follower({ORNAVEL_BINARY, "--console"}, folder.File("config"));
+  const int file = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  const TFigures figures = Measure(follower, file);
+  ::close(file);
+  return figures;
+}
+
+TFigures MeasureTail() {
+  const test::TTemporaryFolder folder;
+  const std::string log = folder.File("followed.log");
+  test::WriteFile(log, "");
+  TFollower follower({FindProgram("tail"), "-F", "-n", "0", log}, folder.Path());
+  const int file = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  const TFigures figures = Measure(follower, file);
+  ::close(file);
+  return figures;
+}
+
+void PrintRow(const char* name, const TFigures& figures, const TFigures& tail) {
+  std::printf("%-24s %8.2f %8.2f %10.3f %7.2fx %9.3f %7.2fx\n", name, figures.MedianLatencyMs,
+              figures.P95LatencyMs, figures.FloodSeconds, figures.FloodSeconds / tail.FloodSeconds,
+              figures.FloodCpuSeconds,
+              tail.FloodCpuSeconds > 0 ? figures.FloodCpuSeconds / tail.FloodCpuSeconds : 0.0);
+}
+
+bool ReadSettings(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.starts_with("--lines="))
+      Lines = std::stoul(argument.substr(8));
+    else if (argument.starts_with("--samples="))
+      Samples = std::max(1, std::stoi(argument.substr(10)));
+    else {
+      std::fprintf(stderr, "unknown argument %s\n", argv[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+} // namespace ornavel
+
+int main(int argc, char** argv) {
+  using namespace ornavel;
+  if (!ReadSettings(argc, argv))
+    return 2;
+  try {
+    const TFigures tail = MeasureTail();
+    const TFigures plain = MeasureOrnavel(false);
+    const TFigures ruled = MeasureOrnavel(true);
+    std::printf("One followed file: %d single lines, then %zu lines of 100 bytes, %zu per write\n",
+                Samples, Lines, LinesPerWrite);
+    std::printf("%-24s %8s %8s %10s %8s %9s %8s\n", "", "lat ms", "p95 ms", "flood s", "x tail",
+                "CPU s", "x tail");
+    PrintRow("tail -F", tail, tail);
+    PrintRow("ornavel, no rules", plain, tail);
+    PrintRow("ornavel, 10 rules", ruled, tail);
+    const bool kept =
+        plain.FloodSeconds <= 2 * tail.FloodSeconds && ruled.FloodSeconds <= 2 * tail.FloodSeconds;
+    const bool prompt = plain.MedianLatencyMs <= 5 && ruled.MedianLatencyMs <= 5;
+    std::printf("flood within 2x tail -F: %s; median latency within 5 ms: %s\n",
+                kept ? "yes" : "NO", prompt ? "yes" : "NO");
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "console_bench: %s\n", failure.what());
+    return 1;
+  }
+  return 0;
+}

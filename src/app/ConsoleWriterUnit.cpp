@@ -1,0 +1,153 @@
+#include "ConsoleWriterUnit.h"
+
+#include "ConsoleUnit.h"
+#include "core/DateTimeUnit.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <vector>
+
+namespace ornavel {
+namespace {
+
+constexpr const char* ResetColor = "\x1b[0m";
+constexpr std::size_t BatchLines = 1024;
+constexpr auto FloodGap = std::chrono::milliseconds(2);
+constexpr auto GatherTime = std::chrono::milliseconds(1);
+
+bool MayBlock(int descriptor) {
+  struct stat status {};
+  return ::fstat(descriptor, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
+}
+
+} // namespace
+
+TConsoleWriter::TConsoleWriter(TLog& log, int descriptor, bool colored)
+    : FLog(log), FDescriptor(descriptor), FColored(colored), FMayBlock(MayBlock(descriptor)) {}
+
+TConsoleWriter::~TConsoleWriter() {
+  Finish(std::chrono::milliseconds(0));
+}
+
+void TConsoleWriter::Start(std::string dateFormat) {
+  FDateFormat = std::move(dateFormat);
+  FThread = std::thread([this] { Run(); });
+}
+
+void TConsoleWriter::Wake() {
+  if (FPending.exchange(true))
+    return; // the writer has yet to look, and will see this line then
+  { const std::lock_guard lock(FLock); }
+  FWoken.notify_one();
+}
+
+void TConsoleWriter::Finish(std::chrono::milliseconds grace) {
+  if (!FThread.joinable())
+    return;
+  {
+    const std::lock_guard lock(FLock);
+    FGiveUp = std::chrono::steady_clock::now() + grace;
+    FFinishing = true;
+  }
+  FWoken.notify_one();
+  FFinish.Signal();
+  FThread.join();
+}
+
+void TConsoleWriter::Run() {
+  std::uint64_t next = 0;
+  auto lastWoken = std::chrono::steady_clock::time_point();
+  for (;;) {
+    FPending.exchange(false);
+    if (!PrintStored(next) || FFinishing)
+      return;
+    std::unique_lock lock(FLock);
+    FWoken.wait(lock, [this] { return FPending.load() || FFinishing.load(); });
+    // Woken again right after the last time: a flood, whose lines gather a moment so that they
+    // go out in blocks rather than with a wake-up and a write each.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastWoken < FloodGap)
+      FWoken.wait_for(lock, GatherTime, [this] { return FFinishing.load(); });
+    lastWoken = now;
+  }
+}
+
+bool TConsoleWriter::PrintStored(std::uint64_t& next) {
+  std::vector<TLogItem> batch(BatchLines);
+  std::string out;
+  for (;;) {
+    const std::size_t count = FLog.CopyItems(next, batch);
+    if (count == 0)
+      return true;
+    out.clear();
+    for (std::size_t i = 0; i < count; ++i)
+      Append(out, batch[i]);
+    next += count;
+    if (!WriteAll(out))
+      return false;
+  }
+}
+
+void TConsoleWriter::Append(std::string& out, const TLogItem& item) {
+  const std::string color = FColored ? ConsoleColor(item) : std::string();
+  // Times are shown to the millisecond at most, and a flood brings many lines a millisecond.
+  const long long millisecond = std::llround(item.Time * 86400000.0);
+  if (millisecond != FShownMillisecond) {
+    FShownMillisecond = millisecond;
+    FShownTime = FormatDateTime(FDateFormat, item.Time);
+  }
+  out += FShownTime;
+  out += '\t';
+  out += color;
+  AppendConsoleText(out, item.Text);
+  if (!color.empty())
+    out += ResetColor;
+  out += '\n';
+}
+
+bool TConsoleWriter::WriteAll(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (FMayBlock && !WaitWritable())
+      return false;
+    // After poll, a write of at most PIPE_BUF bytes to a pipe never blocks.
+    const std::size_t chunk =
+        FMayBlock ? std::min<std::size_t>(bytes.size(), PIPE_BUF) : bytes.size();
+    const ssize_t written = ::write(FDescriptor, bytes.data(), chunk);
+    if (written < 0) {
+      if (errno == EINTR || errno == EAGAIN)
+        continue;
+      return false; // nowhere to print to: the sources go on all the same
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// Waits until the output takes bytes; false when finishing and the time to print is up.
+bool TConsoleWriter::WaitWritable() {
+  for (;;) {
+    pollfd watched[2] = {{FDescriptor, POLLOUT, 0}, {FFinish.Descriptor(), POLLIN, 0}};
+    int timeout = -1;
+    nfds_t count = 2;
+    if (FFinishing) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          FGiveUp - std::chrono::steady_clock::now());
+      if (left.count() <= 0)
+        return false;
+      timeout = static_cast<int>(left.count());
+      count = 1;
+    }
+    const int ready = ::poll(watched, count, timeout);
+    if (ready < 0 && errno != EINTR)
+      return false;
+    if (ready > 0 && watched[0].revents != 0)
+      return true;
+  }
+}
+
+} // namespace ornavel

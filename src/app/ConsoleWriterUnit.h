@@ -1,0 +1,59 @@
+#pragma once
+
+#include "core/LogUnit.h"
+#include "core/WakeEventUnit.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace ornavel {
+
+// Prints the log's items in store order, each once, on a thread of its own: the time in the
+// date format, a tab, the text. Whatever has been stored when it looks is written in one go, so a
+// single line appears at once and a flood goes out in large blocks; a reader that stops reading
+// holds up this thread alone, never the sources. Lines the log has removed meanwhile are skipped.
+class TConsoleWriter {
+public:
+  TConsoleWriter(TLog& log, int descriptor, bool colored);
+  // Drops what is still unprinted.
+  ~TConsoleWriter();
+  TConsoleWriter(const TConsoleWriter&) = delete;
+  TConsoleWriter& operator=(const TConsoleWriter&) = delete;
+
+  // Starts printing, from the log's oldest line, in this date format.
+  void Start(std::string dateFormat);
+  // There are new lines; from any thread, at any rate.
+  void Wake();
+  // Prints what is stored for at most grace, then ends; the rest is dropped.
+  void Finish(std::chrono::milliseconds grace);
+
+private:
+  void Run();
+  // Prints the lines stored; false when it had to give up.
+  bool PrintStored(std::uint64_t& next);
+  void Append(std::string& out, const TLogItem& item);
+  bool WriteAll(std::string_view bytes);
+  bool WaitWritable();
+
+  TLog& FLog;
+  const int FDescriptor;
+  const bool FColored;
+  // Pipes, sockets and terminals block a writer whose reader has stopped; files do not.
+  const bool FMayBlock;
+  std::string FDateFormat;
+  long long FShownMillisecond = -1;
+  std::string FShownTime;
+  std::atomic<bool> FPending{false};
+  std::atomic<bool> FFinishing{false};
+  std::chrono::steady_clock::time_point FGiveUp{};
+  std::mutex FLock;
+  std::condition_variable FWoken;
+  TWakeEvent FFinish;
+  std::thread FThread;
+};
+
+} // namespace ornavel
