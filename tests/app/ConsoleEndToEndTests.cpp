@@ -286,6 +286,12 @@ TEST_F(ConsoleEndToEnd, FilesOnTheCommandLineAreFollowedAfterTheListedOnes) {
   Configure({listed}, 0);
   const std::string config = test::ReadFile(SettingsFolder());
   Start({Logs.Path() + "/sub/../extra.log", listed, missing});
+  // Every file is announced before the missing one fails the start; probes come after that.
+  ASSERT_TRUE(Program->WaitForOutput(
+      [](const std::string&, const std::string& errors) {
+        return errors.find("not found!\n") != std::string::npos;
+      },
+      test::Patience));
   WaitUntilFollowing(extra);
   Probe([&] { Append(listed, "probe listed\n"); }, "probe listed");
   Append(listed, "from listed\n");
