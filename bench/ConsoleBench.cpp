@@ -64,16 +64,6 @@ double CpuSeconds(int pid) {
   return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-std::string FindProgram(const std::string& name) {
-  std::istringstream path(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "");
-  for (std::string folder; std::getline(path, folder, ':');) {
-    const std::string candidate = folder + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0)
-      return candidate;
-  }
-  throw std::runtime_error(name + " not found on PATH");
-}
-
 // A program whose standard output this process reads as fast as it comes, watching for one
 // text at a time.
 class TFollower {
@@ -271,7 +261,7 @@ TFigures MeasureTail() {
   const test::TTemporaryFolder folder;
   const std::string log = folder.File("followed.log");
   test::WriteFile(log, "");
-  TFollower follower({FindProgram("tail"), "-F", "-n", "0", log}, folder.Path());
+  TFollower follower({test::RequireOnPath("tail"), "-F", "-n", "0", log}, folder.Path());
   const int file = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   const TFigures figures = Measure(follower, file);
   ::close(file);

@@ -240,22 +240,12 @@ TFigures MeasureEventLog() {
   throw std::runtime_error("ornavel never followed the journal: " + program.Errors());
 }
 
-std::string FindProgram(const std::string& name) {
-  std::istringstream path(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "");
-  for (std::string folder; std::getline(path, folder, ':');) {
-    const std::string candidate = folder + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0)
-      return candidate;
-  }
-  throw std::runtime_error(name + " not found on PATH");
-}
-
 // Up once it has printed the file's one line.
 TFigures MeasureTail() {
   const test::TTemporaryFolder folder;
   const std::string file = folder.File("idle.log");
   test::WriteFile(file, "ready\n");
-  TChildProcess program({FindProgram("tail"), "-F", "-n", "1", file}, {});
+  TChildProcess program({test::RequireOnPath("tail"), "-F", "-n", "1", file}, {});
   if (!ShowsLine(program, "ready"))
     throw std::runtime_error("tail -F did not start: " + program.Errors());
   return MeasureIdle(program, "tail -F");

@@ -22,7 +22,7 @@ set(CPACK_PACKAGE_VENDOR "The Ornavel developers")
 set(CPACK_PACKAGE_CONTACT "The Ornavel developers <ornavel@ornavel.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "follow logs through your rules in one small window")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "follow logs through your rules in one small window\nOrnavel follows text files that other programs append to and receives syslog\nover UDP. Every line passes an ordered list of rules, and the kept lines are\nshown, newest last, in one narrow window or printed in console mode.")
+    "follow logs through your rules in one small window\nOrnavel follows text files that other programs append to, receives syslog over\nUDP, follows the systemd journal and takes local programs' debug output. Every line passes an ordered list of rules, and the kept lines are\nshown, newest last, in one narrow window or printed in console mode.")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ORNAVEL_HOMEPAGE})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # ornavel_<version>_<architecture>.deb

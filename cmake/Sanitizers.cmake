@@ -10,8 +10,10 @@ elseif(NOT ORNAVEL_SANITIZER STREQUAL "")
 endif()
 
 if(ORNAVEL_FUZZ)
-  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR NOT ORNAVEL_SANITIZER STREQUAL "address")
-    message(FATAL_ERROR "ORNAVEL_FUZZ needs clang and ORNAVEL_SANITIZER=address")
+  # The C of the debug-output writer is instrumented too, so both compilers must be clang.
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR NOT CMAKE_C_COMPILER_ID STREQUAL "Clang"
+     OR NOT ORNAVEL_SANITIZER STREQUAL "address")
+    message(FATAL_ERROR "ORNAVEL_FUZZ needs clang (CC=clang CXX=clang++) and ORNAVEL_SANITIZER=address")
   endif()
   # Coverage for the fuzzer in every library, not only in the fuzz targets.
   add_compile_options(-fsanitize=fuzzer-no-link)

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace ornavel::test {
 
@@ -264,6 +265,25 @@ inline std::shared_ptr<TLambdaThread> MakeThread(std::function<void(TLambdaThrea
 inline void RunUntilTerminated(TLambdaThread& self) {
   while (!self.Terminated())
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// The full path of the executable program name on PATH, or empty when there is none.
+inline std::string FindOnPath(const std::string& name) {
+  std::istringstream path(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "");
+  for (std::string folder; std::getline(path, folder, ':');) {
+    const std::string candidate = folder + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+  }
+  return {};
+}
+
+// The same for a program that must be there.
+inline std::string RequireOnPath(const std::string& name) {
+  std::string found = FindOnPath(name);
+  if (found.empty())
+    throw std::runtime_error(name + " not found on PATH");
+  return found;
 }
 
 } // namespace ornavel::test

@@ -19,16 +19,6 @@ struct TFree {
 template <class T>
 using TReply = std::unique_ptr<T, TFree>;
 
-std::string FindOnPath(const std::string& name) {
-  std::istringstream path(std::getenv("PATH") != nullptr ? std::getenv("PATH") : "");
-  for (std::string folder; std::getline(path, folder, ':');) {
-    const std::string candidate = folder + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0)
-      return candidate;
-  }
-  return {};
-}
-
 // Stops a helper program politely, then for good.
 void Stop(std::unique_ptr<TChildProcess>& program) {
   if (!program)

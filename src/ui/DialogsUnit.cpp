@@ -55,18 +55,19 @@ public:
 
   // One file, no filter, and no check that it exists: a log may be followed before it is made.
   std::optional<QString> OpenFile(QWidget* parent, const QString& startFolder) override {
-    QFileDialog dialog(parent, QString(), startFolder);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setSizeGripEnabled(true);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-      return std::nullopt;
-    return dialog.selectedFiles().constFirst();
+    return ChooseFile(parent, QString(), startFolder, QFileDialog::AcceptOpen);
   }
 
   std::optional<QString> SaveFile(QWidget* parent, const QString& startFolder) override {
-    QFileDialog dialog(parent, QStringLiteral("Save lines"), startFolder);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    return ChooseFile(parent, QStringLiteral("Save lines"), startFolder, QFileDialog::AcceptSave);
+  }
+
+private:
+  static std::optional<QString> ChooseFile(QWidget* parent, const QString& title,
+                                           const QString& startFolder,
+                                           QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, title, startFolder);
+    dialog.setAcceptMode(mode);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setSizeGripEnabled(true);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
