@@ -4,6 +4,7 @@
 #include "ThreadUnit.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <stdexcept>
@@ -143,9 +144,11 @@ private:
 class TLog::TWriteLock {
 public:
   explicit TWriteLock(TLog& log) : FLog(log) {
+    FLog.FWritersWaiting.fetch_add(1);
     while (FLog.FReadersWaiting.load(std::memory_order_relaxed) != 0)
       std::this_thread::yield();
     FLog.FLock.lock();
+    FLog.FWritersWaiting.fetch_sub(1);
   }
   ~TWriteLock() { FLog.FLock.unlock(); }
   TWriteLock(const TWriteLock&) = delete;
@@ -280,9 +283,16 @@ std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items) cons
   return count;
 }
 
+// A long search reads range after range: announced like the window's reads, it would keep the
+// posters out for all of it. It lets waiting posters go first instead, for a while at most, so
+// that a flood cannot stop it either.
 void TLog::ReadTexts(std::uint64_t first, std::uint64_t last,
                      const std::function<void(std::uint64_t, std::string_view)>& read) const {
-  const TReadLock lock(*this);
+  const auto patience = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+  while (FWritersWaiting.load(std::memory_order_relaxed) != 0 &&
+         std::chrono::steady_clock::now() < patience)
+    std::this_thread::yield();
+  const std::lock_guard lock(FLock);
   last = std::min<std::uint64_t>(last, FFirst + FCount.load(std::memory_order_relaxed));
   for (std::uint64_t number = std::max(first, FFirst); number < last; ++number)
     read(number, At(number).View());

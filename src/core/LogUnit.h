@@ -107,7 +107,8 @@ public:
   // items, reusing their strings, and answers how many; from becomes the first one's number.
   std::size_t CopyItems(std::uint64_t& from, std::span<TLogItem> items) const;
   // Hands the texts of the items held with numbers from first up to (not including) last to
-  // read, under one lock: posting threads wait meanwhile, so callers read in short ranges.
+  // read, under one lock: posting threads wait meanwhile, so callers read in short ranges. Unlike
+  // the other reads it lets waiting posters go first.
   void
   ReadTexts(std::uint64_t first, std::uint64_t last,
             const std::function<void(std::uint64_t number, std::string_view text)>& read) const;
@@ -139,6 +140,7 @@ private:
 
   mutable std::mutex FLock; // guards the store and the handler
   mutable std::atomic<int> FReadersWaiting{0};
+  std::atomic<int> FWritersWaiting{0};
   // Oldest first; a chunk is removed whole, so that the cap costs the same for every line.
   std::deque<std::unique_ptr<TChunk>> FChunks;
   std::uint64_t FFirst = 0;
