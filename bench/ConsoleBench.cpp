@@ -51,17 +51,8 @@ double Seconds(TClock::duration duration) {
 
 // utime + stime of a running process, in seconds.
 double CpuSeconds(int pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string stat = text.str();
-  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-  std::string skipped;
-  for (int field = 3; field < 14; ++field)
-    fields >> skipped;
-  unsigned long long user = 0, system = 0;
-  fields >> user >> system;
-  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  return static_cast<double>(test::ProcessCpuTicks(pid)) /
+         static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 // A program whose standard output this process reads as fast as it comes, watching for one

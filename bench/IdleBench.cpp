@@ -84,24 +84,6 @@ std::optional<TTaskCounts> ReadTask(const std::filesystem::path& task) {
 
 // Fields 14 and 15, counted after the command name, which may hold spaces and parentheses. A
 // program that has ended has no figures to give.
-std::uint64_t ReadTicks(int pid) {
-  const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
-  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-  std::string state;
-  fields >> state;
-  if (state == "Z" || state == "X")
-    throw std::runtime_error("process " + std::to_string(pid) + " ended before it was measured");
-  std::string skipped;
-  for (int field = 4; field < 14; ++field)
-    fields >> skipped;
-  std::uint64_t user = 0;
-  std::uint64_t system = 0;
-  fields >> user >> system;
-  if (!fields)
-    throw std::runtime_error("cannot read the CPU time of process " + std::to_string(pid));
-  return user + system;
-}
-
 TSample Take(int pid) {
   TSample sample;
   sample.Time = TClock::now();
@@ -110,7 +92,7 @@ TSample Take(int pid) {
     if (const auto counts = ReadTask(task.path()))
       sample.Tasks[task.path().filename().string()] = *counts;
   }
-  sample.Ticks = ReadTicks(pid);
+  sample.Ticks = test::ProcessCpuTicks(pid);
   return sample;
 }
 

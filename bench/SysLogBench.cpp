@@ -12,6 +12,7 @@
 //      [--busy-core]
 // A smoke run: --duration=0.5 --start-rate=20000 --max-rate=40000 --precision=1
 // rsyslog is left out when rsyslogd is not installed.
+#include "TestSupport.h"
 #include "core/LogUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
 #include "sources/SysLogMonitorUnit.h"
@@ -82,18 +83,6 @@ sockaddr_in LoopbackAddress(int port) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   return address;
-}
-
-int FreeUdpPort() {
-  const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  socklen_t length = sizeof address;
-  if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    Fail("no free UDP port");
-  ::close(probe);
-  return ntohs(address.sin_port);
 }
 
 // Sends numbered syslog datagrams of DatagramSize bytes to one loopback port, paced to a rate.
@@ -499,7 +488,7 @@ struct TProbe {
 };
 
 TProbe RunProbe(const std::string& name, const TReceiverMaker& make, double rate) {
-  const int port = FreeUdpPort();
+  const int port = test::FreeUdpPort();
   std::unique_ptr<TReceiverUnderTest> receiver = make();
   receiver->Start(port);
   TPacedSender sender(port);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -284,6 +285,27 @@ inline std::string RequireOnPath(const std::string& name) {
   if (found.empty())
     throw std::runtime_error(name + " not found on PATH");
   return found;
+}
+
+// The CPU time a process has used so far (user and system), in clock ticks; fails when it has
+// ended.
+inline std::uint64_t ProcessCpuTicks(int pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string state;
+  fields >> state;
+  if (state == "Z" || state == "X")
+    throw std::runtime_error("process " + std::to_string(pid) + " ended before it was measured");
+  std::string skipped;
+  for (int field = 4; field < 14; ++field)
+    fields >> skipped;
+  std::uint64_t user = 0;
+  std::uint64_t system = 0;
+  fields >> user >> system;
+  if (!fields)
+    throw std::runtime_error("cannot read the CPU time of process " + std::to_string(pid));
+  return user + system;
 }
 
 } // namespace ornavel::test
