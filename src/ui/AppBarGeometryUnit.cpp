@@ -1,0 +1,376 @@
+#include "AppBarGeometryUnit.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace ornavel {
+namespace {
+
+bool IsDocked(TAppBarEdge edge) {
+  return edge == TAppBarEdge::abeLeft || edge == TAppBarEdge::abeTop ||
+         edge == TAppBarEdge::abeRight || edge == TAppBarEdge::abeBottom;
+}
+
+bool IsVertical(TAppBarEdge edge) {
+  return edge == TAppBarEdge::abeLeft || edge == TAppBarEdge::abeRight;
+}
+
+TAppBarFlags FlagOf(TAppBarEdge edge) {
+  return static_cast<TAppBarFlags>(1u << static_cast<unsigned>(edge));
+}
+
+constexpr TAppBarFlags EdgeFlags = abfAllowLeft | abfAllowTop | abfAllowRight | abfAllowBottom;
+
+bool Contains(const TBarRect& r, TBarPoint p) {
+  return p.X >= r.Left && p.X < r.Right && p.Y >= r.Top && p.Y < r.Bottom;
+}
+
+TBarRect Sized(int left, int top, int width, int height) {
+  return {left, top, left + width, top + height};
+}
+
+// Left or right on the diagonal itself, as the screen's proportions decide.
+TAppBarEdge CandidateEdge(TBarPoint p, const TBarMetrics& metrics) {
+  const long long dx = p.X - metrics.ScreenWidth / 2;
+  const long long dy = p.Y - metrics.ScreenHeight / 2;
+  if (std::llabs(dy) * metrics.ScreenWidth <= std::llabs(dx) * metrics.ScreenHeight)
+    return dx < 0 ? TAppBarEdge::abeLeft : TAppBarEdge::abeRight;
+  return dy < 0 ? TAppBarEdge::abeTop : TAppBarEdge::abeBottom;
+}
+
+// A slide computes in 32 bits, wrapping where it would overflow.
+std::int32_t Wrap(long long value) {
+  return static_cast<std::int32_t>(value);
+}
+
+std::int32_t Towards(std::int32_t from, std::int32_t to, std::int32_t elapsed, std::int32_t total) {
+  const std::int32_t distance = Wrap(static_cast<long long>(from) - to);
+  return Wrap(static_cast<long long>(from) -
+              Wrap(static_cast<long long>(distance) * elapsed) / total);
+}
+
+int Stepped(int proposed, int base, int increment) {
+  if (increment == 0)
+    return proposed;
+  return base + increment * ((proposed - base + increment / 2) / increment);
+}
+
+THitTest FloatingHitTest(THitTest h, bool horizontal, bool vertical) {
+  if (horizontal && vertical)
+    return h;
+  const bool neither = !horizontal && !vertical;
+  switch (h) {
+  case THitTest::Left:
+  case THitTest::Right:
+    return horizontal ? h : THitTest::Border;
+  case THitTest::Top:
+  case THitTest::Bottom:
+    return vertical ? h : THitTest::Border;
+  case THitTest::TopLeft:
+    return neither ? THitTest::Border : (horizontal ? THitTest::Left : THitTest::Top);
+  case THitTest::TopRight:
+    return neither ? THitTest::Border : (horizontal ? THitTest::Right : THitTest::Top);
+  case THitTest::BottomLeft:
+    return neither ? THitTest::Border : (horizontal ? THitTest::Left : THitTest::Bottom);
+  case THitTest::BottomRight:
+    return neither ? THitTest::Border : (horizontal ? THitTest::Right : THitTest::Bottom);
+  default:
+    return h;
+  }
+}
+
+bool IsSizing(THitTest h) {
+  return h >= THitTest::Left && h <= THitTest::BottomRight;
+}
+
+// Only the border facing the screen's middle sizes a docked bar.
+THitTest DockedHitTest(const THitTestInput& input, TAppBarEdge edge,
+                       const TBarSettingsRecord& settings) {
+  const int increment = IsVertical(edge) ? settings.HorzSizeInc : settings.VertSizeInc;
+  if (increment == 0)
+    return THitTest::Border;
+  const TBarPoint p = input.Cursor;
+  const TBarRect& client = input.ClientArea;
+  switch (edge) {
+  case TAppBarEdge::abeLeft:
+    return p.X >= client.Right ? THitTest::Right : THitTest::Border;
+  case TAppBarEdge::abeTop:
+    return p.Y >= client.Bottom ? THitTest::Bottom : THitTest::Border;
+  case TAppBarEdge::abeRight:
+    return p.X < client.Left ? THitTest::Left : THitTest::Border;
+  default:
+    return p.Y < client.Top ? THitTest::Top : THitTest::Border;
+  }
+}
+
+class TRecordWriter {
+public:
+  void Byte(std::uint8_t value) { Bytes[Offset++] = value; }
+  void Int(std::int32_t value) {
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8)
+      Byte(static_cast<std::uint8_t>(bits >> shift));
+  }
+  template <std::size_t N>
+  void Reserved(const std::array<std::uint8_t, N>& bytes) {
+    for (const std::uint8_t value : bytes)
+      Byte(value);
+  }
+  TBarSettingsBytes Bytes{};
+
+private:
+  std::size_t Offset = 0;
+};
+
+class TRecordReader {
+public:
+  explicit TRecordReader(std::span<const std::uint8_t> bytes) : Bytes(bytes) {}
+  std::uint8_t Byte() { return Bytes[Offset++]; }
+  bool Bool() { return Byte() != 0; }
+  std::int32_t Int() {
+    std::uint32_t bits = 0;
+    for (int shift = 0; shift < 32; shift += 8)
+      bits |= static_cast<std::uint32_t>(Byte()) << shift;
+    return static_cast<std::int32_t>(bits);
+  }
+  template <std::size_t N>
+  void Reserved(std::array<std::uint8_t, N>& bytes) {
+    for (std::uint8_t& value : bytes)
+      value = Byte();
+  }
+
+private:
+  std::span<const std::uint8_t> Bytes;
+  std::size_t Offset = 0;
+};
+
+} // namespace
+
+TBarSettingsRecord DefaultBarSettings(int screenWidth, int screenHeight) {
+  TBarSettingsRecord record;
+  record.MaxWidth = screenWidth;
+  record.MaxHeight = screenHeight;
+  record.MaxVertDockSize = screenWidth / 2;
+  record.MaxHorzDockSize = screenHeight / 2;
+  return record;
+}
+
+TBarSettingsBytes EncodeBarSettings(const TBarSettingsRecord& record) {
+  TRecordWriter out;
+  out.Int(record.Size);
+  out.Byte(static_cast<std::uint8_t>(record.Edge));
+  out.Byte(record.Flags);
+  out.Byte(record.AutoHide ? 1 : 0);
+  out.Byte(record.AlwaysOnTop ? 1 : 0);
+  out.Byte(record.SlideEffect ? 1 : 0);
+  out.Reserved(record.Reserved1);
+  for (const std::int32_t value :
+       {record.SlideTime, record.HorzSizeInc, record.VertSizeInc, record.VertDockSize,
+        record.HorzDockSize, record.FloatLeft, record.FloatTop, record.FloatRight,
+        record.FloatBottom, record.MinWidth, record.MinHeight, record.MaxWidth, record.MaxHeight,
+        record.MinVertDockSize, record.MinHorzDockSize, record.MaxVertDockSize,
+        record.MaxHorzDockSize})
+    out.Int(value);
+  out.Byte(static_cast<std::uint8_t>(record.TaskEntry));
+  out.Reserved(record.Reserved2);
+  return out.Bytes;
+}
+
+std::optional<TBarSettingsRecord> DecodeBarSettings(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() != BarSettingsRecordSize)
+    return std::nullopt;
+  TRecordReader in(bytes);
+  TBarSettingsRecord record;
+  record.Size = in.Int();
+  record.Edge = static_cast<TAppBarEdge>(in.Byte());
+  record.Flags = in.Byte();
+  record.AutoHide = in.Bool();
+  record.AlwaysOnTop = in.Bool();
+  record.SlideEffect = in.Bool();
+  in.Reserved(record.Reserved1);
+  for (std::int32_t* field :
+       {&record.SlideTime, &record.HorzSizeInc, &record.VertSizeInc, &record.VertDockSize,
+        &record.HorzDockSize, &record.FloatLeft, &record.FloatTop, &record.FloatRight,
+        &record.FloatBottom, &record.MinWidth, &record.MinHeight, &record.MaxWidth,
+        &record.MaxHeight, &record.MinVertDockSize, &record.MinHorzDockSize,
+        &record.MaxVertDockSize, &record.MaxHorzDockSize})
+    *field = in.Int();
+  record.TaskEntry = static_cast<TAppBarTaskEntry>(in.Byte());
+  in.Reserved(record.Reserved2);
+  return record;
+}
+
+TBarRect QueryPosAnswer(TBarRect proposed, TBarRect freeArea) {
+  TBarRect r{std::max(proposed.Left, freeArea.Left), std::max(proposed.Top, freeArea.Top),
+             std::min(proposed.Right, freeArea.Right), std::min(proposed.Bottom, freeArea.Bottom)};
+  // No overlap leaves an empty rectangle where the overlap would begin.
+  r.Right = std::max(r.Right, r.Left);
+  r.Bottom = std::max(r.Bottom, r.Top);
+  return r;
+}
+
+TAppBarEdge NearestAllowedEdge(TAppBarFlags flags, TBarPoint p, TAppBarEdge committed,
+                               const TBarMetrics& metrics) {
+  const bool floatAllowed = (flags & abfAllowFloat) != 0;
+  if (floatAllowed) {
+    const TBarRect& work = metrics.WorkArea;
+    const TBarRect middle{work.Left + metrics.ScrollBarWidth, work.Top + metrics.ScrollBarHeight,
+                          work.Right - metrics.ScrollBarWidth,
+                          work.Bottom - metrics.ScrollBarHeight};
+    if (Contains(middle, p) || (flags & EdgeFlags) == 0)
+      return TAppBarEdge::abeFloat;
+  }
+  const TAppBarEdge candidate = CandidateEdge(p, metrics);
+  if ((flags & FlagOf(candidate)) != 0)
+    return candidate;
+  return floatAllowed ? TAppBarEdge::abeFloat : committed;
+}
+
+TAppBarEdge EdgeForCursor(bool controlDown, TAppBarFlags flags, TBarPoint p, TAppBarEdge committed,
+                          const TBarMetrics& metrics) {
+  if (controlDown && (flags & abfAllowFloat) != 0)
+    return TAppBarEdge::abeFloat;
+  return NearestAllowedEdge(flags, p, committed, metrics);
+}
+
+TBarRect DockRect(TAppBarEdge edge, TBarRect r, const TBarSettingsRecord& settings,
+                  const TBarMetrics& metrics, const TQueryPos& queryPos) {
+  // Only the four edges have a strip; an unregistered bar stays where it is, as a floating one.
+  if (!IsDocked(edge))
+    return r;
+  r = {0, 0, metrics.ScreenWidth, metrics.ScreenHeight};
+  if (!settings.AutoHide)
+    r = queryPos(edge, r);
+  switch (edge) {
+  case TAppBarEdge::abeLeft:
+    r.Right = r.Left + settings.VertDockSize;
+    break;
+  case TAppBarEdge::abeTop:
+    r.Bottom = r.Top + settings.HorzDockSize;
+    break;
+  case TAppBarEdge::abeRight:
+    r.Left = r.Right - settings.VertDockSize;
+    break;
+  default:
+    r.Top = r.Bottom - settings.HorzDockSize;
+    break;
+  }
+  return r;
+}
+
+std::optional<TBarRect> AutoHidePlacement(bool shown, TAppBarEdge current,
+                                          const TBarSettingsRecord& settings, TBarRect r,
+                                          const TBarMetrics& metrics) {
+  if (!settings.AutoHide || !IsDocked(current))
+    return std::nullopt;
+  const int w = r.Width();
+  const int h = r.Height();
+  const int screenW = metrics.ScreenWidth;
+  const int screenH = metrics.ScreenHeight;
+  if (shown)
+    return Sized(current == TAppBarEdge::abeRight ? screenW - w : 0,
+                 current == TAppBarEdge::abeBottom ? screenH - h : 0, w, h);
+  const int bx = 2 * metrics.BorderWidth;
+  const int by = 2 * metrics.BorderHeight;
+  switch (current) {
+  case TAppBarEdge::abeLeft:
+    return Sized(bx - w, 0, w, h);
+  case TAppBarEdge::abeTop:
+    return Sized(0, by - h, w, h);
+  case TAppBarEdge::abeRight:
+    return Sized(screenW - bx, 0, w, h);
+  default:
+    return Sized(0, screenH - by, w, h);
+  }
+}
+
+TBarRect SlideStep(TBarRect from, TBarRect to, std::int32_t elapsedMs, std::int32_t slideTimeMs) {
+  if (slideTimeMs <= 0 || elapsedMs >= slideTimeMs)
+    return to;
+  const std::int32_t e = std::max<std::int32_t>(elapsedMs, 0);
+  return Sized(Towards(from.Left, to.Left, e, slideTimeMs),
+               Towards(from.Top, to.Top, e, slideTimeMs),
+               Towards(from.Width(), to.Width(), e, slideTimeMs),
+               Towards(from.Height(), to.Height(), e, slideTimeMs));
+}
+
+TBarRect SizedRect(TSizingSide side, TBarRect proposed, TAppBarEdge committed,
+                   const TBarSettingsRecord& settings) {
+  const bool floating = committed == TAppBarEdge::abeFloat;
+  const int width =
+      Stepped(proposed.Width(), floating ? settings.MinWidth : settings.MinVertDockSize,
+              settings.HorzSizeInc);
+  const int height =
+      Stepped(proposed.Height(), floating ? settings.MinHeight : settings.MinHorzDockSize,
+              settings.VertSizeInc);
+  TBarRect r = proposed;
+  using enum TSizingSide;
+  if (side == Left || side == TopLeft || side == BottomLeft)
+    r.Left = r.Right - width;
+  if (side == Right || side == TopRight || side == BottomRight)
+    r.Right = r.Left + width;
+  if (side == Top || side == TopLeft || side == TopRight)
+    r.Top = r.Bottom - height;
+  if (side == Bottom || side == BottomLeft || side == BottomRight)
+    r.Bottom = r.Top + height;
+  return r;
+}
+
+TTrackSizes TrackSizes(TAppBarEdge current, const TBarSettingsRecord& settings,
+                       const TBarMetrics& metrics) {
+  if (current == TAppBarEdge::abeFloat)
+    return {settings.MinWidth, settings.MinHeight, settings.MaxWidth, settings.MaxHeight};
+  const bool horizontal = current == TAppBarEdge::abeTop || current == TAppBarEdge::abeBottom;
+  return {settings.MinVertDockSize, settings.MinHorzDockSize,
+          horizontal ? metrics.ScreenWidth : settings.MaxVertDockSize,
+          IsVertical(current) ? metrics.ScreenHeight : settings.MaxHorzDockSize};
+}
+
+THitTest BarHitTest(const THitTestInput& input, TAppBarEdge current,
+                    const TBarSettingsRecord& settings) {
+  THitTest h = input.DefaultAnswer;
+  if (h == THitTest::Client && input.DragButtonDown && !input.ControlUnderCursor)
+    h = THitTest::Caption;
+  if (current == TAppBarEdge::abeFloat)
+    return FloatingHitTest(h, settings.HorzSizeInc != 0, settings.VertSizeInc != 0);
+  if (IsDocked(current) && IsSizing(h))
+    return DockedHitTest(input, current, settings);
+  return h;
+}
+
+TMoveStep MoveStep(TAppBarEdge dragEdge, TAppBarEdge cursorEdge, TBarPoint p, TBarRect proposed,
+                   const TBarSettingsRecord& settings, const TBarMetrics& metrics,
+                   const TQueryPos& queryPos) {
+  TBarRect r = proposed;
+  if (dragEdge != TAppBarEdge::abeFloat && cursorEdge == TAppBarEdge::abeFloat) {
+    const int w = settings.FloatRight - settings.FloatLeft;
+    const int h = settings.FloatBottom - settings.FloatTop;
+    r = Sized(p.X - w / 2, p.Y, w, h);
+  }
+  return {cursorEdge, DockRect(cursorEdge, r, settings, metrics, queryPos)};
+}
+
+void TakeLoopResult(TAppBarEdge dragEdge, TAppBarEdge committed, TBarRect window, TBarRect workArea,
+                    TBarSettingsRecord& settings) {
+  if (dragEdge == committed && IsDocked(dragEdge)) {
+    if (IsVertical(dragEdge))
+      settings.VertDockSize = window.Width();
+    else
+      settings.HorzDockSize = window.Height();
+  }
+  if (dragEdge != TAppBarEdge::abeFloat)
+    return;
+  int w = window.Width();
+  int h = window.Height();
+  if (committed != TAppBarEdge::abeFloat && (w >= workArea.Width() || h >= workArea.Height())) {
+    w = settings.FloatRight - settings.FloatLeft;
+    h = settings.FloatBottom - settings.FloatTop;
+  }
+  const TBarRect r = Sized(window.Left, window.Top, w, h);
+  settings.FloatLeft = r.Left;
+  settings.FloatTop = r.Top;
+  settings.FloatRight = r.Right;
+  settings.FloatBottom = r.Bottom;
+}
+
+} // namespace ornavel
