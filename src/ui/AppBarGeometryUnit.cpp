@@ -284,6 +284,13 @@ std::optional<TBarRect> AutoHidePlacement(bool shown, TAppBarEdge current,
   }
 }
 
+bool CursorAwayFromBar(TBarPoint cursor, TBarRect window, const TBarMetrics& metrics) {
+  const int dx = 2 * metrics.DoubleClickWidth;
+  const int dy = 2 * metrics.DoubleClickHeight;
+  return !Contains({window.Left - dx, window.Top - dy, window.Right + dx, window.Bottom + dy},
+                   cursor);
+}
+
 TBarRect SlideStep(TBarRect from, TBarRect to, std::int32_t elapsedMs, std::int32_t slideTimeMs) {
   if (slideTimeMs <= 0 || elapsedMs >= slideTimeMs)
     return to;

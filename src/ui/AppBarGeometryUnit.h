@@ -132,6 +132,10 @@ std::optional<TBarRect> AutoHidePlacement(bool shown, TAppBarEdge current,
                                           const TBarSettingsRecord& settings, TBarRect r,
                                           const TBarMetrics& metrics);
 
+// Whether the cursor has moved far enough from a shown auto-hiding bar to hide it: outside the
+// window grown by two double-click distances on every side.
+bool CursorAwayFromBar(TBarPoint cursor, TBarRect window, const TBarMetrics& metrics);
+
 // The rectangle of a slide from `from` to `to` after elapsedMs of slideTimeMs (slideTimeMs > 0).
 TBarRect SlideStep(TBarRect from, TBarRect to, std::int32_t elapsedMs, std::int32_t slideTimeMs);
 

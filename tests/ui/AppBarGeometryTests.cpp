@@ -156,6 +156,17 @@ INSTANTIATE_TEST_SUITE_P(
         TPlacementCase{"Unregistered", false, abeUnknown, true, Tall, std::nullopt}),
     Named<TPlacementCase>);
 
+TEST(AutoHideTimer, HidesOnlyOnceTheCursorIsTwoDoubleClickDistancesAway) {
+  TBarMetrics metrics = Screen();
+  metrics.DoubleClickWidth = 4, metrics.DoubleClickHeight = 3;
+  const TBarRect bar{0, 0, 64, 1024};
+  EXPECT_FALSE(CursorAwayFromBar({71, 500}, bar, metrics));
+  EXPECT_TRUE(CursorAwayFromBar({72, 500}, bar, metrics));
+  EXPECT_FALSE(CursorAwayFromBar({30, 1029}, bar, metrics));
+  EXPECT_TRUE(CursorAwayFromBar({30, 1030}, bar, metrics));
+  EXPECT_TRUE(CursorAwayFromBar({-9, 500}, bar, metrics));
+}
+
 struct TSizingCase {
   const char* Name;
   TSizingSide Side;
