@@ -106,7 +106,7 @@ TEST_P(DockStrip, TakesTheDockSizeOfTheFreeSpace) {
   };
   const TBarRect floating{7, 8, 9, 10};
   EXPECT_EQ(DockRect(c.Edge, floating, settings, Screen(), queryPos), c.Expected);
-  const bool asks = c.Edge != abeFloat && !c.AutoHide;
+  const bool asks = c.Edge <= abeBottom && !c.AutoHide;
   EXPECT_EQ(asked, asks ? std::vector{c.Edge} : std::vector<TAppBarEdge>{});
 }
 
@@ -120,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
         TDockCase{"Right", abeRight, false, Shrunk, {1206, 20, 1270, 1000}},
         TDockCase{"Bottom", abeBottom, false, Shrunk, {10, 952, 1270, 1000}},
         TDockCase{"AutoHideAsksNothing", abeLeft, true, Shrunk, {0, 0, 64, 1024}},
-        TDockCase{"FloatKeepsItsRect", abeFloat, false, Shrunk, {7, 8, 9, 10}}),
+        TDockCase{"FloatKeepsItsRect", abeFloat, false, Shrunk, {7, 8, 9, 10}},
+        TDockCase{"UnregisteredKeepsItsRect", abeUnknown, false, Shrunk, {7, 8, 9, 10}}),
     Named<TDockCase>);
 
 struct TPlacementCase {
