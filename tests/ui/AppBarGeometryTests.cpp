@@ -270,31 +270,19 @@ INSTANTIATE_TEST_SUITE_P(
         THitCase{"BottomInner", abeBottom, H::Top, 10, 10, {500, 978}, H::Top}),
     Named<THitCase>);
 
-struct TMoveCase {
-  const char* Name;
-  TAppBarEdge Drag, Cursor;
-  TMoveStep Expected;
-};
-class Moving : public testing::TestWithParam<TMoveCase> {};
-
-TEST_P(Moving, ShowsTheDockStripOrTheFloatSizeUnderTheCursor) {
-  const TMoveCase& c = GetParam();
-  const TQueryPos queryPos = [](TAppBarEdge, TBarRect proposed) { return proposed; };
-  const TBarRect proposed{10, 20, 30, 40};
-  const TMoveStep step =
-      MoveStep(c.Drag, c.Cursor, {640, 500}, proposed, Settings(), Screen(), queryPos);
-  EXPECT_EQ(step.DragEdge, c.Expected.DragEdge);
-  EXPECT_EQ(step.Rect, c.Expected.Rect);
+TEST(Moving, ShowsTheDockStripOrTheFloatSizeUnderTheCursor) {
+  const auto step = [](TAppBarEdge drag, TAppBarEdge cursor) {
+    const TQueryPos queryPos = [](TAppBarEdge, TBarRect proposed) { return proposed; };
+    const TMoveStep answer =
+        MoveStep(drag, cursor, {640, 500}, {10, 20, 30, 40}, Settings(), Screen(), queryPos);
+    EXPECT_EQ(answer.DragEdge, cursor);
+    return answer.Rect;
+  };
+  EXPECT_EQ(step(abeLeft, abeFloat), (TBarRect{540, 500, 741, 800})); // float size, top centre
+  EXPECT_EQ(step(abeFloat, abeFloat), (TBarRect{10, 20, 30, 40}));
+  EXPECT_EQ(step(abeFloat, abeBottom), (TBarRect{0, 976, 1280, 1024}));
+  EXPECT_EQ(step(abeLeft, abeTop), (TBarRect{0, 0, 1280, 48}));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Moving,
-    testing::Values(
-        TMoveCase{"DockedToFloat", abeLeft, abeFloat, {abeFloat, {540, 500, 741, 800}}},
-        TMoveCase{"FloatStaysAsProposed", abeFloat, abeFloat, {abeFloat, {10, 20, 30, 40}}},
-        TMoveCase{"FloatToBottom", abeFloat, abeBottom, {abeBottom, {0, 976, 1280, 1024}}},
-        TMoveCase{"LeftToTop", abeLeft, abeTop, {abeTop, {0, 0, 1280, 48}}}),
-    Named<TMoveCase>);
 
 struct TLoopCase {
   const char* Name;
@@ -329,27 +317,12 @@ INSTANTIATE_TEST_SUITE_P(
         TLoopCase{"UndockedWide", abeFloat, abeTop, {5, 6, 1285, 54}, 64, 48, {5, 6, 206, 306}}),
     Named<TLoopCase>);
 
-struct TSlideCase {
-  const char* Name;
-  TBarRect From, To;
-  int Elapsed, Total;
-  TBarRect Expected;
-};
-class Slide : public testing::TestWithParam<TSlideCase> {};
-
-TEST_P(Slide, MovesAndResizesInProportion) {
-  const TSlideCase& c = GetParam();
-  EXPECT_EQ(SlideStep(c.From, c.To, c.Elapsed, c.Total), c.Expected);
+TEST(Slide, MovesAndResizesInProportionTruncatingTowardZero) {
+  EXPECT_EQ(SlideStep(Tall, {-62, 0, 2, 1024}, 200, 400), (TBarRect{-31, 0, 33, 1024}));
+  EXPECT_EQ(SlideStep({-63, 0, 1, 10}, Tall, 1, 2), (TBarRect{-32, 0, 32, 517}));
+  EXPECT_EQ(SlideStep(Tall, {5, 6, 7, 8}, 400, 400), (TBarRect{5, 6, 7, 8}));
+  EXPECT_EQ(SlideStep(Tall, {5, 6, 7, 8}, 0, 0), (TBarRect{5, 6, 7, 8})); // no slide time
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Slide,
-    testing::Values(TSlideCase{"Halfway", Tall, {-62, 0, 2, 1024}, 200, 400, {-31, 0, 33, 1024}},
-                    TSlideCase{
-                        "TruncatesTowardZero", {-63, 0, 1, 10}, Tall, 1, 2, {-32, 0, 32, 517}},
-                    TSlideCase{"Done", Tall, {5, 6, 7, 8}, 400, 400, {5, 6, 7, 8}},
-                    TSlideCase{"NoSlideTime", Tall, {5, 6, 7, 8}, 0, 0, {5, 6, 7, 8}}),
-    Named<TSlideCase>);
 
 std::int32_t Int32At(const TBarSettingsBytes& bytes, std::size_t offset) {
   return static_cast<std::int32_t>(bytes[offset] | bytes[offset + 1] << 8 |
