@@ -3,9 +3,9 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libpcre2-dev libpugixml-dev qt6-base-dev
-  libsystemd-dev dpkg-dev file)
+  libsystemd-dev libxcb1-dev dpkg-dev file)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev systemd-journal-remote desktop-file-utils
-  appstream groff-base libxcb1-dev xvfb openbox x11-utils xdotool)
+  appstream groff-base xvfb openbox x11-utils xdotool)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # Installs the Debian packages that are missing, and nothing when all are there.

@@ -195,7 +195,7 @@ TMoveStep MoveStep(TAppBarEdge dragEdge, TAppBarEdge cursorEdge, TBarPoint p, TB
 
 // The end of a move or size loop: takes the dock size or the float rectangle from the window's
 // rectangle into the settings. The caller then commits dragEdge.
-void TakeLoopResult(TAppBarEdge dragEdge, TAppBarEdge committed, TBarRect window,
-                    TBarRect workArea, TBarSettingsRecord& settings);
+void TakeLoopResult(TAppBarEdge dragEdge, TAppBarEdge committed, TBarRect window, TBarRect workArea,
+                    TBarSettingsRecord& settings);
 
 } // namespace ornavel

@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
@@ -40,6 +41,11 @@ constexpr int DateColumnWidth = 130;
 constexpr int DateColumnMaximum = 180;
 constexpr int MessageColumnWidth = 300;
 constexpr double AlphaBlendOpacity = 196 / 255.0;
+// A docked list shows the time and a useful part of the message, or about eight rows.
+constexpr int DockedWidth = 360;
+constexpr int DockedHeight = 160;
+constexpr int SmallestWidth = 160;
+constexpr int SmallestHeight = 80;
 
 // The process's file-creation mask, read without changing it.
 unsigned CurrentUmask() {
@@ -59,7 +65,7 @@ QSettings PlacementStore() {
 } // namespace
 
 TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : TAppBar(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       FDriver(std::move(factory)), FUpdate(std::make_shared<TUpdateState>()) {
   FDriver.FollowAlso(std::move(extraFiles));
   FUpdate->Form = this;
@@ -69,6 +75,7 @@ TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles
   resize(Scaled(*this, 444), Scaled(*this, 253));
   if (const QScreen* desktop = screen())
     move(desktop->availableGeometry().center() - rect().center());
+  LoadBarSettings();
   try {
     FormCreate();
   } catch (const std::exception& failure) {
@@ -399,7 +406,7 @@ void TMainForm::setVisible(bool visible) {
     FPlacementRestored = true;
     Guarded([this] { RestorePlacement(); });
   }
-  QWidget::setVisible(visible);
+  TAppBar::setVisible(visible);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -446,13 +453,52 @@ void TMainForm::RestorePlacement() {
   resize(normal->size());
 }
 
+// A docked bar keeps its float rectangle as the placement, so that it floats where it last
+// floated, and starts from there when it docks again.
 void TMainForm::SavePlacement() {
   FPlacementSaved = true;
   TFormPlacement placement;
   placement.PixelsPerInch = PixelsPerInch(*this);
   placement.Normal = isMaximized() || isMinimized() ? normalGeometry() : QRect(pos(), size());
+  if (Settings().Edge != TAppBarEdge::abeFloat) {
+    const TBarRect floating = FloatRect();
+    const qreal ratio = devicePixelRatioF();
+    placement.Normal = QRect(qRound(floating.Left / ratio), qRound(floating.Top / ratio),
+                             qRound(floating.Width() / ratio), qRound(floating.Height() / ratio));
+  }
   QSettings store = PlacementStore();
   SaveFormPlacement(store, placement, ScreenSize(*this));
+  if (!SaveSettings())
+    throw std::runtime_error("Cannot save the bar's settings in " + store.fileName().toStdString());
+}
+
+void TMainForm::LoadBarSettings() {
+  TBarSettingsRecord& settings = Settings();
+  const auto pixels = [this](int size) {
+    return qRound(Scaled(*this, size) * devicePixelRatioF());
+  };
+  settings.VertDockSize = pixels(DockedWidth);
+  settings.HorzDockSize = pixels(DockedHeight);
+  settings.MinVertDockSize = settings.MinWidth = pixels(SmallestWidth);
+  settings.MinHorzDockSize = settings.MinHeight = pixels(SmallestHeight);
+  SetRootKey(QStringLiteral("Ornavel"), QStringLiteral("Ornavel"));
+  SetKeyName(QStringLiteral("FormSettings"));
+  LoadSettings();
+  settings.AlwaysOnTop = false;
+  UpdateBar();
+  AddDragHandle(FLogList->horizontalHeader()->viewport(),
+                [this](QPoint where) { return HeaderCanDragAt(where); });
+}
+
+bool TMainForm::HeaderCanDragAt(QPoint where) const {
+  const QHeaderView* header = FLogList->horizontalHeader();
+  const int section = header->logicalIndexAt(where.x());
+  if (section < 0)
+    return true;
+  const int left = header->sectionViewportPosition(section);
+  const int right = left + header->sectionSize(section);
+  const int grip = header->style()->pixelMetric(QStyle::PM_HeaderGripMargin, nullptr, header) + 2;
+  return where.x() > left + grip && where.x() < right - grip;
 }
 
 void TMainForm::Guarded(const std::function<void()>& command) {

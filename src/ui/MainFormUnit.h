@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppBarUnit.h"
 #include "LogListUnit.h"
 #include "driver/MonitoringDriverUnit.h"
 
@@ -23,8 +24,8 @@ class TLogFinder;
 class TMainConfig;
 
 // The program's one permanent window: a narrow tool window filled by the log list, with a
-// popup menu. It drives the sources for its whole life.
-class TMainForm : public QWidget, private TLogListCells {
+// popup menu, floating or docked to a screen edge. It drives the sources for its whole life.
+class TMainForm : public TAppBar, private TLogListCells {
 public:
   // Runs the start-up steps; a failure of the last one (a missing file) is shown in the error
   // box and the window opens as usual.
@@ -92,6 +93,10 @@ private:
   // The log's number of a row's line, as of the last update.
   std::size_t LineOf(int row) const { return FFirstRow + static_cast<std::size_t>(row); }
   void RestorePlacement();
+  // The bar's own defaults, sized for a usable list, then its stored state.
+  void LoadBarSettings();
+  // Whether the header may start a drag of the bar at that point: not on a column's border.
+  bool HeaderCanDragAt(QPoint where) const;
   void SavePlacement();
   // Runs a menu command; a failure goes to the error box, never into Qt's event loop.
   void Guarded(const std::function<void()>& command);

@@ -1,0 +1,301 @@
+#include "AppBarShellUnit.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <string>
+#include <vector>
+#include <xcb/xcb.h>
+
+namespace ornavel {
+namespace {
+
+// Where the desktop cannot reserve strips: the bar floats.
+class TFloatingShell : public TAppBarShell {
+public:
+  explicit TFloatingShell(QWidget& window) : FWindow(window) {}
+  bool CanDock() const override { return false; }
+  TBarRect FreeArea() override {
+    const QScreen* screen = FWindow.screen();
+    if (screen == nullptr)
+      return {};
+    const QRect area = screen->availableGeometry();
+    const qreal ratio = screen->devicePixelRatio();
+    return {qRound(area.left() * ratio), qRound(area.top() * ratio),
+            qRound((area.left() + area.width()) * ratio),
+            qRound((area.top() + area.height()) * ratio)};
+  }
+  void Reserve(TAppBarEdge, TBarRect) override {}
+  bool ClaimAutoHide(TAppBarEdge) override { return false; }
+  void ReleaseAutoHide(TAppBarEdge) override {}
+  TAppBarEdge RegisteredAutoHideEdge() override { return TAppBarEdge::abeUnknown; }
+  void ShowTaskEntry(bool) override {}
+  std::optional<TPointer> Pointer() override { return std::nullopt; }
+
+private:
+  QWidget& FWindow;
+};
+
+struct TFree {
+  void operator()(void* reply) const { std::free(reply); }
+};
+template <typename T>
+using TReply = std::unique_ptr<T, TFree>;
+
+// The values of _NET_WM_STRUT_PARTIAL, the first four of which are _NET_WM_STRUT.
+using TStruts = std::array<std::uint32_t, 12>;
+enum TStrutIndex { StrutLeft, StrutRight, StrutTop, StrutBottom };
+
+bool IsEdge(TAppBarEdge edge) {
+  return static_cast<unsigned>(edge) <= static_cast<unsigned>(TAppBarEdge::abeBottom);
+}
+
+// The strut that reserves r on the edge of a screen of that size.
+TStruts StrutsFor(TAppBarEdge edge, TBarRect r, int screenWidth, int screenHeight) {
+  TStruts struts{};
+  if (!IsEdge(edge) || r.Width() <= 0 || r.Height() <= 0)
+    return struts;
+  const auto value = [](int v) { return static_cast<std::uint32_t>(std::max(v, 0)); };
+  switch (edge) {
+  case TAppBarEdge::abeLeft:
+    struts = {value(r.Right), 0, 0, 0, value(r.Top), value(r.Bottom - 1)};
+    break;
+  case TAppBarEdge::abeRight:
+    struts = {0, value(screenWidth - r.Left), 0, 0, 0, 0, value(r.Top), value(r.Bottom - 1)};
+    break;
+  case TAppBarEdge::abeTop:
+    struts = {0, 0, value(r.Bottom), 0, 0, 0, 0, 0, value(r.Left), value(r.Right - 1)};
+    break;
+  default:
+    struts = {
+        0, 0, 0, value(screenHeight - r.Top), 0, 0, 0, 0, 0, 0, value(r.Left), value(r.Right - 1)};
+    break;
+  }
+  return struts;
+}
+
+class TX11Shell : public TAppBarShell, private QAbstractNativeEventFilter {
+public:
+  TX11Shell(QWidget& window, xcb_connection_t* connection, TAppBarShellEvents events)
+      : FWindow(window), FConnection(connection), FEvents(std::move(events)) {
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(setup).data;
+    FRoot = screen->root;
+    FScreenWidth = screen->width_in_pixels;
+    FScreenHeight = screen->height_in_pixels;
+    FCanDock = Supports("_NET_WM_STRUT_PARTIAL") || Supports("_NET_WM_STRUT");
+    qApp->installNativeEventFilter(this);
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+      QObject::connect(primary, &QScreen::availableGeometryChanged, &window, [this] {
+        if (FEvents.PosChanged)
+          FEvents.PosChanged();
+      });
+  }
+  ~TX11Shell() override { qApp->removeNativeEventFilter(this); }
+
+  bool CanDock() const override { return FCanDock; }
+
+  TBarRect FreeArea() override {
+    TBarRect area = WorkArea();
+    if (FStruts == TStruts{})
+      return area;
+    // The work area excludes our own strip: on our side only the others' strips count.
+    const TStruts others = OthersStruts();
+    if (FStruts[StrutLeft] != 0)
+      area.Left = static_cast<int>(others[StrutLeft]);
+    if (FStruts[StrutRight] != 0)
+      area.Right = FScreenWidth - static_cast<int>(others[StrutRight]);
+    if (FStruts[StrutTop] != 0)
+      area.Top = static_cast<int>(others[StrutTop]);
+    if (FStruts[StrutBottom] != 0)
+      area.Bottom = FScreenHeight - static_cast<int>(others[StrutBottom]);
+    return area;
+  }
+
+  void Reserve(TAppBarEdge edge, TBarRect r) override {
+    const TStruts struts = StrutsFor(edge, r, FScreenWidth, FScreenHeight);
+    if (struts == FStruts || !FCanDock)
+      return;
+    FStruts = struts;
+    // Zeros rather than a deleted property: some window managers ignore the deletion.
+    const xcb_window_t window = Window();
+    xcb_change_property(FConnection, XCB_PROP_MODE_REPLACE, window, Atom("_NET_WM_STRUT_PARTIAL"),
+                        XCB_ATOM_CARDINAL, 32, 12, struts.data());
+    xcb_change_property(FConnection, XCB_PROP_MODE_REPLACE, window, Atom("_NET_WM_STRUT"),
+                        XCB_ATOM_CARDINAL, 32, 4, struts.data());
+    xcb_flush(FConnection);
+  }
+
+  bool ClaimAutoHide(TAppBarEdge edge) override {
+    if (!FCanDock || !IsEdge(edge))
+      return false;
+    const xcb_window_t window = Window();
+    const xcb_window_t owner = SelectionOwner(edge);
+    if (owner != XCB_NONE && owner != window)
+      return false;
+    // A selection, because X releases it when its owner's window or connection goes.
+    xcb_set_selection_owner(FConnection, window, AutoHideAtom(edge), XCB_CURRENT_TIME);
+    return SelectionOwner(edge) == window;
+  }
+
+  void ReleaseAutoHide(TAppBarEdge edge) override {
+    if (IsEdge(edge) && SelectionOwner(edge) == Window()) {
+      xcb_set_selection_owner(FConnection, XCB_NONE, AutoHideAtom(edge), XCB_CURRENT_TIME);
+      xcb_flush(FConnection);
+    }
+  }
+
+  TAppBarEdge RegisteredAutoHideEdge() override {
+    if (!FCanDock || FWindow.windowHandle() == nullptr)
+      return TAppBarEdge::abeUnknown;
+    for (int e = 0; e < 4; ++e) {
+      const auto edge = static_cast<TAppBarEdge>(e);
+      if (SelectionOwner(edge) == Window())
+        return edge;
+    }
+    return TAppBarEdge::abeUnknown;
+  }
+
+  void ShowTaskEntry(bool shown) override {
+    if (FWindow.windowHandle() == nullptr || !FWindow.isVisible())
+      return;
+    // A client message, since the window manager owns _NET_WM_STATE of a mapped window.
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = Window();
+    message.type = Atom("_NET_WM_STATE");
+    message.data.data32[0] = shown ? 0 : 1; // remove or add
+    message.data.data32[1] = Atom("_NET_WM_STATE_SKIP_TASKBAR");
+    message.data.data32[3] = 1;
+    xcb_send_event(FConnection, 0, FRoot,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(FConnection);
+  }
+
+  std::optional<TPointer> Pointer() override {
+    TReply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(FConnection, xcb_query_pointer(FConnection, FRoot), nullptr));
+    if (!reply)
+      return std::nullopt;
+    return TPointer{{reply->root_x, reply->root_y},
+                    (reply->mask & XCB_KEY_BUT_MASK_BUTTON_1) != 0,
+                    (reply->mask & XCB_KEY_BUT_MASK_CONTROL) != 0};
+  }
+
+private:
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+    if (type != "xcb_generic_event_t")
+      return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+      return false;
+    const auto* notify = static_cast<const xcb_property_notify_event_t*>(message);
+    if (notify->window == FRoot && (notify->atom == Atom("_NET_ACTIVE_WINDOW") ||
+                                    notify->atom == Atom("_NET_CLIENT_LIST_STACKING")))
+      CheckFullScreen();
+    return false;
+  }
+
+  void CheckFullScreen() {
+    const std::vector<std::uint32_t> active = Property(FRoot, "_NET_ACTIVE_WINDOW");
+    const std::vector<std::uint32_t> states = active.empty() || active[0] == XCB_NONE
+                                                  ? std::vector<std::uint32_t>{}
+                                                  : Property(active[0], "_NET_WM_STATE");
+    const bool open = std::ranges::find(states, Atom("_NET_WM_STATE_FULLSCREEN")) != states.end();
+    if (open != FFullScreenOpen) {
+      FFullScreenOpen = open;
+      if (FEvents.FullScreenChanged)
+        FEvents.FullScreenChanged(open);
+    }
+  }
+
+  xcb_window_t Window() const { return static_cast<xcb_window_t>(FWindow.winId()); }
+
+  xcb_atom_t Atom(const std::string& name) {
+    TReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+        FConnection,
+        xcb_intern_atom(FConnection, 0, static_cast<std::uint16_t>(name.size()), name.data()),
+        nullptr));
+    return reply ? reply->atom : XCB_NONE;
+  }
+
+  xcb_atom_t AutoHideAtom(TAppBarEdge edge) {
+    return Atom("_ORNAVEL_AUTOHIDE_BAR_" + std::to_string(static_cast<int>(edge)));
+  }
+
+  xcb_window_t SelectionOwner(TAppBarEdge edge) {
+    TReply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
+        FConnection, xcb_get_selection_owner(FConnection, AutoHideAtom(edge)), nullptr));
+    return reply ? reply->owner : XCB_NONE;
+  }
+
+  std::vector<std::uint32_t> Property(xcb_window_t window, const std::string& name) {
+    TReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        FConnection, xcb_get_property(FConnection, 0, window, Atom(name), XCB_ATOM_ANY, 0, 4096),
+        nullptr));
+    if (!reply || reply->format != 32)
+      return {};
+    const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+    return {values, values + xcb_get_property_value_length(reply.get()) / 4};
+  }
+
+  bool Supports(const std::string& name) {
+    const std::vector<std::uint32_t> supported = Property(FRoot, "_NET_SUPPORTED");
+    return std::ranges::find(supported, Atom(name)) != supported.end();
+  }
+
+  TBarRect WorkArea() {
+    const std::vector<std::uint32_t> desktop = Property(FRoot, "_NET_CURRENT_DESKTOP");
+    const std::size_t index = desktop.empty() ? 0 : desktop[0];
+    const std::vector<std::uint32_t> areas = Property(FRoot, "_NET_WORKAREA");
+    if (areas.size() < 4 * (index + 1))
+      return {0, 0, FScreenWidth, FScreenHeight};
+    const auto at = [&](std::size_t i) { return static_cast<int>(areas[4 * index + i]); };
+    return {at(0), at(1), at(0) + at(2), at(1) + at(3)};
+  }
+
+  // The widest strip on each side among the other windows.
+  TStruts OthersStruts() {
+    TStruts widest{};
+    const xcb_window_t own = Window();
+    for (const std::uint32_t client : Property(FRoot, "_NET_CLIENT_LIST")) {
+      if (client == own)
+        continue;
+      std::vector<std::uint32_t> struts = Property(client, "_NET_WM_STRUT_PARTIAL");
+      if (struts.size() < 4)
+        struts = Property(client, "_NET_WM_STRUT");
+      for (std::size_t i = 0; i < 4 && i < struts.size(); ++i)
+        widest[i] = std::max(widest[i], struts[i]);
+    }
+    return widest;
+  }
+
+  QWidget& FWindow;
+  xcb_connection_t* FConnection;
+  TAppBarShellEvents FEvents;
+  xcb_window_t FRoot = XCB_NONE;
+  int FScreenWidth = 0;
+  int FScreenHeight = 0;
+  bool FCanDock = false;
+  bool FFullScreenOpen = false;
+  TStruts FStruts{};
+};
+
+} // namespace
+
+std::unique_ptr<TAppBarShell> MakeAppBarShell(QWidget& window, TAppBarShellEvents events) {
+  if (const auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>()) {
+    if (xcb_connection_t* connection = x11->connection())
+      return std::make_unique<TX11Shell>(window, connection, std::move(events));
+  }
+  return std::make_unique<TFloatingShell>(window);
+}
+
+} // namespace ornavel

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "AppBarGeometryUnit.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QWidget;
+
+namespace ornavel {
+
+// The desktop's service for bars: reserving a strip of the screen, one auto-hiding bar per edge,
+// and the news that the free space changed. Rectangles are in device pixels.
+class TAppBarShell {
+public:
+  virtual ~TAppBarShell() = default;
+
+  // Whether a bar can dock at all; where it cannot, every dock request answers floating.
+  virtual bool CanDock() const = 0;
+  // The work area without this bar's own strip.
+  virtual TBarRect FreeArea() = 0;
+  // Reserves r on the edge (a floating or unknown edge, or an empty r, reserves nothing) and makes
+  // the window a desktop bar or an ordinary window accordingly.
+  virtual void Reserve(TAppBarEdge edge, TBarRect r) = 0;
+  // Claims the edge's auto-hide place; false when another bar holds it.
+  virtual bool ClaimAutoHide(TAppBarEdge edge) = 0;
+  virtual void ReleaseAutoHide(TAppBarEdge edge) = 0;
+  // The first edge, in the desktop's order, whose auto-hide place this bar holds.
+  virtual TAppBarEdge RegisteredAutoHideEdge() = 0;
+  // Whether the window has an entry in the task bar.
+  virtual void ShowTaskEntry(bool shown) = 0;
+  // The pointer as the window system sees it, also while another program grabs it.
+  struct TPointer {
+    TBarPoint Position;
+    bool PrimaryDown = false;
+    bool ControlDown = false;
+  };
+  virtual std::optional<TPointer> Pointer() = 0;
+};
+
+// What the desktop tells the bar on its own.
+struct TAppBarShellEvents {
+  std::function<void()> PosChanged;                 // the free space changed
+  std::function<void(bool open)> FullScreenChanged; // a full-screen window became active or not
+};
+
+// The desktop's service for the window: docking on X11 where the window manager reserves
+// strips, floating only elsewhere (Wayland, offscreen, a window manager without strips).
+std::unique_ptr<TAppBarShell> MakeAppBarShell(QWidget& window, TAppBarShellEvents events);
+
+} // namespace ornavel

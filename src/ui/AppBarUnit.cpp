@@ -1,0 +1,578 @@
+#include "AppBarUnit.h"
+
+#include <QApplication>
+#include <QEnterEvent>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSettings>
+#include <QStyle>
+#include <QStyleHints>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+
+namespace ornavel {
+namespace {
+
+bool IsEdge(TAppBarEdge edge) {
+  return static_cast<unsigned>(edge) <= static_cast<unsigned>(TAppBarEdge::abeBottom);
+}
+
+// The width of the inner border by which a docked bar is sized.
+constexpr int InnerBorder = 4;
+// How often a move by the window manager is looked at until the button comes up.
+constexpr int MoveWatchInterval = 30;
+constexpr int SlideFrameInterval = 15;
+
+} // namespace
+
+TAppBar::TAppBar(QWidget* parent, Qt::WindowFlags flags)
+    : QWidget(parent, flags), FOrganisation(QCoreApplication::organizationName()),
+      FApplication(QCoreApplication::applicationName()) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QSize size = screen != nullptr ? screen->size() * screen->devicePixelRatio() : QSize();
+  FSettings = DefaultBarSettings(size.width(), size.height());
+  FAutoHideTimer = new QTimer(this);
+  connect(FAutoHideTimer, &QTimer::timeout, this, [this] { AutoHideTick(); });
+  FSlideTimer = new QTimer(this);
+  FSlideTimer->setInterval(SlideFrameInterval);
+  connect(FSlideTimer, &QTimer::timeout, this, [this] { SlideStep(); });
+  FMoveWatch = new QTimer(this);
+  FMoveWatch->setInterval(MoveWatchInterval);
+  connect(FMoveWatch, &QTimer::timeout, this, [this] { WatchWindowManagerMove(); });
+  setMouseTracking(true);
+}
+
+TAppBar::~TAppBar() {
+  try {
+    FAutoHideTimer->stop();
+    if (FShell)
+      SetEdge(TAppBarEdge::abeUnknown);
+  } catch (...) {
+    // Leaving the desktop is best effort; X drops the strip with the window anyway.
+  }
+}
+
+TAppBarEdge TAppBar::Edge() const {
+  return FDragEdge != TAppBarEdge::abeUnknown ? FDragEdge : FSettings.Edge;
+}
+
+void TAppBar::SetEdge(TAppBarEdge edge) {
+  if (!FShell)
+    FShell = MakeAppBarShell(
+        *this, {[this] { ShellPosChanged(); }, [this](bool open) { FullScreenAppChanged(open); }});
+  // Out-of-range ordinals from a hand-edited record float, as does every edge where the desktop
+  // cannot dock.
+  if (edge > TAppBarEdge::abeFloat || (IsEdge(edge) && !FShell->CanDock()))
+    edge = TAppBarEdge::abeFloat;
+  const TAppBarEdge registered = FShell->RegisteredAutoHideEdge();
+  if (registered != TAppBarEdge::abeUnknown)
+    FShell->ReleaseAutoHide(registered);
+  FSettings.Edge = edge;
+  if (IsEdge(edge))
+    CommitDocked(edge);
+  else
+    FShell->Reserve(edge, {});
+  ApplyTrackSizes();
+  UpdateInnerBorder();
+  StateChanging(false, edge);
+  ApplyTaskEntry(edge);
+}
+
+void TAppBar::CommitDocked(TAppBarEdge edge) {
+  UseBarWindow(true);
+  if (FSettings.AutoHide && !FShell->ClaimAutoHide(Edge())) {
+    FSettings.AutoHide = false;
+    AutoHideRefused();
+  }
+  const TBarMetrics metrics = Metrics();
+  TBarRect r = DockRect(Edge(), WindowRect(), FSettings, metrics, QueryPos());
+  if (FSettings.AutoHide) {
+    FShell->Reserve(TAppBarEdge::abeLeft, {});
+  } else {
+    r = QueryPos()(edge, r);
+    FShell->Reserve(edge, r);
+  }
+  if (const auto placed = AutoHidePlacement(FAutoHideShown, Edge(), FSettings, r, metrics))
+    r = *placed;
+  SlideTo(r);
+}
+
+void TAppBar::SetSlideTime(std::int32_t milliseconds) {
+  FSettings.SlideTime = milliseconds;
+  if (milliseconds > 0)
+    FAutoHideTimer->start(milliseconds);
+  else
+    FAutoHideTimer->stop();
+}
+
+void TAppBar::SetRootKey(QString organisation, QString application) {
+  FOrganisation = std::move(organisation);
+  FApplication = std::move(application);
+}
+
+// A floating bar is an ordinary framed window; a docked one a desktop bar without a frame.
+void TAppBar::StateChanging(bool proposed, TAppBarEdge state) {
+  // Switching the window's kind while the user drags would end the drag.
+  if (!proposed && state == TAppBarEdge::abeFloat)
+    UseBarWindow(false);
+}
+
+void TAppBar::AutoHideRefused() {
+  QMessageBox box(QMessageBox::Information, windowTitle(),
+                  QStringLiteral("There is already an auto hidden window on this edge.\n\rOnly "
+                                 "one auto hidden window is allowed on each edge."),
+                  QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+void TAppBar::FullScreenAppChanged(bool) {
+  UpdateBar();
+}
+
+void TAppBar::ShellPosChanged() {
+  if (Edge() != TAppBarEdge::abeFloat && !FSettings.AutoHide)
+    UpdateBar();
+}
+
+void TAppBar::WindowArrange(bool) {}
+
+void TAppBar::UpdateBar() {
+  SetEdge(Edge());
+}
+
+bool TAppBar::LoadSettings() {
+  QSettings store(QSettings::NativeFormat, QSettings::UserScope, FOrganisation, FApplication);
+  if (!store.childGroups().contains(FKeyName))
+    return false;
+  const QVariant value = store.value(FKeyName + QStringLiteral("/AppBar"));
+  if (value.typeId() != QMetaType::QByteArray)
+    return false;
+  const QByteArray bytes = value.toByteArray();
+  const auto record = DecodeBarSettings({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                         static_cast<std::size_t>(bytes.size())});
+  if (!record)
+    return false;
+  FSettings = *record;
+  return true;
+}
+
+bool TAppBar::SaveSettings() {
+  QSettings store(QSettings::NativeFormat, QSettings::UserScope, FOrganisation, FApplication);
+  const TBarSettingsBytes bytes = EncodeBarSettings(FSettings);
+  store.setValue(FKeyName + QStringLiteral("/AppBar"),
+                 QByteArray(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  store.sync();
+  return store.status() == QSettings::NoError;
+}
+
+void TAppBar::AddDragHandle(QWidget* handle, std::function<bool(QPoint)> canDragAt) {
+  handle->installEventFilter(this);
+  FDragHandles.emplace_back(handle, std::move(canDragAt));
+}
+
+TBarRect TAppBar::FloatRect() const {
+  return {FSettings.FloatLeft, FSettings.FloatTop, FSettings.FloatRight, FSettings.FloatBottom};
+}
+
+// The creation steps: the float rectangle moves to where the window is, the bar joins the
+// desktop, and the state is applied twice, the second time as at the end of a move.
+void TAppBar::CreateBar() {
+  FCreated = true;
+  SetSlideTime(FSettings.SlideTime);
+  const TBarRect window = WindowRect();
+  // The size is kept where one was stored: a bar that starts docked right would otherwise get a
+  // negative one.
+  const int width = FSettings.FloatRight > FSettings.FloatLeft
+                        ? FSettings.FloatRight - FSettings.FloatLeft
+                        : window.Width();
+  const int height = FSettings.FloatBottom > FSettings.FloatTop
+                         ? FSettings.FloatBottom - FSettings.FloatTop
+                         : window.Height();
+  FSettings.FloatLeft = window.Left;
+  FSettings.FloatTop = window.Top;
+  FSettings.FloatRight = window.Left + width;
+  FSettings.FloatBottom = window.Top + height;
+  UpdateBar();
+  EnterSizeMove();
+  ExitSizeMove();
+}
+
+void TAppBar::setVisible(bool visible) {
+  if (visible && !FCreated)
+    CreateBar();
+  QWidget::setVisible(visible);
+  if (visible)
+    ApplyTaskEntry(FSettings.Edge);
+}
+
+qreal TAppBar::Ratio() const {
+  return devicePixelRatioF();
+}
+
+TBarPoint TAppBar::DevicePoint(QPointF global) const {
+  return {qRound(global.x() * Ratio()), qRound(global.y() * Ratio())};
+}
+
+// The frame's corner and the size inside it, as the placement keeps them.
+TBarRect TAppBar::WindowRect() const {
+  const qreal ratio = Ratio();
+  const QPoint corner = pos();
+  return {qRound(corner.x() * ratio), qRound(corner.y() * ratio),
+          qRound((corner.x() + width()) * ratio), qRound((corner.y() + height()) * ratio)};
+}
+
+void TAppBar::SetWindowRect(TBarRect r) {
+  if (r == WindowRect())
+    return;
+  const qreal ratio = Ratio();
+  ++FPlacing;
+  move(qRound(r.Left / ratio), qRound(r.Top / ratio));
+  resize(qRound(r.Width() / ratio), qRound(r.Height() / ratio));
+  --FPlacing;
+}
+
+TBarMetrics TAppBar::Metrics() const {
+  TBarMetrics metrics;
+  const qreal ratio = Ratio();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    metrics.ScreenWidth = qRound(screen->size().width() * ratio);
+    metrics.ScreenHeight = qRound(screen->size().height() * ratio);
+  }
+  metrics.WorkArea = FShell->FreeArea();
+  const int scrollBar = qRound(style()->pixelMetric(QStyle::PM_ScrollBarExtent) * ratio);
+  metrics.ScrollBarWidth = metrics.ScrollBarHeight = scrollBar;
+  metrics.BorderWidth = metrics.BorderHeight = qMax(1, qRound(ratio));
+  metrics.DoubleClickWidth = metrics.DoubleClickHeight = qRound(4 * ratio);
+  return metrics;
+}
+
+TQueryPos TAppBar::QueryPos() const {
+  return [this](TAppBarEdge, TBarRect proposed) {
+    return QueryPosAnswer(proposed, FShell->FreeArea());
+  };
+}
+
+// The smallest and largest sizes the user may drag to. A floating bar's frame is the window
+// manager's, which would apply size steps to every placement as well, so it gets none.
+void TAppBar::ApplyTrackSizes() {
+  const TTrackSizes sizes = TrackSizes(Edge(), FSettings, Metrics());
+  const qreal ratio = Ratio();
+  const auto logical = [ratio](int pixels) { return qRound(pixels / ratio); };
+  setMinimumSize(qMax(logical(sizes.MinWidth), minimumSizeHint().width()),
+                 qMax(logical(sizes.MinHeight), minimumSizeHint().height()));
+  setMaximumSize(qMax(logical(sizes.MaxWidth), minimumWidth()),
+                 qMax(logical(sizes.MaxHeight), minimumHeight()));
+}
+
+// The window's kind changes while it is hidden: the window manager reads it at mapping.
+void TAppBar::UseBarWindow(bool bar) {
+  if (bar == FBarWindow || !FShell->CanDock())
+    return;
+  FBarWindow = bar;
+  const bool shown = isVisible();
+  if (shown)
+    QWidget::setVisible(false);
+  winId();
+  setAttribute(Qt::WA_X11NetWmWindowTypeDock, bar);
+  if (!bar) {
+    ++FPlacing;
+    move(FSettings.FloatLeft / Ratio(), FSettings.FloatTop / Ratio());
+    --FPlacing;
+  }
+  if (shown)
+    QWidget::setVisible(true);
+}
+
+void TAppBar::SetAutoHideShown(bool shown) {
+  const TBarRect window = WindowRect();
+  FAutoHideShown = true;
+  if (const auto placed = AutoHidePlacement(shown, Edge(), FSettings, window, Metrics())) {
+    FAutoHideShown = shown;
+    SlideTo(*placed);
+  }
+}
+
+void TAppBar::SlideTo(TBarRect r) {
+  FSlideTimer->stop();
+  const TBarRect current = WindowRect();
+  if (FSettings.SlideEffect && FSettings.SlideTime > 0 && isVisible() && r != current) {
+    FSlideFrom = current;
+    FSlideTo = r;
+    FSlideClock.start();
+    FSlideTimer->start();
+    return;
+  }
+  SetWindowRect(r);
+}
+
+void TAppBar::SlideStep() {
+  const qint64 elapsed = FSlideClock.elapsed();
+  if (elapsed >= FSettings.SlideTime) {
+    FSlideTimer->stop();
+    SetWindowRect(FSlideTo);
+    return;
+  }
+  SetWindowRect(ornavel::SlideStep(FSlideFrom, FSlideTo, static_cast<std::int32_t>(elapsed),
+                                   FSettings.SlideTime));
+}
+
+void TAppBar::AutoHideTick() {
+  if (isActiveWindow() || FLoop != TLoop::None)
+    return;
+  if (CursorAwayFromBar(DevicePoint(QCursor::pos()), WindowRect(), Metrics()))
+    SetAutoHideShown(false);
+}
+
+void TAppBar::EnterSizeMove() {
+  FDragEdge = Edge();
+}
+
+void TAppBar::ExitSizeMove() {
+  const TAppBarEdge drag = FDragEdge;
+  FDragEdge = TAppBarEdge::abeUnknown;
+  TakeLoopResult(drag, FSettings.Edge, WindowRect(), Metrics().WorkArea, FSettings);
+  SetEdge(drag);
+}
+
+void TAppBar::ApplyTaskEntry(TAppBarEdge edge) {
+  if (!FShell)
+    return;
+  switch (FSettings.TaskEntry) {
+  case TAppBarTaskEntry::abtShow:
+    FShell->ShowTaskEntry(true);
+    break;
+  case TAppBarTaskEntry::abtHide:
+    FShell->ShowTaskEntry(false);
+    break;
+  default:
+    if (edge != TAppBarEdge::abeUnknown)
+      FShell->ShowTaskEntry(edge == TAppBarEdge::abeFloat);
+    break;
+  }
+}
+
+void TAppBar::UpdateInnerBorder() {
+  const int border = InnerBorder;
+  switch (FSettings.Edge) {
+  case TAppBarEdge::abeLeft:
+    setContentsMargins(0, 0, border, 0);
+    break;
+  case TAppBarEdge::abeTop:
+    setContentsMargins(0, 0, 0, border);
+    break;
+  case TAppBarEdge::abeRight:
+    setContentsMargins(border, 0, 0, 0);
+    break;
+  case TAppBarEdge::abeBottom:
+    setContentsMargins(0, border, 0, 0);
+    break;
+  default:
+    setContentsMargins(0, 0, 0, 0);
+    break;
+  }
+}
+
+// The drag handles: a press where the handle allows it, then a move beyond the drag distance,
+// starts a move loop that ends when the button comes up.
+bool TAppBar::eventFilter(QObject* watched, QEvent* event) {
+  const auto handle = std::ranges::find_if(
+      FDragHandles, [watched](const auto& entry) { return entry.first == watched; });
+  if (handle == FDragHandles.end())
+    return QWidget::eventFilter(watched, event);
+  const auto* mouse = dynamic_cast<QMouseEvent*>(event);
+  if (mouse == nullptr)
+    return false;
+  switch (event->type()) {
+  case QEvent::MouseButtonPress:
+    if (mouse->button() != Qt::LeftButton || FLoop != TLoop::None ||
+        !handle->second(mouse->position().toPoint()))
+      return false;
+    FLoop = TLoop::Pressed;
+    FPressPosition = mouse->globalPosition();
+    return true;
+  case QEvent::MouseMove:
+    if (FLoop == TLoop::Pressed && (mouse->globalPosition() - FPressPosition).manhattanLength() >=
+                                       QApplication::startDragDistance()) {
+      FLoop = TLoop::Moving;
+      FLastCursor = DevicePoint(FPressPosition);
+      EnterSizeMove();
+    }
+    if (FLoop == TLoop::Moving)
+      MoveTo(DevicePoint(mouse->globalPosition()), mouse->modifiers() & Qt::ControlModifier);
+    return FLoop != TLoop::None;
+  case QEvent::MouseButtonRelease: {
+    if (mouse->button() != Qt::LeftButton || FLoop == TLoop::None)
+      return false;
+    const bool moved = FLoop == TLoop::Moving;
+    FLoop = TLoop::None;
+    if (moved)
+      ExitSizeMove();
+    return true;
+  }
+  default:
+    return false;
+  }
+}
+
+// A step of the move loop: the window follows the cursor, and shows as the dock strip of the edge
+// the cursor proposes.
+void TAppBar::MoveTo(TBarPoint cursor, bool controlDown) {
+  TBarRect proposed = WindowRect();
+  const int dx = cursor.X - FLastCursor.X;
+  const int dy = cursor.Y - FLastCursor.Y;
+  proposed = {proposed.Left + dx, proposed.Top + dy, proposed.Right + dx, proposed.Bottom + dy};
+  FLastCursor = cursor;
+  const TBarMetrics metrics = Metrics();
+  const TAppBarEdge proposedEdge =
+      EdgeForCursor(controlDown, FSettings.Flags, cursor, FSettings.Edge, metrics);
+  const TMoveStep step =
+      ornavel::MoveStep(FDragEdge, proposedEdge, cursor, proposed, FSettings, metrics, QueryPos());
+  FDragEdge = step.DragEdge;
+  SetWindowRect(step.Rect);
+  StateChanging(true, proposedEdge);
+}
+
+// Only the inner border of a docked bar sizes it; the window manager's frame sizes a floating one.
+std::optional<TSizingSide> TAppBar::InnerBorderAt(QPoint local) const {
+  if (!IsEdge(Edge()))
+    return std::nullopt;
+  const QMargins margins = contentsMargins();
+  THitTest answer = THitTest::Client;
+  if (local.x() < margins.left())
+    answer = THitTest::Left;
+  else if (local.x() >= width() - margins.right())
+    answer = THitTest::Right;
+  else if (local.y() < margins.top())
+    answer = THitTest::Top;
+  else if (local.y() >= height() - margins.bottom())
+    answer = THitTest::Bottom;
+  if (answer == THitTest::Client)
+    return std::nullopt;
+  const qreal ratio = Ratio();
+  const QRect client = contentsRect().translated(pos());
+  THitTestInput input;
+  input.DefaultAnswer = answer;
+  input.Cursor = DevicePoint(mapToGlobal(QPointF(local)));
+  input.ClientArea = {qRound(client.left() * ratio), qRound(client.top() * ratio),
+                      qRound((client.left() + client.width()) * ratio),
+                      qRound((client.top() + client.height()) * ratio)};
+  switch (BarHitTest(input, Edge(), FSettings)) {
+  case THitTest::Left:
+    return TSizingSide::Left;
+  case THitTest::Right:
+    return TSizingSide::Right;
+  case THitTest::Top:
+    return TSizingSide::Top;
+  case THitTest::Bottom:
+    return TSizingSide::Bottom;
+  default:
+    return std::nullopt;
+  }
+}
+
+void TAppBar::SizeTo(TBarPoint cursor) {
+  TBarRect proposed = WindowRect();
+  switch (FSizingSide) {
+  case TSizingSide::Left:
+    proposed.Left = cursor.X;
+    break;
+  case TSizingSide::Right:
+    proposed.Right = cursor.X;
+    break;
+  case TSizingSide::Top:
+    proposed.Top = cursor.Y;
+    break;
+  default:
+    proposed.Bottom = cursor.Y;
+    break;
+  }
+  TBarRect sized = SizedRect(FSizingSide, proposed, FSettings.Edge, FSettings);
+  const TTrackSizes track = TrackSizes(Edge(), FSettings, Metrics());
+  const int width =
+      std::clamp(sized.Width(), track.MinWidth, std::max(track.MinWidth, track.MaxWidth));
+  const int height =
+      std::clamp(sized.Height(), track.MinHeight, std::max(track.MinHeight, track.MaxHeight));
+  if (FSizingSide == TSizingSide::Left)
+    sized.Left = sized.Right - width;
+  else
+    sized.Right = sized.Left + width;
+  if (FSizingSide == TSizingSide::Top)
+    sized.Top = sized.Bottom - height;
+  else
+    sized.Bottom = sized.Top + height;
+  SetWindowRect(sized);
+}
+
+void TAppBar::mousePressEvent(QMouseEvent* event) {
+  const auto side = InnerBorderAt(event->position().toPoint());
+  if (event->button() != Qt::LeftButton || !side || FLoop != TLoop::None)
+    return QWidget::mousePressEvent(event);
+  FLoop = TLoop::Sizing;
+  FSizingSide = *side;
+  EnterSizeMove();
+}
+
+void TAppBar::mouseMoveEvent(QMouseEvent* event) {
+  if (FLoop == TLoop::Sizing) {
+    SizeTo(DevicePoint(event->globalPosition()));
+    return;
+  }
+  const auto side = InnerBorderAt(event->position().toPoint());
+  if (!side)
+    unsetCursor();
+  else
+    setCursor(*side == TSizingSide::Left || *side == TSizingSide::Right ? Qt::SizeHorCursor
+                                                                        : Qt::SizeVerCursor);
+  QWidget::mouseMoveEvent(event);
+}
+
+void TAppBar::mouseReleaseEvent(QMouseEvent* event) {
+  if (FLoop != TLoop::Sizing || event->button() != Qt::LeftButton)
+    return QWidget::mouseReleaseEvent(event);
+  FLoop = TLoop::None;
+  ExitSizeMove();
+}
+
+// Touching the strip a hidden bar leaves brings it back.
+void TAppBar::enterEvent(QEnterEvent* event) {
+  SetAutoHideShown(true);
+  QWidget::enterEvent(event);
+}
+
+void TAppBar::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && FCreated && !isActiveWindow())
+    SetAutoHideShown(false);
+}
+
+// A floating bar dragged by the window manager's title bar docks where the button comes up.
+void TAppBar::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (FPlacing != 0 || FLoop != TLoop::None || !FCreated || !isVisible() ||
+      FMoveWatch->isActive() || IsEdge(FSettings.Edge) || !CanDock())
+    return;
+  const auto pointer = FShell->Pointer();
+  if (pointer && pointer->PrimaryDown)
+    FMoveWatch->start();
+}
+
+void TAppBar::WatchWindowManagerMove() {
+  const auto pointer = FShell->Pointer();
+  if (pointer && pointer->PrimaryDown)
+    return;
+  FMoveWatch->stop();
+  if (!pointer || FLoop != TLoop::None)
+    return;
+  const TAppBarEdge edge = EdgeForCursor(pointer->ControlDown, FSettings.Flags, pointer->Position,
+                                         FSettings.Edge, Metrics());
+  EnterSizeMove();
+  ExitSizeMove();
+  if (edge != TAppBarEdge::abeFloat)
+    SetEdge(edge);
+}
+
+} // namespace ornavel

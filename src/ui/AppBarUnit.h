@@ -1,0 +1,127 @@
+#pragma once
+
+#include "AppBarGeometryUnit.h"
+#include "AppBarShellUnit.h"
+
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+class QTimer;
+
+namespace ornavel {
+
+// A top-level window that floats on the desktop or docks to a screen edge as a desktop bar,
+// reserving a strip that other programs' maximised windows stop short of; it may hide at its
+// edge and slide back. The user changes its state by dragging it (see AddDragHandle) and sizes a
+// docked bar by its inner border. Its state persists as the 84-byte "AppBar" value.
+class TAppBar : public QWidget {
+public:
+  explicit TAppBar(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+  // Leaves the desktop; never throws.
+  ~TAppBar() override;
+
+  // The current edge: the one proposed while the user drags, else the committed one.
+  TAppBarEdge Edge() const;
+  // Commits the edge: reserves its strip (or none), places the window and tells the desktop.
+  void SetEdge(TAppBarEdge edge);
+  void SetSlideTime(std::int32_t milliseconds);
+  // Every other setting, read and written directly.
+  TBarSettingsRecord& Settings() { return FSettings; }
+  const TBarSettingsRecord& Settings() const { return FSettings; }
+
+  // The settings store (organisation and application of the user's QSettings) and the group
+  // that holds the "AppBar" value.
+  void SetRootKey(QString organisation, QString application);
+  void SetKeyName(QString group) { FKeyName = std::move(group); }
+
+  virtual void StateChanging(bool proposed, TAppBarEdge state);
+  virtual void AutoHideRefused();
+  virtual void FullScreenAppChanged(bool open);
+  virtual void ShellPosChanged();
+  virtual void WindowArrange(bool beginning);
+  // Re-applies the whole state.
+  virtual void UpdateBar();
+  // Replaces the settings with the stored record when it is exactly 84 bytes; applies nothing.
+  virtual bool LoadSettings();
+  virtual bool SaveSettings();
+
+  // Pressing the primary button on the handle where canDragAt says so and dragging moves the
+  // bar: near a screen edge it docks there, in the middle (or with Ctrl) it floats.
+  void AddDragHandle(QWidget* handle, std::function<bool(QPoint)> canDragAt);
+
+  // Whether the window can dock here, known once the bar is created.
+  bool CanDock() const { return FShell && FShell->CanDock(); }
+  // The float rectangle in the window system's pixels: where the bar floats when not docked.
+  TBarRect FloatRect() const;
+  bool AutoHideShown() const { return FAutoHideShown; }
+
+protected:
+  // Creates the bar: joins the desktop and applies the settings. Runs once, before the window is
+  // first shown.
+  void CreateBar();
+  void setVisible(bool visible) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+
+private:
+  enum class TLoop { None, Pressed, Moving, Sizing };
+
+  qreal Ratio() const;
+  TBarPoint DevicePoint(QPointF global) const;
+  TBarRect WindowRect() const;
+  void SetWindowRect(TBarRect r);
+  TBarMetrics Metrics() const;
+  TQueryPos QueryPos() const;
+  void CommitDocked(TAppBarEdge edge);
+  void ApplyTrackSizes();
+  // A docked bar keeps its inner border free of children, for sizing and for the hidden strip.
+  void UpdateInnerBorder();
+  void UseBarWindow(bool bar);
+  void SetAutoHideShown(bool shown);
+  void SlideTo(TBarRect r);
+  void SlideStep();
+  void AutoHideTick();
+  void EnterSizeMove();
+  void ExitSizeMove();
+  void MoveTo(TBarPoint cursor, bool controlDown);
+  std::optional<TSizingSide> InnerBorderAt(QPoint local) const;
+  void SizeTo(TBarPoint cursor);
+  void WatchWindowManagerMove();
+  void ApplyTaskEntry(TAppBarEdge edge);
+
+  TBarSettingsRecord FSettings;
+  TAppBarEdge FDragEdge = TAppBarEdge::abeUnknown;
+  bool FAutoHideShown = false;
+  std::unique_ptr<TAppBarShell> FShell;
+  QString FOrganisation;
+  QString FApplication;
+  QString FKeyName;
+  bool FCreated = false;
+  bool FBarWindow = false;
+  QTimer* FAutoHideTimer = nullptr;
+  QTimer* FSlideTimer = nullptr;
+  QTimer* FMoveWatch = nullptr;
+  QElapsedTimer FSlideClock;
+  TBarRect FSlideFrom;
+  TBarRect FSlideTo;
+  int FPlacing = 0; // moves of our own in progress, not the user's
+  TLoop FLoop = TLoop::None;
+  TSizingSide FSizingSide = TSizingSide::Right;
+  TBarPoint FLastCursor;
+  QPointF FPressPosition;
+  std::vector<std::pair<QWidget*, std::function<bool(QPoint)>>> FDragHandles;
+};
+
+} // namespace ornavel
