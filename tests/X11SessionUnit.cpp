@@ -223,6 +223,18 @@ void TX11Session::CloseByWindowManager(std::uint32_t window) {
   SendToRoot(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2});
 }
 
+void TX11Session::Maximise(std::uint32_t window) {
+  SendToRoot(window, "_NET_WM_STATE",
+             {1, Atom("_NET_WM_STATE_MAXIMIZED_VERT"), Atom("_NET_WM_STATE_MAXIMIZED_HORZ"), 2});
+}
+
+std::uint32_t TX11Session::SelectionOwner(const std::string& selection) {
+  xcb_connection_t* connection = FConnection.get();
+  const TReply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
+      connection, xcb_get_selection_owner(connection, Atom(selection)), nullptr));
+  return reply ? reply->owner : 0;
+}
+
 void TX11Session::Xdotool(const std::vector<std::string>& arguments) {
   std::vector<std::string> command{FXdotool};
   command.insert(command.end(), arguments.begin(), arguments.end());

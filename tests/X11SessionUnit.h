@@ -66,6 +66,9 @@ protected:
   void MoveFrameTo(std::uint32_t window, int left, int top);
   void ResizeTo(std::uint32_t window, int width, int height);
   void CloseByWindowManager(std::uint32_t window);
+  void Maximise(std::uint32_t window);
+  // The window that owns the selection, 0 when none does.
+  std::uint32_t SelectionOwner(const std::string& selection);
 
   // Runs xdotool with these arguments on the session's display (mouse and keys, as the user's).
   void Xdotool(const std::vector<std::string>& arguments);

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "X11SessionUnit.h"
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <sstream>
@@ -67,6 +68,70 @@ protected:
 
   bool Translucent(std::uint32_t window) { return Opacity(window) < 1.0; }
 
+  // Stores the bar's record as the program keeps it: docked on the edge (0 left to 3 bottom,
+  // 5 floating) 200 wide or 150 high, floating at (300, 200) 444 x 253.
+  void StoreBar(int edge, bool autoHide) {
+    const std::vector<std::int32_t> numbers{400, 10, 10,   200,  150, 300, 200, 744, 453,
+                                            0,   0,  1280, 1024, 0,   0,   640, 512};
+    std::string record{84, 0, 0, 0, static_cast<char>(edge), 31, autoHide, 1, 0, 0, 0, 0};
+    for (const std::int32_t number : numbers)
+      for (int shift = 0; shift < 32; shift += 8)
+        record += static_cast<char>((number >> shift) & 0xff);
+    record += std::string{2, 0, 0, 0};
+    std::string escaped;
+    for (const char byte : record) {
+      const auto value = static_cast<unsigned char>(byte);
+      escaped += {'\\', 'x', "0123456789abcdef"[value >> 4], "0123456789abcdef"[value & 15]};
+    }
+    std::filesystem::create_directories(Settings.File("Ornavel"));
+    test::WriteFile(Settings.File("Ornavel/Ornavel.conf"),
+                    "[FormSettings]\nAppBar=@ByteArray(" + escaped + ")\n");
+  }
+
+  TFrameGeometry WorkArea() {
+    const std::vector<std::uint32_t> area = Property(Root(), "_NET_WORKAREA");
+    if (area.size() < 4)
+      return {};
+    return {static_cast<int>(area[0]), static_cast<int>(area[1]), static_cast<int>(area[2]),
+            static_cast<int>(area[3])};
+  }
+  bool WorkAreaIs(const TFrameGeometry& wanted) {
+    return WaitUntil([&] { return WorkArea() == wanted; });
+  }
+
+  // Drags the bar by its list's header, the way the user does, to a point on the screen.
+  void DragHeaderTo(std::uint32_t window, int x, int y) {
+    Xdotool({"mousemove", "--window", std::to_string(window), "30", "8", "mousedown", "1"});
+    Xdotool({"mousemove", "--sync", "500", "400", "mousemove", "--sync", std::to_string(x),
+             std::to_string(y), "mouseup", "1"});
+  }
+
+  // A second, ordinary program's window, maximised.
+  std::uint32_t StartMaximisedNeighbour() {
+    Neighbour = std::make_unique<TChildProcess>(
+        std::vector<std::string>{test::RequireOnPath("xmessage"), "-geometry", "200x100+10+10",
+                                 "neighbour"},
+        std::vector<std::string>{"DISPLAY=" + Display()});
+    // xmessage does not name its process: it is the client that is not ours.
+    std::uint32_t window = 0;
+    WaitUntil([&] {
+      for (const std::uint32_t client : Property(Root(), "_NET_CLIENT_LIST")) {
+        const std::vector<std::uint32_t> pid = Property(client, "_NET_WM_PID");
+        if ((pid.empty() || static_cast<int>(pid[0]) != Program->Pid()) && Frame(client))
+          window = client;
+      }
+      return window != 0;
+    });
+    if (window != 0)
+      Maximise(window);
+    return window;
+  }
+
+  bool HasWindowType(std::uint32_t window, const std::string& type) {
+    const std::vector<std::uint32_t> types = Property(window, "_NET_WM_WINDOW_TYPE");
+    return std::ranges::find(types, Atom(type)) != types.end();
+  }
+
   std::string Describe(std::uint32_t window) {
     const auto frame = Frame(window);
     return frame ? testing::PrintToString(*frame) : "not framed";
@@ -74,6 +139,7 @@ protected:
 
   test::TTemporaryFolder Settings;
   std::unique_ptr<TChildProcess> Program;
+  std::unique_ptr<TChildProcess> Neighbour;
 };
 
 // One change of the placement by the window manager, on the window's first start.
@@ -91,7 +157,7 @@ class PlacementAfterAChange : public RealWindow,
 // The window comes back where it was closed, frame and all, and the stored value stays the same.
 TEST_P(PlacementAfterAChange, HoldsOverFiveRestarts) {
   std::uint32_t window = Start();
-  ASSERT_NE(window, 0U) << Program->Errors();
+  ASSERT_NE(window, 0U);
   TFrameGeometry wanted = *Frame(window);
   if (GetParam().Move) {
     wanted.Left = 300;
@@ -146,6 +212,105 @@ TEST_F(RealWindow, TheWindowManagersCloseCommandClosesInOrder) {
   CloseByWindowManager(window);
   EXPECT_EQ(Program->Wait(test::Patience), 0) << Program->Errors();
   EXPECT_NE(SavedNormPos(), "");
+}
+
+// Docked on each edge the bar reserves its strip, which a maximised window stays out of; dragged
+// into the middle it floats and gives the strip back.
+struct TDockedCase {
+  const char* Name;
+  int Edge;
+  TFrameGeometry Strip;
+  TFrameGeometry WorkArea;
+};
+void PrintTo(const TDockedCase& docked, std::ostream* out) {
+  *out << docked.Name;
+}
+
+class DockedBar : public RealWindow, public testing::WithParamInterface<TDockedCase> {};
+
+TEST_P(DockedBar, ReservesItsStripUntilDraggedAwayToFloat) {
+  const TDockedCase& docked = GetParam();
+  const TFrameGeometry screen{0, 0, ScreenWidth, ScreenHeight};
+  StoreBar(docked.Edge, false);
+  const std::uint32_t window = Start();
+  ASSERT_NE(window, 0U) << Program->Errors();
+  EXPECT_TRUE(WorkAreaIs(docked.WorkArea)) << testing::PrintToString(WorkArea());
+  EXPECT_TRUE(WaitUntil([&] { return Frame(window) == docked.Strip; })) << Describe(window);
+  const std::uint32_t neighbour = StartMaximisedNeighbour();
+  ASSERT_NE(neighbour, 0U);
+  // The frame's title bar counts in the height.
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto frame = Frame(neighbour);
+    return frame && frame->Left == docked.WorkArea.Left && frame->Top == docked.WorkArea.Top &&
+           frame->Width == docked.WorkArea.Width && frame->Height < docked.WorkArea.Height &&
+           frame->Height > docked.WorkArea.Height - 40;
+  })) << Describe(neighbour);
+  DragHeaderTo(window, 640, 500);
+  EXPECT_TRUE(WorkAreaIs(screen)) << testing::PrintToString(WorkArea());
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto frame = Frame(window);
+    return frame && frame->Width == 444 && frame->Height == 253;
+  })) << Describe(window);
+  EXPECT_EQ(Close(), 0) << Program->Errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealWindow, DockedBar,
+    testing::Values(TDockedCase{"Left", 0, {0, 0, 200, 1024}, {200, 0, 1080, 1024}},
+                    TDockedCase{"Top", 1, {0, 0, 1280, 150}, {0, 150, 1280, 874}},
+                    TDockedCase{"Right", 2, {1080, 0, 200, 1024}, {0, 0, 1080, 1024}},
+                    TDockedCase{"Bottom", 3, {0, 874, 1280, 150}, {0, 0, 1280, 874}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Dragged to the right edge the floating bar docks there, starts there again, and a bar that is
+// killed gives its strip back with its window.
+TEST_F(RealWindow, DraggedToAnEdgeTheBarDocksAndStaysDockedUntilKilled) {
+  const TFrameGeometry screen{0, 0, ScreenWidth, ScreenHeight};
+  std::uint32_t window = Start();
+  ASSERT_NE(window, 0U) << Program->Errors();
+  ASSERT_TRUE(WorkAreaIs(screen));
+  DragHeaderTo(window, ScreenWidth - 2, 500);
+  ASSERT_TRUE(WaitUntil([&] { return WorkArea().Width < ScreenWidth; }));
+  const TFrameGeometry docked = WorkArea();
+  EXPECT_EQ(docked.Left, 0);
+  EXPECT_EQ(docked.Height, ScreenHeight);
+  ASSERT_EQ(Close(), 0) << Program->Errors();
+  ASSERT_TRUE(WorkAreaIs(screen));
+  window = Start();
+  ASSERT_NE(window, 0U) << Program->Errors();
+  EXPECT_TRUE(WorkAreaIs(docked)) << testing::PrintToString(WorkArea());
+  Program->Signal(SIGKILL);
+  Program->Wait(test::Patience);
+  EXPECT_TRUE(WorkAreaIs(screen)) << testing::PrintToString(WorkArea());
+}
+
+// One auto-hiding bar per edge: the second is told so and docks normally; the claim ends with the
+// first bar's process.
+TEST_F(RealWindow, ASecondAutoHidingBarOnAnEdgeIsRefusedAndTheClaimDiesWithItsOwner) {
+  const TFrameGeometry screen{0, 0, ScreenWidth, ScreenHeight};
+  const std::string claim = "_ORNAVEL_AUTOHIDE_BAR_2";
+  StoreBar(2, true);
+  const std::uint32_t first = Start();
+  ASSERT_NE(first, 0U) << Program->Errors();
+  EXPECT_TRUE(WaitUntil([&] { return SelectionOwner(claim) == first; }));
+  // Hidden, it leaves a strip of two pixels and reserves nothing.
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto frame = Frame(first);
+    return frame && frame->Left == ScreenWidth - 2;
+  })) << Describe(first);
+  EXPECT_EQ(WorkArea(), screen);
+  auto firstProgram = std::move(Program);
+  const std::uint32_t box = Start();
+  ASSERT_NE(box, 0U) << Program->Errors();
+  EXPECT_TRUE(WaitUntil([&] { return HasWindowType(box, "_NET_WM_WINDOW_TYPE_DIALOG"); }));
+  Xdotool({"windowactivate", "--sync", std::to_string(box), "key", "Return"});
+  EXPECT_TRUE(WorkAreaIs({0, 0, ScreenWidth - 200, ScreenHeight}))
+      << testing::PrintToString(WorkArea());
+  EXPECT_EQ(SelectionOwner(claim), first);
+  firstProgram->Signal(SIGKILL);
+  firstProgram->Wait(test::Patience);
+  EXPECT_TRUE(WaitUntil([&] { return SelectionOwner(claim) == 0; }));
+  EXPECT_EQ(Close(), 0) << Program->Errors();
 }
 
 } // namespace
