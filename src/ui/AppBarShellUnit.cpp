@@ -35,7 +35,6 @@ public:
   void ReleaseAutoHide(TAppBarEdge) override {}
   TAppBarEdge RegisteredAutoHideEdge() override { return TAppBarEdge::abeUnknown; }
   void ShowTaskEntry(bool) override {}
-  std::optional<TPointer> Pointer() override { return std::nullopt; }
 
 private:
   QWidget& FWindow;
@@ -177,16 +176,6 @@ public:
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&message));
     xcb_flush(FConnection);
-  }
-
-  std::optional<TPointer> Pointer() override {
-    TReply<xcb_query_pointer_reply_t> reply(
-        xcb_query_pointer_reply(FConnection, xcb_query_pointer(FConnection, FRoot), nullptr));
-    if (!reply)
-      return std::nullopt;
-    return TPointer{{reply->root_x, reply->root_y},
-                    (reply->mask & XCB_KEY_BUT_MASK_BUTTON_1) != 0,
-                    (reply->mask & XCB_KEY_BUT_MASK_CONTROL) != 0};
   }
 
 private:

@@ -30,13 +30,6 @@ public:
   virtual TAppBarEdge RegisteredAutoHideEdge() = 0;
   // Whether the window has an entry in the task bar.
   virtual void ShowTaskEntry(bool shown) = 0;
-  // The pointer as the window system sees it, also while another program grabs it.
-  struct TPointer {
-    TBarPoint Position;
-    bool PrimaryDown = false;
-    bool ControlDown = false;
-  };
-  virtual std::optional<TPointer> Pointer() = 0;
 };
 
 // What the desktop tells the bar on its own.

@@ -22,8 +22,6 @@ bool IsEdge(TAppBarEdge edge) {
 
 // The width of the inner border by which a docked bar is sized.
 constexpr int InnerBorder = 4;
-// How often a move by the window manager is looked at until the button comes up.
-constexpr int MoveWatchInterval = 30;
 constexpr int SlideFrameInterval = 15;
 
 } // namespace
@@ -39,9 +37,6 @@ TAppBar::TAppBar(QWidget* parent, Qt::WindowFlags flags)
   FSlideTimer = new QTimer(this);
   FSlideTimer->setInterval(SlideFrameInterval);
   connect(FSlideTimer, &QTimer::timeout, this, [this] { SlideStep(); });
-  FMoveWatch = new QTimer(this);
-  FMoveWatch->setInterval(MoveWatchInterval);
-  connect(FMoveWatch, &QTimer::timeout, this, [this] { WatchWindowManagerMove(); });
   setMouseTracking(true);
 }
 
@@ -547,32 +542,6 @@ void TAppBar::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && FCreated && !isActiveWindow())
     SetAutoHideShown(false);
-}
-
-// A floating bar dragged by the window manager's title bar docks where the button comes up.
-void TAppBar::moveEvent(QMoveEvent* event) {
-  QWidget::moveEvent(event);
-  if (FPlacing != 0 || FLoop != TLoop::None || !FCreated || !isVisible() ||
-      FMoveWatch->isActive() || IsEdge(FSettings.Edge) || !CanDock())
-    return;
-  const auto pointer = FShell->Pointer();
-  if (pointer && pointer->PrimaryDown)
-    FMoveWatch->start();
-}
-
-void TAppBar::WatchWindowManagerMove() {
-  const auto pointer = FShell->Pointer();
-  if (pointer && pointer->PrimaryDown)
-    return;
-  FMoveWatch->stop();
-  if (!pointer || FLoop != TLoop::None)
-    return;
-  const TAppBarEdge edge = EdgeForCursor(pointer->ControlDown, FSettings.Flags, pointer->Position,
-                                         FSettings.Edge, Metrics());
-  EnterSizeMove();
-  ExitSizeMove();
-  if (edge != TAppBarEdge::abeFloat)
-    SetEdge(edge);
 }
 
 } // namespace ornavel

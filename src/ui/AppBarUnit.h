@@ -73,7 +73,6 @@ protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void changeEvent(QEvent* event) override;
-  void moveEvent(QMoveEvent* event) override;
 
 private:
   enum class TLoop { None, Pressed, Moving, Sizing };
@@ -98,7 +97,6 @@ private:
   void MoveTo(TBarPoint cursor, bool controlDown);
   std::optional<TSizingSide> InnerBorderAt(QPoint local) const;
   void SizeTo(TBarPoint cursor);
-  void WatchWindowManagerMove();
   void ApplyTaskEntry(TAppBarEdge edge);
 
   TBarSettingsRecord FSettings;
@@ -112,7 +110,6 @@ private:
   bool FBarWindow = false;
   QTimer* FAutoHideTimer = nullptr;
   QTimer* FSlideTimer = nullptr;
-  QTimer* FMoveWatch = nullptr;
   QElapsedTimer FSlideClock;
   TBarRect FSlideFrom;
   TBarRect FSlideTo;

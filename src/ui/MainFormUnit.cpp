@@ -161,6 +161,7 @@ void TMainForm::CreateActions() {
   addKey({QKeySequence(Qt::Key_F3)}, [this] { FindNextActionExecute(true); });
   addKey({QKeySequence(Qt::SHIFT | Qt::Key_F3)}, [this] { FindNextActionExecute(false); });
   addKey({QKeySequence::Save}, [this] { SaveActionExecute(); });
+  addKey({QKeySequence(Qt::CTRL | Qt::Key_H)}, [this] { AutoHideActionExecute(); });
 }
 
 void TMainForm::FormCreate() {
@@ -281,6 +282,11 @@ void TMainForm::StayOnTopActionExecute() {
   overrideWindowFlags(flags);
   if (QWindow* window = windowHandle())
     window->setFlag(Qt::WindowStaysOnTopHint, onTop);
+}
+
+void TMainForm::AutoHideActionExecute() {
+  Settings().AutoHide = !Settings().AutoHide;
+  UpdateBar();
 }
 
 void TMainForm::AlphaBlendActionExecute() {

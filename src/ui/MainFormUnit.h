@@ -53,6 +53,8 @@ public:
   void FindActionExecute();
   void FindNextActionExecute(bool forwards);
   void SaveActionExecute();
+  // Ctrl+H: a docked bar hides at its edge until the mouse touches it (one such bar per edge).
+  void AutoHideActionExecute();
 
   void StartMonitoring();
   void RestartMonitoring();

@@ -274,6 +274,11 @@ TEST_F(RealWindow, DraggedToAnEdgeTheBarDocksAndStaysDockedUntilKilled) {
   const TFrameGeometry docked = WorkArea();
   EXPECT_EQ(docked.Left, 0);
   EXPECT_EQ(docked.Height, ScreenHeight);
+  // Ctrl+H makes it auto-hide, reserving nothing, and back.
+  Xdotool({"windowactivate", "--sync", std::to_string(window), "key", "ctrl+h"});
+  EXPECT_TRUE(WorkAreaIs(screen));
+  Xdotool({"windowactivate", "--sync", std::to_string(window), "key", "ctrl+h"});
+  EXPECT_TRUE(WorkAreaIs(docked));
   ASSERT_EQ(Close(), 0) << Program->Errors();
   ASSERT_TRUE(WorkAreaIs(screen));
   window = Start();
@@ -289,16 +294,24 @@ TEST_F(RealWindow, DraggedToAnEdgeTheBarDocksAndStaysDockedUntilKilled) {
 TEST_F(RealWindow, ASecondAutoHidingBarOnAnEdgeIsRefusedAndTheClaimDiesWithItsOwner) {
   const TFrameGeometry screen{0, 0, ScreenWidth, ScreenHeight};
   const std::string claim = "_ORNAVEL_AUTOHIDE_BAR_2";
+  const auto leftIs = [&](std::uint32_t window, int left) {
+    return WaitUntil([&] {
+      const auto frame = Frame(window);
+      return frame && frame->Left == left;
+    });
+  };
   StoreBar(2, true);
   const std::uint32_t first = Start();
   ASSERT_NE(first, 0U) << Program->Errors();
   EXPECT_TRUE(WaitUntil([&] { return SelectionOwner(claim) == first; }));
   // Hidden, it leaves a strip of two pixels and reserves nothing.
-  EXPECT_TRUE(WaitUntil([&] {
-    const auto frame = Frame(first);
-    return frame && frame->Left == ScreenWidth - 2;
-  })) << Describe(first);
+  EXPECT_TRUE(leftIs(first, ScreenWidth - 2)) << Describe(first);
   EXPECT_EQ(WorkArea(), screen);
+  // Touched, it slides in; left, it hides again.
+  Xdotool({"mousemove", std::to_string(ScreenWidth - 1), "500"});
+  EXPECT_TRUE(leftIs(first, ScreenWidth - 200)) << Describe(first);
+  Xdotool({"mousemove", "300", "300"});
+  EXPECT_TRUE(leftIs(first, ScreenWidth - 2)) << Describe(first);
   auto firstProgram = std::move(Program);
   const std::uint32_t box = Start();
   ASSERT_NE(box, 0U) << Program->Errors();
