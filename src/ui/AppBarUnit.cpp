@@ -60,6 +60,8 @@ void TAppBar::SetEdge(TAppBarEdge edge) {
         *this, {[this] { ShellPosChanged(); }, [this](bool open) { FullScreenAppChanged(open); }});
   // Out-of-range ordinals from a hand-edited record float, as does every edge where the desktop
   // cannot dock.
+  if (IsEdge(edge) && !FShell->CanDock() && FUndockableEdge == TAppBarEdge::abeUnknown)
+    FUndockableEdge = edge;
   if (edge > TAppBarEdge::abeFloat || (IsEdge(edge) && !FShell->CanDock()))
     edge = TAppBarEdge::abeFloat;
   const TAppBarEdge registered = FShell->RegisteredAutoHideEdge();
@@ -72,6 +74,7 @@ void TAppBar::SetEdge(TAppBarEdge edge) {
     FShell->Reserve(edge, {});
   ApplyTrackSizes();
   UpdateInnerBorder();
+  UpdateAutoHideTimer();
   StateChanging(false, edge);
   ApplyTaskEntry(edge);
 }
@@ -97,8 +100,13 @@ void TAppBar::CommitDocked(TAppBarEdge edge) {
 
 void TAppBar::SetSlideTime(std::int32_t milliseconds) {
   FSettings.SlideTime = milliseconds;
-  if (milliseconds > 0)
-    FAutoHideTimer->start(milliseconds);
+  UpdateAutoHideTimer();
+}
+
+// The timer runs only while it can hide something, so that an idle window never wakes.
+void TAppBar::UpdateAutoHideTimer() {
+  if (FSettings.SlideTime > 0 && FSettings.AutoHide && IsEdge(FSettings.Edge))
+    FAutoHideTimer->start(FSettings.SlideTime);
   else
     FAutoHideTimer->stop();
 }
@@ -157,7 +165,11 @@ bool TAppBar::LoadSettings() {
 
 bool TAppBar::SaveSettings() {
   QSettings store(QSettings::NativeFormat, QSettings::UserScope, FOrganisation, FApplication);
-  const TBarSettingsBytes bytes = EncodeBarSettings(FSettings);
+  TBarSettingsRecord record = FSettings;
+  // A session that cannot dock (Wayland, say) keeps the edge for the next one that can.
+  if (FUndockableEdge != TAppBarEdge::abeUnknown && !CanDock())
+    record.Edge = FUndockableEdge;
+  const TBarSettingsBytes bytes = EncodeBarSettings(record);
   store.setValue(FKeyName + QStringLiteral("/AppBar"),
                  QByteArray(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   store.sync();

@@ -92,6 +92,7 @@ private:
   void SlideTo(TBarRect r);
   void SlideStep();
   void AutoHideTick();
+  void UpdateAutoHideTimer();
   void EnterSizeMove();
   void ExitSizeMove();
   void MoveTo(TBarPoint cursor, bool controlDown);
@@ -101,6 +102,8 @@ private:
 
   TBarSettingsRecord FSettings;
   TAppBarEdge FDragEdge = TAppBarEdge::abeUnknown;
+  // The docked edge asked for where the desktop cannot dock, kept for the store.
+  TAppBarEdge FUndockableEdge = TAppBarEdge::abeUnknown;
   bool FAutoHideShown = false;
   std::unique_ptr<TAppBarShell> FShell;
   QString FOrganisation;
