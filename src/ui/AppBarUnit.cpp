@@ -303,7 +303,11 @@ void TAppBar::SetAutoHideShown(bool shown) {
   }
 }
 
+// A slide runs on a timer rather than in a loop of its own: one already under way to the same
+// place goes on, so that the auto-hide timer's next tick does not start it again.
 void TAppBar::SlideTo(TBarRect r) {
+  if (FSlideTimer->isActive() && r == FSlideTo)
+    return;
   FSlideTimer->stop();
   const TBarRect current = WindowRect();
   if (FSettings.SlideEffect && FSettings.SlideTime > 0 && isVisible() && r != current) {

@@ -69,11 +69,11 @@ protected:
   bool Translucent(std::uint32_t window) { return Opacity(window) < 1.0; }
 
   // Stores the bar's record as the program keeps it: docked on the edge (0 left to 3 bottom,
-  // 5 floating) 200 wide or 150 high, floating at (300, 200) 444 x 253.
+  // 5 floating) 200 wide or 150 high, floating at (300, 200) 444 x 253; an auto-hiding bar slides.
   void StoreBar(int edge, bool autoHide) {
     const std::vector<std::int32_t> numbers{400, 10, 10,   200,  150, 300, 200, 744, 453,
                                             0,   0,  1280, 1024, 0,   0,   640, 512};
-    std::string record{84, 0, 0, 0, static_cast<char>(edge), 31, autoHide, 1, 0, 0, 0, 0};
+    std::string record{84, 0, 0, 0, static_cast<char>(edge), 31, autoHide, 1, autoHide, 0, 0, 0};
     for (const std::int32_t number : numbers)
       for (int shift = 0; shift < 32; shift += 8)
         record += static_cast<char>((number >> shift) & 0xff);
