@@ -75,7 +75,6 @@ TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles
   resize(Scaled(*this, 444), Scaled(*this, 253));
   if (const QScreen* desktop = screen())
     move(desktop->availableGeometry().center() - rect().center());
-  LoadBarSettings();
   try {
     FormCreate();
   } catch (const std::exception& failure) {
@@ -166,7 +165,7 @@ void TMainForm::CreateActions() {
 
 void TMainForm::FormCreate() {
   FDriver.CreateThreadManager();
-  // The desktop bar reads its state and places the window here.
+  LoadBarSettings();
   FModel->SetRowCount(0);
   FLog = &GetLog();
   FFinder = std::make_unique<TLogFinder>(*FLog);
