@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -183,13 +185,52 @@ private:
     if (type != "xcb_generic_event_t")
       return false;
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
-    if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
-      return false;
-    const auto* notify = static_cast<const xcb_property_notify_event_t*>(message);
-    if (notify->window == FRoot && (notify->atom == Atom("_NET_ACTIVE_WINDOW") ||
-                                    notify->atom == Atom("_NET_CLIENT_LIST_STACKING")))
-      CheckFullScreen();
+    switch (event->response_type & 0x7f) {
+    case XCB_PROPERTY_NOTIFY: {
+      const auto* notify = static_cast<const xcb_property_notify_event_t*>(message);
+      if (notify->window == FRoot && (notify->atom == Atom("_NET_ACTIVE_WINDOW") ||
+                                      notify->atom == Atom("_NET_CLIENT_LIST_STACKING")))
+        CheckFullScreen();
+      break;
+    }
+    case XCB_FOCUS_IN:
+    case XCB_FOCUS_OUT: {
+      const auto* focus = static_cast<const xcb_focus_in_event_t*>(message);
+      if (focus->event == FWindow.internalWinId())
+        FocusChanged(focus->mode);
+      break;
+    }
+    default:
+      break;
+    }
     return false;
+  }
+
+  // The window manager's move loop holds the keyboard; the window's new place is known to the
+  // server when the loop gives it back, before the window hears of it.
+  void FocusChanged(std::uint8_t mode) {
+    if (mode == XCB_NOTIFY_MODE_GRAB) {
+      FPlaceAtGrab = Place();
+    } else if (mode == XCB_NOTIFY_MODE_UNGRAB && FPlaceAtGrab) {
+      const auto before = std::exchange(FPlaceAtGrab, std::nullopt);
+      const auto after = Place();
+      if (after && (after->Left != before->Left || after->Top != before->Top) &&
+          after->Width() == before->Width() && after->Height() == before->Height() &&
+          FEvents.WindowManagerMoved)
+        FEvents.WindowManagerMoved();
+    }
+  }
+
+  std::optional<TBarRect> Place() {
+    const xcb_window_t window = Window();
+    TReply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(FConnection, xcb_get_geometry(FConnection, window), nullptr));
+    TReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
+        FConnection, xcb_translate_coordinates(FConnection, window, FRoot, 0, 0), nullptr));
+    if (!geometry || !origin)
+      return std::nullopt;
+    return TBarRect{origin->dst_x, origin->dst_y, origin->dst_x + geometry->width,
+                    origin->dst_y + geometry->height};
   }
 
   void CheckFullScreen() {
@@ -207,12 +248,18 @@ private:
 
   xcb_window_t Window() const { return static_cast<xcb_window_t>(FWindow.winId()); }
 
+  // Atoms are asked for once: events are matched against them.
   xcb_atom_t Atom(const std::string& name) {
+    const auto known = FAtoms.find(name);
+    if (known != FAtoms.end())
+      return known->second;
     TReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
         FConnection,
         xcb_intern_atom(FConnection, 0, static_cast<std::uint16_t>(name.size()), name.data()),
         nullptr));
-    return reply ? reply->atom : XCB_NONE;
+    const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
+    FAtoms.emplace(name, atom);
+    return atom;
   }
 
   xcb_atom_t AutoHideAtom(TAppBarEdge edge) {
@@ -275,6 +322,8 @@ private:
   bool FCanDock = false;
   bool FFullScreenOpen = false;
   TStruts FStruts{};
+  std::map<std::string, xcb_atom_t> FAtoms;
+  std::optional<TBarRect> FPlaceAtGrab;
 };
 
 } // namespace

@@ -36,6 +36,8 @@ public:
 struct TAppBarShellEvents {
   std::function<void()> PosChanged;                 // the free space changed
   std::function<void(bool open)> FullScreenChanged; // a full-screen window became active or not
+  // The user moved the window by the window manager's frame, which holds the keyboard meanwhile.
+  std::function<void()> WindowManagerMoved;
 };
 
 // The desktop's service for the window: docking on X11 where the window manager reserves

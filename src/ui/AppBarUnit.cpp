@@ -56,8 +56,9 @@ TAppBarEdge TAppBar::Edge() const {
 
 void TAppBar::SetEdge(TAppBarEdge edge) {
   if (!FShell)
-    FShell = MakeAppBarShell(
-        *this, {[this] { ShellPosChanged(); }, [this](bool open) { FullScreenAppChanged(open); }});
+    FShell = MakeAppBarShell(*this, {[this] { ShellPosChanged(); },
+                                     [this](bool open) { FullScreenAppChanged(open); },
+                                     [this] { WindowManagerMoved(); }});
   // Out-of-range ordinals from a hand-edited record float, as does every edge where the desktop
   // cannot dock.
   if (IsEdge(edge) && !FShell->CanDock() && FUndockableEdge == TAppBarEdge::abeUnknown)
@@ -385,6 +386,19 @@ void TAppBar::UpdateInnerBorder() {
     setContentsMargins(0, 0, 0, 0);
     break;
   }
+}
+
+// A floating bar moved by the window manager's frame docks where the cursor let it go.
+void TAppBar::WindowManagerMoved() {
+  if (FLoop != TLoop::None || IsEdge(FSettings.Edge))
+    return;
+  const bool controlDown = QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
+  const TAppBarEdge edge = EdgeForCursor(controlDown, FSettings.Flags, DevicePoint(QCursor::pos()),
+                                         FSettings.Edge, Metrics());
+  if (!IsEdge(edge))
+    return;
+  FDragEdge = edge;
+  ExitSizeMove();
 }
 
 // The drag handles: a press where the handle allows it, then a move beyond the drag distance,

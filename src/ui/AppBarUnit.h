@@ -93,6 +93,7 @@ private:
   void SlideStep();
   void AutoHideTick();
   void UpdateAutoHideTimer();
+  void WindowManagerMoved();
   void EnterSizeMove();
   void ExitSizeMove();
   void MoveTo(TBarPoint cursor, bool controlDown);

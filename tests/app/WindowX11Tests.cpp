@@ -102,6 +102,9 @@ protected:
   // Drags the bar by its list's header, the way the user does, to a point on the screen.
   void DragHeaderTo(std::uint32_t window, int x, int y) {
     Xdotool({"mousemove", "--window", std::to_string(window), "30", "8", "mousedown", "1"});
+    DragOnTo(x, y);
+  }
+  void DragOnTo(int x, int y) {
     Xdotool({"mousemove", "--sync", "500", "400", "mousemove", "--sync", std::to_string(x),
              std::to_string(y), "mouseup", "1"});
   }
@@ -287,6 +290,18 @@ TEST_F(RealWindow, DraggedToAnEdgeTheBarDocksAndStaysDockedUntilKilled) {
   Program->Signal(SIGKILL);
   Program->Wait(test::Patience);
   EXPECT_TRUE(WorkAreaIs(screen)) << testing::PrintToString(WorkArea());
+}
+
+// The window manager's own move, by the title bar, docks a floating bar too.
+TEST_F(RealWindow, DraggedByItsTitleBarToAnEdgeTheBarDocks) {
+  const std::uint32_t window = Start();
+  ASSERT_NE(window, 0U) << Program->Errors();
+  const TFrameGeometry frame = *Frame(window);
+  Xdotool({"mousemove", std::to_string(frame.Left + frame.Width / 2), std::to_string(frame.Top + 8),
+           "mousedown", "1"});
+  DragOnTo(1, 500);
+  EXPECT_TRUE(WaitUntil([&] { return WorkArea().Left > 0; })) << testing::PrintToString(WorkArea());
+  EXPECT_EQ(Close(), 0) << Program->Errors();
 }
 
 // One auto-hiding bar per edge: the second is told so and docks normally; the claim ends with the
