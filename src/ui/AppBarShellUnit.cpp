@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -206,19 +205,21 @@ private:
     return false;
   }
 
-  // The window manager's move loop holds the keyboard; the window's new place is known to the
-  // server when the loop gives it back, before the window hears of it.
+  // The window manager's move loop holds the keyboard, and some tell the window of its new place
+  // only after giving the keyboard back: a place in the server other than the one the window
+  // knows then is the user's move. The grab's start is not needed, so a window that got the focus
+  // only during the loop counts as well.
   void FocusChanged(std::uint8_t mode) {
-    if (mode == XCB_NOTIFY_MODE_GRAB) {
-      FPlaceAtGrab = Place();
-    } else if (mode == XCB_NOTIFY_MODE_UNGRAB && FPlaceAtGrab) {
-      const auto before = std::exchange(FPlaceAtGrab, std::nullopt);
-      const auto after = Place();
-      if (after && (after->Left != before->Left || after->Top != before->Top) &&
-          after->Width() == before->Width() && after->Height() == before->Height() &&
-          FEvents.WindowManagerMoved)
-        FEvents.WindowManagerMoved();
-    }
+    if (mode != XCB_NOTIFY_MODE_UNGRAB || !FEvents.WindowManagerMoved)
+      return;
+    const auto place = Place();
+    const QRect known = FWindow.geometry();
+    const qreal ratio = FWindow.devicePixelRatioF();
+    if (place &&
+        (place->Left != qRound(known.x() * ratio) || place->Top != qRound(known.y() * ratio)) &&
+        place->Width() == qRound(known.width() * ratio) &&
+        place->Height() == qRound(known.height() * ratio))
+      FEvents.WindowManagerMoved();
   }
 
   std::optional<TBarRect> Place() {
@@ -323,7 +324,6 @@ private:
   bool FFullScreenOpen = false;
   TStruts FStruts{};
   std::map<std::string, xcb_atom_t> FAtoms;
-  std::optional<TBarRect> FPlaceAtGrab;
 };
 
 } // namespace
