@@ -81,7 +81,7 @@ bool TConsoleWriter::PrintStored(std::uint64_t& next) {
   std::vector<TLogItem> batch(BatchLines);
   std::string out;
   for (;;) {
-    const std::size_t count = FLog.CopyItems(next, batch);
+    const std::size_t count = FLog.CopyItems(next, batch, TLog::TReadTurn::AfterPosters);
     if (count == 0)
       return true;
     out.clear();

@@ -349,6 +349,7 @@ void TFileMonitorThread::StartDraining() {
 void TFileMonitorThread::LeaveFile(TOpenFile& file, const struct stat& status) {
   ReadAppended(file, status, true);
   PostLine(file.Unfinished);
+  PostGathered();
   file = TOpenFile();
 }
 
@@ -500,6 +501,7 @@ void TFileMonitorThread::TakeText(TOpenFile& file, std::string_view text) {
     text.remove_prefix(end + 1);
   }
   KeepUnfinished(file, text);
+  PostGathered();
 }
 
 void TFileMonitorThread::KeepUnfinished(TOpenFile& file, std::string_view text) {
@@ -512,8 +514,27 @@ void TFileMonitorThread::KeepUnfinished(TOpenFile& file, std::string_view text) 
 
 void TFileMonitorThread::PostLine(std::string_view line) {
   const std::string_view text = Trimmed(line);
-  if (!text.empty())
-    FLog->AddLine(this, std::string(text));
+  if (text.empty())
+    return;
+  FGathered.append(text);
+  FGatheredEnds.push_back(FGathered.size());
+}
+
+void TFileMonitorThread::PostGathered() {
+  if (FGatheredEnds.empty())
+    return;
+  FGatheredLines.clear();
+  std::size_t start = 0;
+  for (const std::size_t end : FGatheredEnds) {
+    FGatheredLines.emplace_back(FGathered.data() + start, end - start);
+    start = end;
+  }
+  FLog->AddLines(this, FGatheredLines);
+  FGathered.clear();
+  FGatheredEnds.clear();
+  // A long line must not keep its size for the rest of the run.
+  if (FGathered.capacity() > 4 * ReadSize)
+    FGathered.shrink_to_fit();
 }
 
 } // namespace ornavel

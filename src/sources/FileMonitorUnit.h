@@ -104,13 +104,19 @@ private:
   static void StartOver(TOpenFile& file);
   void TakeText(TOpenFile& file, std::string_view text);
   void KeepUnfinished(TOpenFile& file, std::string_view text);
+  // Lines are gathered and posted a read at a time, under one lock of the log.
   void PostLine(std::string_view line);
+  void PostGathered();
 
   std::string FFileName;
   TOpenFile FFile;
   // Rotated away, oldest first.
   std::vector<TOpenFile> FDrained;
   std::vector<char> FBuffer;
+  // The lines gathered since the last post, one after the other, and where each ends.
+  std::string FGathered;
+  std::vector<std::size_t> FGatheredEnds;
+  std::vector<std::string_view> FGatheredLines;
   TLog* FLog = nullptr;
 
   TWakeEvent FWake;
