@@ -59,7 +59,9 @@ void TConsoleWriter::Start(std::string dateFormat) {
 }
 
 void TConsoleWriter::Wake() {
-  if (FPending.exchange(true))
+  // A flood calls this for every line: reading costs less than exchanging, and a pending pass
+  // that has not begun yet will see the line, as the log's lock orders its store before that.
+  if (FPending.load() || FPending.exchange(true))
     return; // the writer has yet to look, and will see this line then
   { const std::lock_guard lock(FLock); }
   FWoken.notify_one();

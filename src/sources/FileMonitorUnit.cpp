@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <linux/magic.h>
 #include <poll.h>
@@ -516,22 +517,25 @@ void TFileMonitorThread::PostLine(std::string_view line) {
   const std::string_view text = Trimmed(line);
   if (text.empty())
     return;
+  const std::less_equal<const char*> notAfter; // defined for any two pointers
+  if (notAfter(FBuffer.data(), text.data()) &&
+      notAfter(text.data() + text.size(), FBuffer.data() + FBuffer.size())) {
+    FGatheredPlaces.push_back({text.data(), 0, text.size()});
+    return;
+  }
+  FGatheredPlaces.push_back({nullptr, FGathered.size(), text.size()});
   FGathered.append(text);
-  FGatheredEnds.push_back(FGathered.size());
 }
 
 void TFileMonitorThread::PostGathered() {
-  if (FGatheredEnds.empty())
+  if (FGatheredPlaces.empty())
     return;
   FGatheredLines.clear();
-  std::size_t start = 0;
-  for (const std::size_t end : FGatheredEnds) {
-    FGatheredLines.emplace_back(FGathered.data() + start, end - start);
-    start = end;
-  }
+  for (const TGatheredLine& line : FGatheredPlaces)
+    FGatheredLines.emplace_back(line.Read ? line.Read : FGathered.data() + line.Offset, line.Size);
+  FGatheredPlaces.clear();
   FLog->AddLines(this, FGatheredLines);
   FGathered.clear();
-  FGatheredEnds.clear();
   // A long line must not keep its size for the rest of the run.
   if (FGathered.capacity() > 4 * ReadSize)
     FGathered.shrink_to_fit();

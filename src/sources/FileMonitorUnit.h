@@ -113,9 +113,15 @@ private:
   // Rotated away, oldest first.
   std::vector<TOpenFile> FDrained;
   std::vector<char> FBuffer;
-  // The lines gathered since the last post, one after the other, and where each ends.
+  // The lines gathered since the last post: those read whole stay in FBuffer, which is not read
+  // into again before they are posted; the others are copied to FGathered, found by offset.
+  struct TGatheredLine {
+    const char* Read; // none when the line is in FGathered
+    std::size_t Offset;
+    std::size_t Size;
+  };
   std::string FGathered;
-  std::vector<std::size_t> FGatheredEnds;
+  std::vector<TGatheredLine> FGatheredPlaces;
   std::vector<std::string_view> FGatheredLines;
   TLog* FLog = nullptr;
 
