@@ -102,7 +102,7 @@ bool TConsoleWriter::PrintStored(std::uint64_t& next) {
   std::vector<TLogItem> batch(BatchLines);
   std::string out;
   for (;;) {
-    const std::size_t count = FLog.CopyItems(next, batch, TLog::TReadTurn::AfterPosters);
+    const std::size_t count = FLog.CopyItems(next, batch, TLog::TReadTurn::InTurn);
     if (count == 0)
       return true;
     out.clear();

@@ -330,8 +330,7 @@ std::optional<TLogItem> TLog::FindItem(std::uint64_t number, std::size_t maxText
 std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items, TReadTurn turn) const {
   std::unique_lock<std::mutex> lock;
   std::optional<TReadLock> announced;
-  if (turn == TReadTurn::AfterPosters) {
-    LetPostersGoFirst();
+  if (turn == TReadTurn::InTurn) {
     lock = std::unique_lock(FLock);
   } else {
     announced.emplace(*this);

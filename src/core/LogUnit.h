@@ -107,9 +107,10 @@ public:
   // The item with that number, its text cut to at most maxText bytes without splitting a
   // UTF-8 character; none when it is gone or not yet stored.
   std::optional<TLogItem> FindItem(std::uint64_t number, std::size_t maxText = SIZE_MAX) const;
-  // Whether a read lets posters that are waiting for the lock go first: a reader that reads all
-  // the time, as the console's writer does, must not hold the sources up.
-  enum class TReadTurn { BeforePosters, AfterPosters };
+  // Whether a read goes before the posters waiting for the lock, as the window's do, or takes
+  // its turn with them: a reader that reads all the time, as the console's writer does, must
+  // not hold the sources up, nor spin while they post.
+  enum class TReadTurn { BeforePosters, InTurn };
   // Copies the items from number from on (or from the oldest held, when that one is gone) into
   // items, reusing their strings, and answers how many; from becomes the first one's number.
   std::size_t CopyItems(std::uint64_t& from, std::span<TLogItem> items,

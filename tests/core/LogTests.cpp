@@ -126,7 +126,7 @@ TEST_F(Log, CopiesRunOverChunksInOrder) {
   for (int i = 0; i < 1500; ++i)
     Subject.AddLine(nullptr, std::to_string(i));
   std::vector<TLogItem> batch(300);
-  for (const auto turn : {TLog::TReadTurn::BeforePosters, TLog::TReadTurn::AfterPosters}) {
+  for (const auto turn : {TLog::TReadTurn::BeforePosters, TLog::TReadTurn::InTurn}) {
     std::uint64_t from = 0;
     ASSERT_EQ(Subject.CopyItems(from, batch, turn), 300u);
     EXPECT_EQ(from, Subject.Extent().First);
