@@ -354,18 +354,14 @@ std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items, TRea
 // that a flood cannot stop it either.
 void TLog::ReadTexts(std::uint64_t first, std::uint64_t last,
                      const std::function<void(std::uint64_t, std::string_view)>& read) const {
-  LetPostersGoFirst();
-  const std::lock_guard lock(FLock);
-  last = std::min<std::uint64_t>(last, FFirst + FCount.load(std::memory_order_relaxed));
-  for (std::uint64_t number = std::max(first, FFirst); number < last; ++number)
-    read(number, At(number).View());
-}
-
-void TLog::LetPostersGoFirst() const {
   const auto patience = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
   while (FWritersWaiting.load(std::memory_order_relaxed) != 0 &&
          std::chrono::steady_clock::now() < patience)
     std::this_thread::yield();
+  const std::lock_guard lock(FLock);
+  last = std::min<std::uint64_t>(last, FFirst + FCount.load(std::memory_order_relaxed));
+  for (std::uint64_t number = std::max(first, FFirst); number < last; ++number)
+    read(number, At(number).View());
 }
 
 void TLog::Clear() {

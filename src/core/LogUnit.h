@@ -151,8 +151,6 @@ private:
   std::atomic<const TLogFilter*> FFilter;
   std::atomic<unsigned> FPosts{0};
 
-  void LetPostersGoFirst() const;
-
   mutable std::mutex FLock; // guards the store and the handler
   mutable std::atomic<int> FReadersWaiting{0};
   std::atomic<int> FWritersWaiting{0};

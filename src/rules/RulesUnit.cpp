@@ -337,7 +337,7 @@ void TRules::SwitchOffInvalid(const TSnapshot& snapshot, TMonitorType type,
 // Only the evaluation that switches the rule off reports it.
 void TRules::SwitchOff(const TActiveRule& rule, const std::string& reason,
                        std::vector<std::string>& faults) {
-  if (rule.Active->exchange(false))
+  if (rule.Active->load(std::memory_order_relaxed) && rule.Active->exchange(false))
     faults.push_back(Format("Rule %s switched off: %s", rule.Name, reason));
 }
 
