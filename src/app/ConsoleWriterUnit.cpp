@@ -7,8 +7,10 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -20,15 +22,32 @@ constexpr std::size_t BatchLines = 1024;
 constexpr auto FloodGap = std::chrono::milliseconds(2);
 constexpr auto GatherTime = std::chrono::milliseconds(1);
 
-bool MayBlock(int descriptor) {
-  struct stat status {};
-  return ::fstat(descriptor, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode));
-}
-
 } // namespace
 
 TConsoleWriter::TConsoleWriter(TLog& log, int descriptor, bool colored)
-    : FLog(log), FDescriptor(descriptor), FColored(colored), FMayBlock(MayBlock(descriptor)) {}
+    : FLog(log), FDescriptor(descriptor), FColored(colored), FWay(WayFor(descriptor, FOwnPipe)) {}
+
+// Opening the pipe again gives a description of its own, whose O_NONBLOCK nobody else sees:
+// setting it on the one standard output shares would surprise the shell and other programs.
+TConsoleWriter::TWay TConsoleWriter::WayFor(int descriptor, TFileDescriptor& ownPipe) {
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0)
+    return TWay::Bounded;
+  if (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode))
+    return TWay::File;
+  if (S_ISSOCK(status.st_mode))
+    return TWay::Socket;
+  if (S_ISFIFO(status.st_mode)) {
+    const std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+    ownPipe = TFileDescriptor(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat opened {};
+    if (ownPipe.Valid() && ::fstat(ownPipe.Get(), &opened) == 0 && opened.st_ino == status.st_ino &&
+        opened.st_dev == status.st_dev)
+      return TWay::OwnPipe;
+    ownPipe.Reset();
+  }
+  return TWay::Bounded;
+}
 
 TConsoleWriter::~TConsoleWriter() {
   Finish(std::chrono::milliseconds(0));
@@ -40,7 +59,9 @@ void TConsoleWriter::Start(std::string dateFormat) {
 }
 
 void TConsoleWriter::Wake() {
-  if (FPending.exchange(true))
+  // A flood calls this for every line: reading costs less than exchanging, and a pending pass
+  // that has not begun yet will see the line, as the log's lock orders its store before that.
+  if (FPending.load() || FPending.exchange(true))
     return; // the writer has yet to look, and will see this line then
   { const std::lock_guard lock(FLock); }
   FWoken.notify_one();
@@ -81,7 +102,7 @@ bool TConsoleWriter::PrintStored(std::uint64_t& next) {
   std::vector<TLogItem> batch(BatchLines);
   std::string out;
   for (;;) {
-    const std::size_t count = FLog.CopyItems(next, batch);
+    const std::size_t count = FLog.CopyItems(next, batch, TLog::TReadTurn::InTurn);
     if (count == 0)
       return true;
     out.clear();
@@ -112,20 +133,37 @@ void TConsoleWriter::Append(std::string& out, const TLogItem& item) {
 
 bool TConsoleWriter::WriteAll(std::string_view bytes) {
   while (!bytes.empty()) {
-    if (FMayBlock && !WaitWritable())
+    if (FWay == TWay::Bounded && !WaitWritable())
       return false;
-    // After poll, a write of at most PIPE_BUF bytes to a pipe never blocks.
-    const std::size_t chunk =
-        FMayBlock ? std::min<std::size_t>(bytes.size(), PIPE_BUF) : bytes.size();
-    const ssize_t written = ::write(FDescriptor, bytes.data(), chunk);
+    const ssize_t written = WriteSome(bytes);
     if (written < 0) {
-      if (errno == EINTR || errno == EAGAIN)
+      if (errno == EINTR || (FWay == TWay::Bounded && errno == EAGAIN))
         continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (!WaitWritable())
+          return false;
+        continue;
+      }
       return false; // nowhere to print to: the sources go on all the same
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
+}
+
+ssize_t TConsoleWriter::WriteSome(std::string_view bytes) {
+  switch (FWay) {
+  case TWay::File:
+    return ::write(FDescriptor, bytes.data(), bytes.size());
+  case TWay::OwnPipe:
+    return ::write(FOwnPipe.Get(), bytes.data(), bytes.size());
+  case TWay::Socket:
+    return ::send(FDescriptor, bytes.data(), bytes.size(), MSG_DONTWAIT);
+  case TWay::Bounded:
+    // After poll, a write of at most PIPE_BUF bytes to a pipe never blocks.
+    return ::write(FDescriptor, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
+  }
+  return -1;
 }
 
 // Waits until the output takes bytes; false when finishing and the time to print is up.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FileDescriptorUnit.h"
 #include "core/LogUnit.h"
 #include "core/WakeEventUnit.h"
 
@@ -8,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 
 namespace ornavel {
@@ -37,13 +39,22 @@ private:
   bool PrintStored(std::uint64_t& next);
   void Append(std::string& out, const TLogItem& item);
   bool WriteAll(std::string_view bytes);
+  ssize_t WriteSome(std::string_view bytes);
   bool WaitWritable();
+
+  // How the output is written. Pipes, sockets and terminals block a writer whose reader has
+  // stopped, files do not. A pipe is written through a descriptor of its own that does not
+  // block, and a socket with sends that do not block, so that both take large blocks and the
+  // writer can still stop at any time; other outputs that may block take at most PIPE_BUF bytes
+  // at a time, after a poll.
+  enum class TWay { File, OwnPipe, Socket, Bounded };
+  static TWay WayFor(int descriptor, TFileDescriptor& ownPipe);
 
   TLog& FLog;
   const int FDescriptor;
   const bool FColored;
-  // Pipes, sockets and terminals block a writer whose reader has stopped; files do not.
-  const bool FMayBlock;
+  TFileDescriptor FOwnPipe;
+  const TWay FWay;
   std::string FDateFormat;
   long long FShownMillisecond = -1;
   std::string FShownTime;

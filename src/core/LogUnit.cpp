@@ -185,7 +185,7 @@ void TLog::Add(const TSourceThread* source, TLogLevel level, std::string text) {
       if (Closing())
         return;
       handler = FOnLogItem;
-      Store(item, removed);
+      Store(item, item.Text, removed);
     }
     if (handler && !Closing())
       (*handler)(level, item.Text);
@@ -195,7 +195,59 @@ void TLog::Add(const TSourceThread* source, TLogLevel level, std::string text) {
     Add(nullptr, TLogLevel::Warning, std::move(fault));
 }
 
-void TLog::Store(const TLogItem& item, std::vector<std::unique_ptr<TChunk>>& removed) {
+void TLog::AddLines(const TSourceThread* source, std::span<const std::string_view> lines) {
+  TPostGuard guard(*this);
+  if (!guard.Admitted() || lines.empty())
+    return;
+  std::optional<TMonitorType> type;
+  if (source != nullptr)
+    type = source->MonitorType();
+  TLogItem item{Now(), TLogLevel::Notice, source, type, clWindowText, {}};
+  // The kept lines, by their place in lines, with their colours.
+  std::vector<std::pair<std::size_t, TColor>> kept;
+  kept.reserve(lines.size());
+  std::vector<std::string> faults;
+  const TLogFilter* filter = FFilter;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (filter != nullptr) {
+      item.Text.assign(lines[i]);
+      item.Color = clWindowText;
+      if (!filter->ProcessItem(item, faults))
+        continue;
+    }
+    kept.emplace_back(i, item.Color);
+  }
+  StoreKept(item, lines, kept);
+  for (auto& fault : faults)
+    Add(nullptr, TLogLevel::Warning, std::move(fault));
+}
+
+void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
+                     std::span<const std::pair<std::size_t, TColor>> kept) {
+  if (kept.empty())
+    return;
+  std::shared_ptr<const TLogItemEvent> handler;
+  std::vector<std::unique_ptr<TChunk>> removed; // freed after the lock is released
+  {
+    const TWriteLock lock(*this);
+    if (Closing())
+      return;
+    handler = FOnLogItem;
+    for (const auto& [index, color] : kept) {
+      item.Color = color;
+      Store(item, lines[index], removed);
+    }
+  }
+  for (const auto& [index, color] : kept) {
+    if (!handler || Closing())
+      break;
+    item.Text.assign(lines[index]);
+    (*handler)(item.Level, item.Text);
+  }
+}
+
+void TLog::Store(const TLogItem& item, std::string_view text,
+                 std::vector<std::unique_ptr<TChunk>>& removed) {
   static_assert(sizeof(TStoredItem) == 32);
   const std::size_t maxLines = FMaxLines.load(std::memory_order_relaxed);
   std::size_t count = FCount.load(std::memory_order_relaxed);
@@ -206,8 +258,7 @@ void TLog::Store(const TLogItem& item, std::vector<std::unique_ptr<TChunk>>& rem
   TChunk& chunk = *FChunks.back();
   const std::uint8_t type =
       item.MonitorType ? static_cast<std::uint8_t>(*item.MonitorType) : NoMonitorType;
-  chunk.Items.push_back(
-      {item.Time, item.Source, chunk.Keep(item.Text), item.Color, item.Level, type});
+  chunk.Items.push_back({item.Time, item.Source, chunk.Keep(text), item.Color, item.Level, type});
   ++count;
   while (count > maxLines && FChunks.size() > 1) {
     removed.push_back(std::move(FChunks.front()));
@@ -218,12 +269,16 @@ void TLog::Store(const TLogItem& item, std::vector<std::unique_ptr<TChunk>>& rem
   FCount.store(count, std::memory_order_release);
 }
 
-const TLog::TStoredItem& TLog::At(std::uint64_t number) const {
+const TLog::TChunk& TLog::ChunkOf(std::uint64_t number) const {
   auto chunk = std::upper_bound(
       FChunks.begin(), FChunks.end(), number,
       [](std::uint64_t wanted, const std::unique_ptr<TChunk>& c) { return wanted < c->First; });
-  --chunk;
-  return (*chunk)->Items[static_cast<std::size_t>(number - (*chunk)->First)];
+  return **std::prev(chunk);
+}
+
+const TLog::TStoredItem& TLog::At(std::uint64_t number) const {
+  const TChunk& chunk = ChunkOf(number);
+  return chunk.Items[static_cast<std::size_t>(number - chunk.First)];
 }
 
 void TLog::CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText) {
@@ -272,14 +327,25 @@ std::optional<TLogItem> TLog::FindItem(std::uint64_t number, std::size_t maxText
   return item;
 }
 
-std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items) const {
-  const TReadLock lock(*this);
+std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items, TReadTurn turn) const {
+  std::unique_lock<std::mutex> lock;
+  std::optional<TReadLock> announced;
+  if (turn == TReadTurn::InTurn) {
+    lock = std::unique_lock(FLock);
+  } else {
+    announced.emplace(*this);
+  }
   from = std::max(from, FFirst);
   const std::uint64_t end = FFirst + FCount.load(std::memory_order_relaxed);
   const std::size_t count =
       from >= end ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(items.size(), end - from));
-  for (std::size_t i = 0; i < count; ++i)
-    CopyOut(At(from + i), items[i], SIZE_MAX);
+  // Chunk by chunk: looking each item up on its own would cost a search every time.
+  for (std::size_t copied = 0; copied < count;) {
+    const TChunk& chunk = ChunkOf(from + copied);
+    auto stored = chunk.Items.begin() + static_cast<std::ptrdiff_t>(from + copied - chunk.First);
+    for (; copied < count && stored != chunk.Items.end(); ++copied, ++stored)
+      CopyOut(*stored, items[copied], SIZE_MAX);
+  }
   return count;
 }
 

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ornavel {
@@ -86,6 +87,9 @@ public:
   void AddLine(const TSourceThread* source, std::string text) {
     Add(source, TLogLevel::Notice, std::move(text));
   }
+  // Lines a source read at one moment, one time stamp for all: each passes the filter on its own,
+  // the kept ones are stored in order under one lock, and each raises OnLogItem.
+  void AddLines(const TSourceThread* source, std::span<const std::string_view> lines);
   template <class... A>
   void AddLineFmt(const TSourceThread* source, std::string_view format, const A&... args) {
     Add(source, TLogLevel::Notice, Format(format, args...));
@@ -103,9 +107,14 @@ public:
   // The item with that number, its text cut to at most maxText bytes without splitting a
   // UTF-8 character; none when it is gone or not yet stored.
   std::optional<TLogItem> FindItem(std::uint64_t number, std::size_t maxText = SIZE_MAX) const;
+  // Whether a read goes before the posters waiting for the lock, as the window's do, or takes
+  // its turn with them: a reader that reads all the time, as the console's writer does, must
+  // not hold the sources up, nor spin while they post.
+  enum class TReadTurn { BeforePosters, InTurn };
   // Copies the items from number from on (or from the oldest held, when that one is gone) into
   // items, reusing their strings, and answers how many; from becomes the first one's number.
-  std::size_t CopyItems(std::uint64_t& from, std::span<TLogItem> items) const;
+  std::size_t CopyItems(std::uint64_t& from, std::span<TLogItem> items,
+                        TReadTurn turn = TReadTurn::BeforePosters) const;
   // Hands the texts of the items held with numbers from first up to (not including) last to
   // read, under one lock: posting threads wait meanwhile, so callers read in short ranges. Unlike
   // the other reads it lets waiting posters go first.
@@ -128,7 +137,11 @@ private:
   struct TChunk;
   struct TStoredItem;
 
-  void Store(const TLogItem& item, std::vector<std::unique_ptr<TChunk>>& removed);
+  void Store(const TLogItem& item, std::string_view text,
+             std::vector<std::unique_ptr<TChunk>>& removed);
+  void StoreKept(TLogItem& item, std::span<const std::string_view> lines,
+                 std::span<const std::pair<std::size_t, TColor>> kept);
+  const TChunk& ChunkOf(std::uint64_t number) const;
   const TStoredItem& At(std::uint64_t number) const;
   static void CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText);
 

@@ -28,6 +28,7 @@ struct TRules::TActiveRule {
 struct TRules::TSnapshot {
   std::uint64_t Version = 0;
   std::vector<TActiveRule> Rules;
+  bool AnyInvalid = false; // a pattern that does not compile
 };
 
 namespace {
@@ -220,6 +221,7 @@ void TRules::Publish() {
       rule->FPattern = std::make_shared<const TPattern>(rule->FRegExp);
     snapshot->Rules.push_back({rule->FActive, rule->FMonitorTypes, rule->FLogLine, rule->FColor,
                                rule->FPattern, rule->FName});
+    snapshot->AnyInvalid = snapshot->AnyInvalid || !rule->FPattern->Valid();
   }
   std::shared_ptr<const TSnapshot> published = std::move(snapshot);
   std::lock_guard lock(FSnapshotLock);
@@ -301,26 +303,42 @@ bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const
   const std::optional<TMonitorType> type = item.MonitorType;
   if (!type)
     return true;
-  bool keep = true;
   // Only this thread replaces its cached snapshot, so it stays valid through this pass.
-  for (const TActiveRule& rule : Snapshot().Rules) {
-    if (!rule.MonitorTypes.Contains(*type) || !*rule.Active)
+  const TSnapshot& snapshot = Snapshot();
+  if (snapshot.AnyInvalid)
+    SwitchOffInvalid(snapshot, *type, faults);
+  // The last matching rule decides: from the end, the first match is the answer.
+  for (auto rule = snapshot.Rules.rbegin(); rule != snapshot.Rules.rend(); ++rule) {
+    if (!rule->MonitorTypes.Contains(*type) || !rule->Active->load(std::memory_order_relaxed))
       continue;
-    bool matched = false;
     try {
-      matched = rule.Pattern->Search(item.Text);
+      if (!rule->Pattern->Search(item.Text))
+        continue;
     } catch (const EPatternError& failure) {
-      // Only the evaluation that switches the rule off reports it.
-      if (rule.Active->exchange(false))
-        faults.push_back(Format("Rule %s switched off: %s", rule.Name, failure.what()));
+      SwitchOff(*rule, failure.what(), faults);
       continue;
     }
-    if (matched) {
-      keep = rule.LogLine;
-      item.Color = rule.Color;
-    }
+    item.Color = rule->Color;
+    return rule->LogLine;
   }
-  return keep;
+  return true;
+}
+
+// A pattern that does not compile would fail at the first line it covers wherever it stands, so
+// it is switched off then, even where a rule after it decides.
+void TRules::SwitchOffInvalid(const TSnapshot& snapshot, TMonitorType type,
+                              std::vector<std::string>& faults) {
+  for (const TActiveRule& rule : snapshot.Rules) {
+    if (!rule.Pattern->Valid() && rule.MonitorTypes.Contains(type))
+      SwitchOff(rule, rule.Pattern->CompileError(), faults);
+  }
+}
+
+// Only the evaluation that switches the rule off reports it.
+void TRules::SwitchOff(const TActiveRule& rule, const std::string& reason,
+                       std::vector<std::string>& faults) {
+  if (rule.Active->load(std::memory_order_relaxed) && rule.Active->exchange(false))
+    faults.push_back(Format("Rule %s switched off: %s", rule.Name, reason));
 }
 
 namespace {

@@ -95,10 +95,11 @@ public:
   // not overwrite it.
   void Save();
 
-  // Answers whether the item is kept, and gives it the colour of the last matching rule. A rule
-  // whose pattern fails is switched off and left out, and its report ("Rule %s switched off:
-  // %s") is added to faults for the caller to post once this evaluation holds nothing.
-  // Items without a monitor type are kept as they are.
+  // Answers whether the item is kept, and gives it the colour of the last matching rule; the
+  // rules before that one are not searched. A rule whose pattern fails is switched off and left
+  // out (one that does not compile at the first line it covers), and its report ("Rule %s switched
+  // off: %s") is added to faults for the caller to post once this evaluation holds nothing. Items
+  // without a monitor type are kept as they are.
   bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const override;
 
 private:
@@ -110,6 +111,10 @@ private:
   void Edit(F&& apply);
   void Publish();
   const TSnapshot& Snapshot() const;
+  static void SwitchOffInvalid(const TSnapshot& snapshot, TMonitorType type,
+                               std::vector<std::string>& faults);
+  static void SwitchOff(const TActiveRule& rule, const std::string& reason,
+                        std::vector<std::string>& faults);
   void CheckPosition(std::size_t position) const;
   void OpenFile(const std::string& folder);
   void KeepUnread(pugi::xml_node firstUnread);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <linux/magic.h>
 #include <poll.h>
@@ -349,6 +350,7 @@ void TFileMonitorThread::StartDraining() {
 void TFileMonitorThread::LeaveFile(TOpenFile& file, const struct stat& status) {
   ReadAppended(file, status, true);
   PostLine(file.Unfinished);
+  PostGathered();
   file = TOpenFile();
 }
 
@@ -500,6 +502,7 @@ void TFileMonitorThread::TakeText(TOpenFile& file, std::string_view text) {
     text.remove_prefix(end + 1);
   }
   KeepUnfinished(file, text);
+  PostGathered();
 }
 
 void TFileMonitorThread::KeepUnfinished(TOpenFile& file, std::string_view text) {
@@ -512,8 +515,30 @@ void TFileMonitorThread::KeepUnfinished(TOpenFile& file, std::string_view text) 
 
 void TFileMonitorThread::PostLine(std::string_view line) {
   const std::string_view text = Trimmed(line);
-  if (!text.empty())
-    FLog->AddLine(this, std::string(text));
+  if (text.empty())
+    return;
+  const std::less_equal<const char*> notAfter; // defined for any two pointers
+  if (notAfter(FBuffer.data(), text.data()) &&
+      notAfter(text.data() + text.size(), FBuffer.data() + FBuffer.size())) {
+    FGatheredPlaces.push_back({text.data(), 0, text.size()});
+    return;
+  }
+  FGatheredPlaces.push_back({nullptr, FGathered.size(), text.size()});
+  FGathered.append(text);
+}
+
+void TFileMonitorThread::PostGathered() {
+  if (FGatheredPlaces.empty())
+    return;
+  FGatheredLines.clear();
+  for (const TGatheredLine& line : FGatheredPlaces)
+    FGatheredLines.emplace_back(line.Read ? line.Read : FGathered.data() + line.Offset, line.Size);
+  FGatheredPlaces.clear();
+  FLog->AddLines(this, FGatheredLines);
+  FGathered.clear();
+  // A long line must not keep its size for the rest of the run.
+  if (FGathered.capacity() > 4 * ReadSize)
+    FGathered.shrink_to_fit();
 }
 
 } // namespace ornavel

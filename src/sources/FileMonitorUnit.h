@@ -104,13 +104,25 @@ private:
   static void StartOver(TOpenFile& file);
   void TakeText(TOpenFile& file, std::string_view text);
   void KeepUnfinished(TOpenFile& file, std::string_view text);
+  // Lines are gathered and posted a read at a time, under one lock of the log.
   void PostLine(std::string_view line);
+  void PostGathered();
 
   std::string FFileName;
   TOpenFile FFile;
   // Rotated away, oldest first.
   std::vector<TOpenFile> FDrained;
   std::vector<char> FBuffer;
+  // The lines gathered since the last post: those read whole stay in FBuffer, which is not read
+  // into again before they are posted; the others are copied to FGathered, found by offset.
+  struct TGatheredLine {
+    const char* Read; // none when the line is in FGathered
+    std::size_t Offset;
+    std::size_t Size;
+  };
+  std::string FGathered;
+  std::vector<TGatheredLine> FGatheredPlaces;
+  std::vector<std::string_view> FGatheredLines;
   TLog* FLog = nullptr;
 
   TWakeEvent FWake;

@@ -1,4 +1,12 @@
+#include "TestSupport.h"
 #include "app/ConsoleUnit.h"
+#include "app/ConsoleWriterUnit.h"
+#include "core/FormatUnit.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +59,66 @@ TEST(Console, ColoursFollowTheWindowsPainting) {
   item.Level = TLogLevel::LoadFailure;
   EXPECT_EQ(ConsoleColor(item), "");
 }
+
+// Pipes and sockets are written in large blocks that never block the writer: every line still
+// arrives, in order, however much is waiting, and a reader that stops never keeps it from ending.
+enum class TOutput { Pipe, Socket };
+class ConsoleWriterOutput : public testing::TestWithParam<TOutput> {};
+
+std::string LineText(int number) {
+  return Format("line %d ", number) + std::string(90, '.');
+}
+
+// What arrives until the text ends with tail, or the patience is up.
+std::string ReadUntil(int descriptor, const std::string& tail) {
+  std::string read;
+  const auto giveUp = std::chrono::steady_clock::now() + test::Patience;
+  while (!read.ends_with(tail) && std::chrono::steady_clock::now() < giveUp) {
+    pollfd readable{descriptor, POLLIN, 0};
+    if (::poll(&readable, 1, 100) <= 0)
+      continue;
+    char buffer[65536];
+    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+    if (count <= 0)
+      break;
+    read.append(buffer, static_cast<std::size_t>(count));
+  }
+  return read;
+}
+
+TEST_P(ConsoleWriterOutput, EveryLineArrivesInOrderAndAStoppedReaderDoesNotHoldTheEnd) {
+  int ends[2];
+  ASSERT_EQ(GetParam() == TOutput::Pipe
+                ? ::pipe2(ends, O_CLOEXEC)
+                : ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends),
+            0);
+  const TFileDescriptor reader(ends[0]), output(ends[1]);
+  TLog log;
+  TConsoleWriter writer(log, output.Get(), false);
+  constexpr int Lines = 5000; // half a megabyte, far more than the output holds at once
+  for (int i = 0; i < Lines; ++i)
+    log.AddLine(nullptr, LineText(i));
+  writer.Start("hh:nn");
+  const std::string read = ReadUntil(reader.Get(), LineText(Lines - 1) + "\n");
+  std::size_t start = 0;
+  for (int i = 0; i < Lines; ++i) {
+    const std::size_t end = read.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << "line " << i;
+    const std::string line = read.substr(start, end - start);
+    ASSERT_EQ(line.substr(line.find('\t') + 1), LineText(i));
+    start = end + 1;
+  }
+  EXPECT_EQ(start, read.size());
+  for (int i = 0; i < Lines; ++i)
+    log.AddLine(nullptr, LineText(i));
+  writer.Wake();
+  writer.Finish(std::chrono::milliseconds(50)); // returns, though nobody reads
+}
+
+INSTANTIATE_TEST_SUITE_P(Console, ConsoleWriterOutput,
+                         testing::Values(TOutput::Pipe, TOutput::Socket), [](const auto& info) {
+                           return std::string(info.param == TOutput::Pipe ? "Pipe" : "Socket");
+                         });
 
 } // namespace
 } // namespace ornavel

@@ -103,6 +103,41 @@ TEST_F(Log, TheFilterDropsLinesOrGivesThemTheirColour) {
   EXPECT_EQ(unfiltered.Count(), 1u);
 }
 
+TEST_F(Log, LinesPostedTogetherPassTheFilterOneByOneAndKeepTheirOrder) {
+  const std::vector<std::string_view> lines{"disk error", "drop me", "fault here", "", "last"};
+  Subject.AddLines(File.get(), lines);
+  ASSERT_EQ(Subject.Count(), 5u);
+  const std::vector<std::string> expected{"disk error", "fault here", "", "last",
+                                          "Rule Broken switched off: fault here"};
+  EXPECT_EQ(NotifiedTexts(), expected);
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(Subject.GetItem(i).Text, expected[i]);
+  EXPECT_EQ(Subject.GetItem(0).Color, clRed);
+  EXPECT_EQ(Subject.GetItem(1).Color, clWindowText);
+  EXPECT_EQ(Subject.GetItem(3).Source, File.get());
+  EXPECT_EQ(Subject.GetItem(3).MonitorType, mtFile);
+  EXPECT_EQ(Subject.GetItem(4).Source, nullptr);
+  EXPECT_EQ(Subject.GetItem(3).Time, Subject.GetItem(0).Time); // read at one moment
+}
+
+// Copies run over chunk boundaries and past lines removed at the cap, whichever goes first.
+TEST_F(Log, CopiesRunOverChunksInOrder) {
+  Subject.SetMaxLines(MinMaxLines);
+  for (int i = 0; i < 1500; ++i)
+    Subject.AddLine(nullptr, std::to_string(i));
+  std::vector<TLogItem> batch(300);
+  for (const auto turn : {TLog::TReadTurn::BeforePosters, TLog::TReadTurn::InTurn}) {
+    std::uint64_t from = 0;
+    ASSERT_EQ(Subject.CopyItems(from, batch, turn), 300u);
+    EXPECT_EQ(from, Subject.Extent().First);
+    for (std::size_t i = 0; i < batch.size(); ++i)
+      ASSERT_EQ(batch[i].Text, std::to_string(from + i));
+    from = 1400;
+    ASSERT_EQ(Subject.CopyItems(from, batch, turn), 100u);
+    EXPECT_EQ(batch[99].Text, "1499");
+  }
+}
+
 TEST_F(Log, ClearEmptiesTheStoreAndIndicesStartAgain) {
   Subject.AddLine(nullptr, "one");
   Subject.AddLine(nullptr, "two");

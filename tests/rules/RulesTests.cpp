@@ -284,6 +284,27 @@ TEST_F(Rules, FaultyRuleSwitchesOffAtTheFirstLineItCoversAndTheOthersStillDecide
   EXPECT_EQ(Evaluate(mtSyslog, "error").Faults.size(), 1u);
 }
 
+// The rule that decides is found from the end: the rules before it are not searched, so a
+// pattern that fails only when searched goes on until a line reaches it, while one that does
+// not compile is switched off at the first line it covers all the same.
+TEST_F(Rules, RulesBeforeTheDecidingOneAreNotSearchedButBrokenPatternsStillSwitchOff) {
+  TRule& runaway = Add({"Runaway", "(a+)+$", false, clBlue});
+  TRule& broken = Add({"Broken", "(", false, clBlue});
+  Add({"Red b", "b", true, clRed});
+  const std::string line = std::string(4096, 'a') + "b";
+  const auto decided = Evaluate(mtFile, line);
+  EXPECT_TRUE(decided.Keep);
+  EXPECT_EQ(decided.Color, clRed);
+  EXPECT_TRUE(runaway.Active());
+  EXPECT_FALSE(broken.Active());
+  ASSERT_EQ(decided.Faults.size(), 1u);
+  EXPECT_TRUE(decided.Faults[0].starts_with("Rule Broken switched off: "));
+  const auto reached = Evaluate(mtFile, std::string(4096, 'a') + "c");
+  EXPECT_FALSE(runaway.Active());
+  ASSERT_EQ(reached.Faults.size(), 1u);
+  EXPECT_TRUE(reached.Faults[0].starts_with("Rule Runaway switched off: "));
+}
+
 TEST_F(Rules, AddingNoRuleFails) {
   EXPECT_THROW(List.Add(nullptr), std::invalid_argument);
   EXPECT_EQ(List.Count(), 0u);

@@ -383,9 +383,10 @@ TEST_F(FileMonitor, AFailureEndsTheBodyWithAWarningNamingTheFileAndTheReason) {
   const auto monitor = Follow();
   Append(Name, "one\ntwo\n");
   EXPECT_TRUE(monitor->Handle()->WaitFor(Patience));
-  ASSERT_EQ(Posted(), (Lines{"one", "Stopped following " + Name + ": no"}));
-  EXPECT_EQ(GetLog().GetItem(1).Level, TLogLevel::Warning);
-  EXPECT_EQ(GetLog().GetItem(1).Source, nullptr);
+  // Lines read together are stored together, before the first notification.
+  ASSERT_EQ(Posted(), (Lines{"one", "two", "Stopped following " + Name + ": no"}));
+  EXPECT_EQ(GetLog().GetItem(2).Level, TLogLevel::Warning);
+  EXPECT_EQ(GetLog().GetItem(2).Source, nullptr);
 }
 
 TEST_F(FileMonitor, SetFileNameFailsForAMissingOrUnreadableFileNamingIt) {
