@@ -96,10 +96,6 @@ void TThreadManager::Restart() {
   } catch (...) {
     ReportFailure("Restarting the sources failed");
   }
-  // Cleared only now, so that requests made while the sources were stopping ask for no second
-  // stop.
-  std::lock_guard lock(FWorkLock);
-  FRestartRequested = false;
 }
 
 void TThreadManager::StopAll() {
@@ -116,6 +112,12 @@ void TThreadManager::StopAll() {
     handle->WaitFor();
   if (Terminated())
     return;
+  // Cleared once the sources have stopped, before they start again: a request made while they
+  // were stopping asks for no second stop, and one made from now on is served by another round.
+  {
+    std::lock_guard lock(FWorkLock);
+    FRestartRequested = false;
+  }
   TNotifyEvent handler;
   {
     std::lock_guard lock(FHandlerLock);
