@@ -297,6 +297,8 @@ TEST_F(RealWindow, DraggedByItsTitleBarToAnEdgeTheBarDocks) {
   const std::uint32_t window = Start();
   ASSERT_NE(window, 0U) << Program->Errors();
   const TFrameGeometry frame = *Frame(window);
+  // The window has the focus, as the press on its title bar gives it, when the move ends.
+  Xdotool({"windowactivate", "--sync", std::to_string(window)});
   Xdotool({"mousemove", std::to_string(frame.Left + frame.Width / 2), std::to_string(frame.Top + 8),
            "mousedown", "1"});
   DragOnTo(1, 500);
