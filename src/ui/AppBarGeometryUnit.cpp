@@ -6,11 +6,6 @@
 namespace ornavel {
 namespace {
 
-bool IsDocked(TAppBarEdge edge) {
-  return edge == TAppBarEdge::abeLeft || edge == TAppBarEdge::abeTop ||
-         edge == TAppBarEdge::abeRight || edge == TAppBarEdge::abeBottom;
-}
-
 bool IsVertical(TAppBarEdge edge) {
   return edge == TAppBarEdge::abeLeft || edge == TAppBarEdge::abeRight;
 }

@@ -33,6 +33,11 @@ enum TAppBarFlag : std::uint8_t {
 using TAppBarFlags = std::uint8_t;
 constexpr TAppBarFlags AllAppBarFlags = 31;
 
+// One of the four edges, as opposed to floating, unknown or an ordinal out of range.
+inline bool IsDocked(TAppBarEdge edge) {
+  return static_cast<unsigned>(edge) <= static_cast<unsigned>(TAppBarEdge::abeBottom);
+}
+
 enum class TAppBarTaskEntry : std::uint8_t { abtShow = 0, abtHide = 1, abtFloatDependent = 2 };
 
 // Right and bottom are exclusive, as the desktop's rectangles are.

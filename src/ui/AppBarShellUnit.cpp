@@ -51,14 +51,10 @@ using TReply = std::unique_ptr<T, TFree>;
 using TStruts = std::array<std::uint32_t, 12>;
 enum TStrutIndex { StrutLeft, StrutRight, StrutTop, StrutBottom };
 
-bool IsEdge(TAppBarEdge edge) {
-  return static_cast<unsigned>(edge) <= static_cast<unsigned>(TAppBarEdge::abeBottom);
-}
-
 // The strut that reserves r on the edge of a screen of that size.
 TStruts StrutsFor(TAppBarEdge edge, TBarRect r, int screenWidth, int screenHeight) {
   TStruts struts{};
-  if (!IsEdge(edge) || r.Width() <= 0 || r.Height() <= 0)
+  if (!IsDocked(edge) || r.Width() <= 0 || r.Height() <= 0)
     return struts;
   const auto value = [](int v) { return static_cast<std::uint32_t>(std::max(v, 0)); };
   switch (edge) {
@@ -132,7 +128,7 @@ public:
   }
 
   bool ClaimAutoHide(TAppBarEdge edge) override {
-    if (!FCanDock || !IsEdge(edge))
+    if (!FCanDock || !IsDocked(edge))
       return false;
     const xcb_window_t window = Window();
     const xcb_window_t owner = SelectionOwner(edge);
@@ -144,7 +140,7 @@ public:
   }
 
   void ReleaseAutoHide(TAppBarEdge edge) override {
-    if (IsEdge(edge) && SelectionOwner(edge) == Window()) {
+    if (IsDocked(edge) && SelectionOwner(edge) == Window()) {
       xcb_set_selection_owner(FConnection, XCB_NONE, AutoHideAtom(edge), XCB_CURRENT_TIME);
       xcb_flush(FConnection);
     }

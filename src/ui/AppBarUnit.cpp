@@ -16,10 +16,6 @@
 namespace ornavel {
 namespace {
 
-bool IsEdge(TAppBarEdge edge) {
-  return static_cast<unsigned>(edge) <= static_cast<unsigned>(TAppBarEdge::abeBottom);
-}
-
 // The width of the inner border by which a docked bar is sized.
 constexpr int InnerBorder = 4;
 constexpr int SlideFrameInterval = 15;
@@ -61,15 +57,15 @@ void TAppBar::SetEdge(TAppBarEdge edge) {
                                      [this] { WindowManagerMoved(); }});
   // Out-of-range ordinals from a hand-edited record float, as does every edge where the desktop
   // cannot dock.
-  if (IsEdge(edge) && !FShell->CanDock() && FUndockableEdge == TAppBarEdge::abeUnknown)
+  if (IsDocked(edge) && !FShell->CanDock() && FUndockableEdge == TAppBarEdge::abeUnknown)
     FUndockableEdge = edge;
-  if (edge > TAppBarEdge::abeFloat || (IsEdge(edge) && !FShell->CanDock()))
+  if (edge > TAppBarEdge::abeFloat || (IsDocked(edge) && !FShell->CanDock()))
     edge = TAppBarEdge::abeFloat;
   const TAppBarEdge registered = FShell->RegisteredAutoHideEdge();
   if (registered != TAppBarEdge::abeUnknown)
     FShell->ReleaseAutoHide(registered);
   FSettings.Edge = edge;
-  if (IsEdge(edge))
+  if (IsDocked(edge))
     CommitDocked(edge);
   else
     FShell->Reserve(edge, {});
@@ -86,7 +82,7 @@ void TAppBar::CommitDocked(TAppBarEdge edge) {
     FSettings.AutoHide = false;
     AutoHideRefused();
   }
-  const TBarMetrics metrics = Metrics();
+  const TBarMetrics metrics = ScreenMetrics();
   TBarRect r = DockRect(Edge(), WindowRect(), FSettings, metrics, QueryPos());
   if (FSettings.AutoHide) {
     FShell->Reserve(TAppBarEdge::abeLeft, {});
@@ -106,7 +102,7 @@ void TAppBar::SetSlideTime(std::int32_t milliseconds) {
 
 // The timer runs only while it can hide something, so that an idle window never wakes.
 void TAppBar::UpdateAutoHideTimer() {
-  if (FSettings.SlideTime > 0 && FSettings.AutoHide && IsEdge(FSettings.Edge))
+  if (FSettings.SlideTime > 0 && FSettings.AutoHide && IsDocked(FSettings.Edge))
     FAutoHideTimer->start(FSettings.SlideTime);
   else
     FAutoHideTimer->stop();
@@ -244,13 +240,19 @@ void TAppBar::SetWindowRect(TBarRect r) {
 }
 
 TBarMetrics TAppBar::Metrics() const {
+  TBarMetrics metrics = ScreenMetrics();
+  metrics.WorkArea = FShell->FreeArea();
+  return metrics;
+}
+
+// Everything but the work area, which costs round trips to the X server.
+TBarMetrics TAppBar::ScreenMetrics() const {
   TBarMetrics metrics;
   const qreal ratio = Ratio();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     metrics.ScreenWidth = qRound(screen->size().width() * ratio);
     metrics.ScreenHeight = qRound(screen->size().height() * ratio);
   }
-  metrics.WorkArea = FShell->FreeArea();
   const int scrollBar = qRound(style()->pixelMetric(QStyle::PM_ScrollBarExtent) * ratio);
   metrics.ScrollBarWidth = metrics.ScrollBarHeight = scrollBar;
   metrics.BorderWidth = metrics.BorderHeight = qMax(1, qRound(ratio));
@@ -267,7 +269,7 @@ TQueryPos TAppBar::QueryPos() const {
 // The smallest and largest sizes the user may drag to. A floating bar's frame is the window
 // manager's, which would apply size steps to every placement as well, so it gets none.
 void TAppBar::ApplyTrackSizes() {
-  const TTrackSizes sizes = TrackSizes(Edge(), FSettings, Metrics());
+  const TTrackSizes sizes = TrackSizes(Edge(), FSettings, ScreenMetrics());
   const qreal ratio = Ratio();
   const auto logical = [ratio](int pixels) { return qRound(pixels / ratio); };
   setMinimumSize(qMax(logical(sizes.MinWidth), minimumSizeHint().width()),
@@ -298,7 +300,7 @@ void TAppBar::UseBarWindow(bool bar) {
 void TAppBar::SetAutoHideShown(bool shown) {
   const TBarRect window = WindowRect();
   FAutoHideShown = true;
-  if (const auto placed = AutoHidePlacement(shown, Edge(), FSettings, window, Metrics())) {
+  if (const auto placed = AutoHidePlacement(shown, Edge(), FSettings, window, ScreenMetrics())) {
     FAutoHideShown = shown;
     SlideTo(*placed);
   }
@@ -335,7 +337,7 @@ void TAppBar::SlideStep() {
 void TAppBar::AutoHideTick() {
   if (isActiveWindow() || FLoop != TLoop::None)
     return;
-  if (CursorAwayFromBar(DevicePoint(QCursor::pos()), WindowRect(), Metrics()))
+  if (CursorAwayFromBar(DevicePoint(QCursor::pos()), WindowRect(), ScreenMetrics()))
     SetAutoHideShown(false);
 }
 
@@ -390,12 +392,12 @@ void TAppBar::UpdateInnerBorder() {
 
 // A floating bar moved by the window manager's frame docks where the cursor let it go.
 void TAppBar::WindowManagerMoved() {
-  if (FLoop != TLoop::None || IsEdge(FSettings.Edge))
+  if (FLoop != TLoop::None || IsDocked(FSettings.Edge))
     return;
   const bool controlDown = QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
   const TAppBarEdge edge = EdgeForCursor(controlDown, FSettings.Flags, DevicePoint(QCursor::pos()),
                                          FSettings.Edge, Metrics());
-  if (!IsEdge(edge))
+  if (!IsDocked(edge))
     return;
   FDragEdge = edge;
   ExitSizeMove();
@@ -463,7 +465,7 @@ void TAppBar::MoveTo(TBarPoint cursor, bool controlDown) {
 
 // Only the inner border of a docked bar sizes it; the window manager's frame sizes a floating one.
 std::optional<TSizingSide> TAppBar::InnerBorderAt(QPoint local) const {
-  if (!IsEdge(Edge()))
+  if (!IsDocked(Edge()))
     return std::nullopt;
   const QMargins margins = contentsMargins();
   THitTest answer = THitTest::Client;
@@ -516,7 +518,7 @@ void TAppBar::SizeTo(TBarPoint cursor) {
     break;
   }
   TBarRect sized = SizedRect(FSizingSide, proposed, FSettings.Edge, FSettings);
-  const TTrackSizes track = TrackSizes(Edge(), FSettings, Metrics());
+  const TTrackSizes track = TrackSizes(Edge(), FSettings, ScreenMetrics());
   const int width =
       std::clamp(sized.Width(), track.MinWidth, std::max(track.MinWidth, track.MaxWidth));
   const int height =

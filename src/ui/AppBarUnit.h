@@ -82,6 +82,7 @@ private:
   TBarRect WindowRect() const;
   void SetWindowRect(TBarRect r);
   TBarMetrics Metrics() const;
+  TBarMetrics ScreenMetrics() const;
   TQueryPos QueryPos() const;
   void CommitDocked(TAppBarEdge edge);
   void ApplyTrackSizes();
