@@ -7,8 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <thread>
+#include <type_traits>
 
 namespace ornavel {
 namespace {
@@ -21,10 +23,13 @@ std::condition_variable gDrained;
 constexpr std::uint8_t NoMonitorType = 0xFF;
 constexpr std::size_t FirstBlockSize = 4096;
 constexpr std::size_t LargestBlockSize = 65536;
+constexpr std::size_t LargestChunkCapacity = 4096;
+// Blocks of the sizes a large log takes over and over are made ready ahead of a flood.
+constexpr std::size_t BlocksReadyAhead = 6;
 
 // Small enough that removing one keeps nearly all the lines, large enough to cost little.
 std::size_t ChunkCapacity(std::size_t maxLines) {
-  return std::clamp<std::size_t>(maxLines / 16, 64, 4096);
+  return std::clamp<std::size_t>(maxLines / 16, 64, LargestChunkCapacity);
 }
 
 std::size_t LengthBytes(std::size_t length) {
@@ -59,11 +64,35 @@ struct TLog::TStoredItem {
   }
 };
 
+// The items of a chunk, in one block of the chunk's capacity that never grows.
+class TLog::TItemArray {
+public:
+  TItemArray(std::unique_ptr<char[]> block, std::size_t capacity)
+      : FBlock(std::move(block)), FItems(reinterpret_cast<TStoredItem*>(FBlock.get())),
+        FCapacity(capacity) {
+    static_assert(std::is_trivially_destructible_v<TStoredItem>);
+    static_assert(alignof(TStoredItem) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+  }
+
+  std::size_t Size() const { return FSize; }
+  std::size_t Capacity() const { return FCapacity; }
+  const TStoredItem& operator[](std::size_t index) const { return FItems[index]; }
+  void Add(const TStoredItem& item) { std::construct_at(FItems + FSize++, item); }
+
+private:
+  std::unique_ptr<char[]> FBlock;
+  TStoredItem* FItems;
+  std::size_t FCapacity;
+  std::size_t FSize = 0;
+};
+
 // Consecutive lines and their texts, removed together.
 struct TLog::TChunk {
-  TChunk(std::uint64_t first, std::size_t capacity) : First(first) { Items.reserve(capacity); }
+  TChunk(std::uint64_t first, std::size_t capacity, TBlockSupply& supply)
+      : First(first), Items(supply.Take(capacity * sizeof(TStoredItem)), capacity), Supply(supply) {
+  }
 
-  bool Full() const { return Items.size() == Items.capacity(); }
+  bool Full() const { return Items.Size() == Items.Capacity(); }
 
   const char* Keep(std::string_view text) {
     const std::size_t needed = LengthBytes(text.size()) + text.size();
@@ -75,7 +104,7 @@ struct TLog::TChunk {
       if (Current == nullptr || CurrentSize - Used < needed) {
         CurrentSize =
             Current == nullptr ? FirstBlockSize : std::min(CurrentSize * 2, LargestBlockSize);
-        Blocks.push_back(std::make_unique_for_overwrite<char[]>(CurrentSize));
+        Blocks.push_back(Supply.Take(CurrentSize));
         Current = Blocks.back().get();
         Used = 0;
       }
@@ -93,7 +122,8 @@ struct TLog::TChunk {
   }
 
   std::uint64_t First;
-  std::vector<TStoredItem> Items;
+  TItemArray Items;
+  TBlockSupply& Supply;
   std::vector<std::unique_ptr<char[]>> Blocks;
   char* Current = nullptr;
   std::size_t CurrentSize = 0;
@@ -158,7 +188,11 @@ private:
   TLog& FLog;
 };
 
-TLog::TLog(const TLogFilter* filter) : FFilter(filter) {}
+TLog::TLog(const TLogFilter* filter)
+    : FFilter(filter),
+      FSupply(std::make_unique<TBlockSupply>(
+          std::vector<std::size_t>{LargestBlockSize, LargestChunkCapacity * sizeof(TStoredItem)},
+          BlocksReadyAhead)) {}
 
 TLog::~TLog() {
   FPosts.fetch_or(ClosingFlag);
@@ -253,18 +287,18 @@ void TLog::Store(const TLogItem& item, std::string_view text,
   std::size_t count = FCount.load(std::memory_order_relaxed);
   // A chunk begun under a larger cap is closed, so that the new cap can remove it.
   const std::size_t capacity = ChunkCapacity(maxLines);
-  if (FChunks.empty() || FChunks.back()->Full() || FChunks.back()->Items.capacity() > capacity)
-    FChunks.push_back(std::make_unique<TChunk>(FFirst + count, capacity));
+  if (FChunks.empty() || FChunks.back()->Full() || FChunks.back()->Items.Capacity() > capacity)
+    FChunks.push_back(std::make_unique<TChunk>(FFirst + count, capacity, *FSupply));
   TChunk& chunk = *FChunks.back();
   const std::uint8_t type =
       item.MonitorType ? static_cast<std::uint8_t>(*item.MonitorType) : NoMonitorType;
-  chunk.Items.push_back({item.Time, item.Source, chunk.Keep(text), item.Color, item.Level, type});
+  chunk.Items.Add({item.Time, item.Source, chunk.Keep(text), item.Color, item.Level, type});
   ++count;
   while (count > maxLines && FChunks.size() > 1) {
     removed.push_back(std::move(FChunks.front()));
     FChunks.pop_front();
-    FFirst += removed.back()->Items.size();
-    count -= removed.back()->Items.size();
+    FFirst += removed.back()->Items.Size();
+    count -= removed.back()->Items.Size();
   }
   FCount.store(count, std::memory_order_release);
 }
@@ -342,9 +376,9 @@ std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items, TRea
   // Chunk by chunk: looking each item up on its own would cost a search every time.
   for (std::size_t copied = 0; copied < count;) {
     const TChunk& chunk = ChunkOf(from + copied);
-    auto stored = chunk.Items.begin() + static_cast<std::ptrdiff_t>(from + copied - chunk.First);
-    for (; copied < count && stored != chunk.Items.end(); ++copied, ++stored)
-      CopyOut(*stored, items[copied], SIZE_MAX);
+    auto index = static_cast<std::size_t>(from + copied - chunk.First);
+    for (; copied < count && index < chunk.Items.Size(); ++copied, ++index)
+      CopyOut(chunk.Items[index], items[copied], SIZE_MAX);
   }
   return count;
 }

@@ -1,0 +1,122 @@
+#include "BlockSupplyUnit.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <sys/mman.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace ornavel {
+namespace {
+
+#ifdef MADV_POPULATE_WRITE
+constexpr int PopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int PopulateWrite = 23; // from Linux 5.14; older systems refuse it
+#endif
+
+} // namespace
+
+TBlockSupply::TBlockSupply(std::vector<std::size_t> sizes, std::size_t ahead) : FAhead(ahead) {
+  for (std::size_t size : sizes)
+    FShelves.push_back({size, false, {}});
+}
+
+TBlockSupply::~TBlockSupply() {
+  {
+    const std::lock_guard lock(FLock);
+    FStopping = true;
+  }
+  FWake.notify_one();
+  if (FThread.joinable())
+    FThread.join();
+}
+
+std::unique_ptr<char[]> TBlockSupply::Take(std::size_t size) {
+  std::unique_ptr<char[]> block;
+  bool wake = false;
+  {
+    const std::lock_guard lock(FLock);
+    if (TShelf* shelf = ShelfFor(size)) {
+      shelf->Wanted = true;
+      if (!shelf->Ready.empty()) {
+        block = std::move(shelf->Ready.back());
+        shelf->Ready.pop_back();
+      }
+      wake = shelf->Ready.size() <= FAhead / 2;
+      if (wake)
+        StartRefilling();
+    }
+  }
+  if (wake)
+    FWake.notify_one();
+  return block ? std::move(block) : std::make_unique_for_overwrite<char[]>(size);
+}
+
+std::size_t TBlockSupply::ReadyCount(std::size_t size) const {
+  const std::lock_guard lock(FLock);
+  const auto shelf = std::ranges::find(FShelves, size, &TShelf::Size);
+  return shelf == FShelves.end() ? 0 : shelf->Ready.size();
+}
+
+TBlockSupply::TShelf* TBlockSupply::ShelfFor(std::size_t size) {
+  const auto shelf = std::ranges::find(FShelves, size, &TShelf::Size);
+  return shelf == FShelves.end() ? nullptr : &*shelf;
+}
+
+bool TBlockSupply::Low() const {
+  return std::ranges::any_of(FShelves, [this](const TShelf& shelf) {
+    return shelf.Wanted && shelf.Ready.size() <= FAhead / 2;
+  });
+}
+
+// Without a thread the taker simply gets fresh blocks, as it would without the supply.
+void TBlockSupply::StartRefilling() {
+  if (FThreadTried)
+    return;
+  FThreadTried = true;
+  try {
+    FThread = std::thread([this] { Refill(); });
+  } catch (const std::system_error&) {
+  }
+}
+
+void TBlockSupply::Refill() {
+  std::unique_lock lock(FLock);
+  try {
+    for (;;) {
+      FWake.wait(lock, [this] { return FStopping || Low(); });
+      for (TShelf& shelf : FShelves) {
+        while (!FStopping && shelf.Wanted && shelf.Ready.size() < FAhead) {
+          lock.unlock();
+          std::unique_ptr<char[]> block = ReadyBlock(shelf.Size);
+          lock.lock();
+          shelf.Ready.push_back(std::move(block));
+        }
+      }
+      if (FStopping)
+        return;
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory the taker fails on its own fresh block; this thread simply stops helping.
+  }
+}
+
+// Writing a byte to every page makes the system give the block its memory now; asking for all
+// pages at once first saves most of the faults where the system can.
+std::unique_ptr<char[]> TBlockSupply::ReadyBlock(std::size_t size) {
+  static const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  auto block = std::make_unique_for_overwrite<char[]>(size);
+  const auto start = reinterpret_cast<std::uintptr_t>(block.get());
+  const std::uintptr_t first = (start + pageSize - 1) & ~(pageSize - 1);
+  const std::uintptr_t end = (start + size) & ~(pageSize - 1);
+  if (first < end)
+    madvise(reinterpret_cast<void*>(first), end - first, PopulateWrite);
+  for (std::size_t offset = 0; offset < size; offset += pageSize)
+    block[offset] = 0;
+  block[size - 1] = 0;
+  return block;
+}
+
+} // namespace ornavel
