@@ -85,6 +85,7 @@ TPattern::TPattern(std::string source) : FSource(std::move(source)) {
       return;
   }
   FJitCompiled = pcre2_jit_compile(FCode, PCRE2_JIT_COMPLETE) == 0;
+  FRequired = RequiredText(FSource);
 }
 
 bool TPattern::Compile(std::uint32_t options) {
@@ -104,6 +105,11 @@ TPattern::~TPattern() {
 bool TPattern::Search(std::string_view text) const {
   if (FCode == nullptr)
     throw EPatternError(FCompileError);
+  if (FRequired) {
+    const bool contains = ContainsRequired(text, *FRequired);
+    if (!contains || FRequired->Whole)
+      return contains;
+  }
   const auto& scratch = TMatchScratch::ForThisThread();
   const auto subject = reinterpret_cast<PCRE2_SPTR>(text.data());
   pcre2_match_context* context = scratch.Context(FJitCompiled);

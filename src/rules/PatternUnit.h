@@ -1,7 +1,10 @@
 #pragma once
 
+#include "RequiredTextUnit.h"
+
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -44,6 +47,8 @@ private:
   pcre2_real_code_8* FCode = nullptr;
   std::string FCompileError;
   bool FJitCompiled = false;
+  // Lines without it are answered without the engine.
+  std::optional<TRequiredText> FRequired;
 };
 
 } // namespace ornavel

@@ -1,0 +1,89 @@
+// Checks the plain text read from a rule's pattern against the engine itself: every text the
+// engine matches holds it, where the pattern is that text alone holding it is matching, and the
+// quick search agrees with a plain one. Input: one byte giving the pattern's length (modulo 64),
+// the pattern, then the text.
+// Build with -DORNAVEL_FUZZ=ON (clang); run:
+//   build/fuzz/tests/fuzz/pattern_fuzz -max_total_time=600 tests/fuzz/pattern-corpus
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include "rules/RequiredTextUnit.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <pcre2.h>
+
+namespace {
+
+using ornavel::TRequiredText;
+
+struct TFree {
+  void operator()(pcre2_code* code) const { pcre2_code_free(code); }
+  void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
+  void operator()(pcre2_match_context* context) const { pcre2_match_context_free(context); }
+};
+
+// Compiled as the rules compile patterns.
+std::unique_ptr<pcre2_code, TFree> Compile(std::string_view pattern) {
+  const auto compile = [&](std::uint32_t options) {
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    return std::unique_ptr<pcre2_code, TFree>(
+        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options, &error,
+                      &offset, nullptr));
+  };
+  constexpr std::uint32_t Options = PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY;
+  auto code = compile(Options);
+  std::uint32_t all = 0;
+  if (code && pcre2_pattern_info(code.get(), PCRE2_INFO_ALLOPTIONS, &all) == 0 &&
+      (all & PCRE2_UTF) != 0)
+    code = compile(Options | PCRE2_MATCH_INVALID_UTF);
+  return code;
+}
+
+// 1 for a match, 0 for none, -1 where the engine gave up.
+int Match(const pcre2_code& code, std::string_view text) {
+  const std::unique_ptr<pcre2_match_data, TFree> data(pcre2_match_data_create(1, nullptr));
+  const std::unique_ptr<pcre2_match_context, TFree> context(pcre2_match_context_create(nullptr));
+  pcre2_set_match_limit(context.get(), 100'000);
+  const int result = pcre2_match(&code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
+                                 0, data.get(), context.get());
+  return result >= 0 ? 1 : result == PCRE2_ERROR_NOMATCH ? 0 : -1;
+}
+
+bool PlainContains(std::string_view text, const TRequiredText& required) {
+  const auto fold = [&](char c) {
+    return required.Caseless && c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
+  };
+  const std::string_view needle = required.Text;
+  return std::search(text.begin(), text.end(), needle.begin(), needle.end(),
+                     [&](char a, char b) { return fold(a) == b; }) != text.end() ||
+         needle.empty();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0)
+    return 0;
+  const std::size_t patternLength = std::min<std::size_t>(data[0] % 64, size - 1);
+  const std::string_view pattern(reinterpret_cast<const char*>(data + 1), patternLength);
+  const std::string_view text(reinterpret_cast<const char*>(data + 1 + patternLength),
+                              size - 1 - patternLength);
+  const std::optional<TRequiredText> required = ornavel::RequiredText(pattern);
+  if (!required)
+    return 0;
+  const bool contains = ornavel::ContainsRequired(text, *required);
+  if (contains != PlainContains(text, *required))
+    std::abort();
+  const auto code = Compile(pattern);
+  if (!code)
+    return 0;
+  const int matched = Match(*code, text);
+  if ((matched == 1 && !contains) || (required->Whole && matched == 0 && contains))
+    std::abort();
+  return 0;
+}
