@@ -5,10 +5,11 @@
 //   percentile of the time from the write until the line is read from the pipe;
 // - flood: --lines lines of 100 bytes appended 64 lines per write as fast as possible; the time
 //   until the last one is read, and the CPU the program used meanwhile (utime + stime).
-// Ornavel runs with no rules and with the ten rules of the rules benchmark.
+// Ornavel runs with no rules and with the ten rules of the rules benchmark. A round runs all
+// three; the figures are the medians over --rounds rounds.
 //
-// Run: build/release/bench/console_bench [--lines=1000000] [--samples=200]
-// A smoke run: --lines=20000 --samples=20
+// Run: build/release/bench/console_bench [--lines=1000000] [--samples=200] [--rounds=5]
+// A smoke run: --lines=20000 --samples=20 --rounds=1
 #include "BenchRulesUnit.h"
 #include "TestSupport.h"
 
@@ -43,6 +44,7 @@ using namespace std::chrono_literals;
 
 std::size_t Lines = 1'000'000;
 int Samples = 200;
+int Rounds = 5;
 constexpr std::size_t LinesPerWrite = 64;
 
 double Seconds(TClock::duration duration) {
@@ -259,11 +261,55 @@ TFigures MeasureTail() {
   return figures;
 }
 
-void PrintRow(const char* name, const TFigures& figures, const TFigures& tail) {
-  std::printf("%-24s %8.2f %8.2f %10.3f %7.2fx %9.3f %7.2fx\n", name, figures.MedianLatencyMs,
-              figures.P95LatencyMs, figures.FloodSeconds, figures.FloodSeconds / tail.FloodSeconds,
-              figures.FloodCpuSeconds,
-              tail.FloodCpuSeconds > 0 ? figures.FloodCpuSeconds / tail.FloodCpuSeconds : 0.0);
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// The three programs run one after the other in every round, so that each ratio compares runs
+// made under the same load; the figures shown are the medians over the rounds.
+struct TRound {
+  TFigures Tail, Plain, Ruled;
+};
+
+struct TRow {
+  const char* Name;
+  TFigures TRound::*Figures;
+};
+
+template <class TField>
+double MedianOf(const std::vector<TRound>& rounds, TField field) {
+  std::vector<double> values;
+  for (const TRound& round : rounds)
+    values.push_back(field(round));
+  return Median(values);
+}
+
+double FloodRatio(const TRound& round, TFigures TRound::*figures) {
+  return (round.*figures).FloodSeconds / round.Tail.FloodSeconds;
+}
+
+void PrintRow(const std::vector<TRound>& rounds, const TRow& row) {
+  const auto of = [&](double TFigures::*field) {
+    return MedianOf(rounds, [&](const TRound& round) { return round.*row.Figures.*field; });
+  };
+  const double cpuRatio = MedianOf(rounds, [&](const TRound& round) {
+    return round.Tail.FloodCpuSeconds > 0
+               ? (round.*row.Figures).FloodCpuSeconds / round.Tail.FloodCpuSeconds
+               : 0.0;
+  });
+  std::printf("%-24s %8.2f %8.2f %10.3f %7.2fx %9.3f %7.2fx\n", row.Name,
+              of(&TFigures::MedianLatencyMs), of(&TFigures::P95LatencyMs),
+              of(&TFigures::FloodSeconds),
+              MedianOf(rounds, [&](const TRound& round) { return FloodRatio(round, row.Figures); }),
+              of(&TFigures::FloodCpuSeconds), cpuRatio);
+}
+
+void PrintRatios(const std::vector<TRound>& rounds, const TRow& row) {
+  std::printf("  %s, flood / tail -F by round:", row.Name);
+  for (const TRound& round : rounds)
+    std::printf(" %.2f", FloodRatio(round, row.Figures));
+  std::printf("\n");
 }
 
 bool ReadSettings(int argc, char** argv) {
@@ -273,6 +319,8 @@ bool ReadSettings(int argc, char** argv) {
       Lines = std::stoul(argument.substr(8));
     else if (argument.starts_with("--samples="))
       Samples = std::max(1, std::stoi(argument.substr(10)));
+    else if (argument.starts_with("--rounds="))
+      Rounds = std::max(1, std::stoi(argument.substr(9)));
     else {
       std::fprintf(stderr, "unknown argument %s\n", argv[i]);
       return false;
@@ -289,19 +337,30 @@ int main(int argc, char** argv) {
   if (!ReadSettings(argc, argv))
     return 2;
   try {
-    const TFigures tail = MeasureTail();
-    const TFigures plain = MeasureOrnavel(false);
-    const TFigures ruled = MeasureOrnavel(true);
-    std::printf("One followed file: %d single lines, then %zu lines of 100 bytes, %zu per write\n",
-                Samples, Lines, LinesPerWrite);
+    std::vector<TRound> rounds;
+    for (int round = 0; round < Rounds; ++round)
+      rounds.push_back({MeasureTail(), MeasureOrnavel(false), MeasureOrnavel(true)});
+    std::printf("One followed file: %d single lines, then %zu lines of 100 bytes, %zu per write; "
+                "medians of %d rounds\n",
+                Samples, Lines, LinesPerWrite, Rounds);
     std::printf("%-24s %8s %8s %10s %8s %9s %8s\n", "", "lat ms", "p95 ms", "flood s", "x tail",
                 "CPU s", "x tail");
-    PrintRow("tail -F", tail, tail);
-    PrintRow("ornavel, no rules", plain, tail);
-    PrintRow("ornavel, 10 rules", ruled, tail);
-    const bool kept =
-        plain.FloodSeconds <= 2 * tail.FloodSeconds && ruled.FloodSeconds <= 2 * tail.FloodSeconds;
-    const bool prompt = plain.MedianLatencyMs <= 5 && ruled.MedianLatencyMs <= 5;
+    const TRow rows[] = {{"tail -F", &TRound::Tail},
+                         {"ornavel, no rules", &TRound::Plain},
+                         {"ornavel, 10 rules", &TRound::Ruled}};
+    for (const TRow& row : rows)
+      PrintRow(rounds, row);
+    PrintRatios(rounds, rows[1]);
+    PrintRatios(rounds, rows[2]);
+    const auto ratio = [&](const TRow& row) {
+      return MedianOf(rounds, [&](const TRound& round) { return FloodRatio(round, row.Figures); });
+    };
+    const auto latency = [&](const TRow& row) {
+      return MedianOf(rounds,
+                      [&](const TRound& round) { return (round.*row.Figures).MedianLatencyMs; });
+    };
+    const bool kept = ratio(rows[1]) <= 2 && ratio(rows[2]) <= 2;
+    const bool prompt = latency(rows[1]) <= 5 && latency(rows[2]) <= 5;
     std::printf("flood within 2x tail -F: %s; median latency within 5 ms: %s\n",
                 kept ? "yes" : "NO", prompt ? "yes" : "NO");
   } catch (const std::exception& failure) {
