@@ -132,7 +132,7 @@ void Run() {
   test::TTemporaryFolder folder;
   setenv("XDG_CONFIG_HOME", folder.Path().c_str(), 1);
   GetConfig().SetIncludePID(true);
-  GetLog().SetOnLogItem([](TLogLevel, const std::string&) { ++Received; });
+  GetLog().SetOnLogItem([](TLogLevel, std::string_view) { ++Received; });
   const std::string suffix = "-ornavel-bench-" + std::to_string(getpid());
   // One file of messages per writer count: each writer sends its share.
   std::vector<std::string> inputs;

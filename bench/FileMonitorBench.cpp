@@ -120,7 +120,7 @@ void BM_Throughput(benchmark::State& state) {
   UseBenchRules(state.range(0) != 0);
   std::atomic<std::uint64_t> stored{0};
   std::atomic<bool> roundDone{false};
-  GetLog().SetOnLogItem([&](TLogLevel, const std::string& text) {
+  GetLog().SetOnLogItem([&](TLogLevel, std::string_view text) {
     if (text != RoundEnd) {
       ++stored;
       return;
@@ -187,7 +187,7 @@ double Percentile(std::vector<double> values, double fraction) {
 void BM_Latency(benchmark::State& state) {
   UseBenchRules(false);
   std::atomic<Clock::rep> storedAt{0};
-  GetLog().SetOnLogItem([&](TLogLevel, const std::string&) {
+  GetLog().SetOnLogItem([&](TLogLevel, std::string_view) {
     storedAt = Clock::now().time_since_epoch().count();
     storedAt.notify_one();
   });

@@ -122,7 +122,7 @@ private:
 class TMonitorReader {
 public:
   TMonitorReader(TEventLoop& loop, TJournals& journals, TSeen seen) {
-    GetLog().SetOnLogItem([this, seen](TLogLevel, const std::string& text) {
+    GetLog().SetOnLogItem([this, seen](TLogLevel, std::string_view text) {
       if (text.find(": ready ") != std::string::npos)
         FReady = true;
       else

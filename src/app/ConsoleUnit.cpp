@@ -127,7 +127,7 @@ int RunConsole(const std::vector<std::string>& extraFiles) {
   driver.CreateThreadManager();
   TLog& log = GetLog();
   TConsoleWriter output(log, STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
-  driver.CreateLog([&](TLogLevel, const std::string&) { output.Wake(); });
+  driver.CreateLog([&](TLogLevel, std::string_view) { output.Wake(); });
   driver.OpenSettings();
   // Nothing is printed before the settings are open, so that the first lines already show the
   // user's date format.

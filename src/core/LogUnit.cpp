@@ -275,8 +275,7 @@ void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
   for (const auto& [index, color] : kept) {
     if (!handler || Closing())
       break;
-    item.Text.assign(lines[index]);
-    (*handler)(item.Level, item.Text);
+    (*handler)(item.Level, lines[index]);
   }
 }
 

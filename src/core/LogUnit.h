@@ -66,7 +66,7 @@ inline constexpr std::size_t MinMaxLines = 1'000;
 // of the lines it knows are gone).
 class TLog {
 public:
-  using TLogItemEvent = std::function<void(TLogLevel level, const std::string& text)>;
+  using TLogItemEvent = std::function<void(TLogLevel level, std::string_view text)>;
   // The lines held: their numbers run from First to First + Count - 1.
   struct TExtent {
     std::uint64_t First = 0;

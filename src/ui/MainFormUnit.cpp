@@ -169,7 +169,7 @@ void TMainForm::FormCreate() {
   FModel->SetRowCount(0);
   FLog = &GetLog();
   FFinder = std::make_unique<TLogFinder>(*FLog);
-  FDriver.CreateLog([state = FUpdate](TLogLevel, const std::string&) { NotifyLogItem(state); });
+  FDriver.CreateLog([state = FUpdate](TLogLevel, std::string_view) { NotifyLogItem(state); });
   FDriver.OpenSettings();
   FConfig = &GetConfig();
   StartMonitoring();

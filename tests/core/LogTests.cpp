@@ -37,9 +37,9 @@ public:
 class Log : public testing::Test {
 protected:
   Log() {
-    Subject.SetOnLogItem([this](TLogLevel level, const std::string& text) {
+    Subject.SetOnLogItem([this](TLogLevel level, std::string_view text) {
       std::lock_guard lock(NotifiedLock);
-      Notified.push_back({level, text});
+      Notified.push_back({level, std::string(text)});
     });
   }
 
@@ -268,7 +268,7 @@ TEST_F(Log, AddDoesNothingOnceDestructionHasBegun) {
   std::atomic<bool> firstInHandler{false};
   std::atomic<bool> releaseFirst{false};
   std::atomic<int> notifications{0};
-  log->SetOnLogItem([&](TLogLevel, const std::string& text) {
+  log->SetOnLogItem([&](TLogLevel, std::string_view text) {
     ++notifications;
     if (text == "first") {
       firstInHandler = true;
@@ -299,7 +299,7 @@ TEST(LogDestruction, APostLeavingAsDestructionBeginsNeverTouchesTheFreedLog) {
   for (int round = 0; round < 200; ++round) {
     auto log = std::make_unique<TLog>();
     std::atomic<bool> stored{false};
-    log->SetOnLogItem([&](TLogLevel, const std::string&) { stored = true; });
+    log->SetOnLogItem([&](TLogLevel, std::string_view) { stored = true; });
     TLog* raw = log.get();
     std::thread poster([raw] { raw->AddLine(nullptr, "leaving"); });
     while (!stored)

@@ -137,9 +137,9 @@ TEST_F(MonitoringDriver, AnnouncesAndStartsEachSourceInSettingsOrder) {
   Configure({"/logs/a", "/logs/b"}, true, true);
   std::mutex notifiedLock; // sources notify from their own threads
   std::vector<std::string> notified;
-  Driver.StartUp([&](TLogLevel, const std::string& text) {
+  Driver.StartUp([&](TLogLevel, std::string_view text) {
     std::lock_guard lock(notifiedLock);
-    notified.push_back(text);
+    notified.emplace_back(text);
   });
   // Switches of kinds this build lacks start nothing, but say so.
   const std::vector<std::string> expected{"Starting up..",

@@ -147,7 +147,7 @@ TEST_F(EventLog, GivesSystemBeforeUserWithinAPass) {
   std::condition_variable changed;
   bool held = false;
   bool released = false;
-  GetLog().SetOnLogItem([&](TLogLevel, const std::string& text) {
+  GetLog().SetOnLogItem([&](TLogLevel, std::string_view text) {
     if (text.find("hold") == std::string::npos)
       return;
     std::unique_lock guard(lock);

@@ -210,7 +210,7 @@ class FileMonitorRewriting : public FileMonitor,
 // looks again the new content is as long as the old, or longer.
 TEST_P(FileMonitorRewriting, AFileRewrittenInPlaceIsReadAgainFromItsStart) {
   test::TQuietEvent held, release;
-  GetLog().SetOnLogItem([&](TLogLevel, const std::string& text) {
+  GetLog().SetOnLogItem([&](TLogLevel, std::string_view text) {
     if (text == "first") {
       held.Set();
       release.WaitFor();
@@ -379,7 +379,7 @@ TEST_F(FileMonitor, TheSameFileFollowedTwicePostsEveryLineOncePerMonitor) {
 
 // Every post fails here, the warning's too (after it is stored): the body ends all the same.
 TEST_F(FileMonitor, AFailureEndsTheBodyWithAWarningNamingTheFileAndTheReason) {
-  GetLog().SetOnLogItem([](TLogLevel, const std::string&) { throw std::runtime_error("no"); });
+  GetLog().SetOnLogItem([](TLogLevel, std::string_view) { throw std::runtime_error("no"); });
   const auto monitor = Follow();
   Append(Name, "one\ntwo\n");
   EXPECT_TRUE(monitor->Handle()->WaitFor(Patience));

@@ -369,7 +369,7 @@ protected:
   // a batch more; answers how many datagrams were sent.
   int OverflowReceiveBuffer(TUdpSender& sender) {
     auto gate = std::make_shared<TGate>();
-    GetLog().SetOnLogItem([gate](TLogLevel, const std::string&) {
+    GetLog().SetOnLogItem([gate](TLogLevel, std::string_view) {
       gate->Entered = true;
       std::unique_lock lock(gate->Lock);
       gate->Changed.wait(lock, [&] { return gate->Open; });
