@@ -34,12 +34,19 @@ TEST(Console, C1ControlsEncodedOrRawAreShownNotSent) {
             "\xc2\xa0nbsp \xe2\x82\xac \xf0\x9f\x98\x80"); // U+00A0, U+20AC, U+1F600
   EXPECT_EQ(ConsoleText("cut \xe2\x82"), "cut \xe2\\x82"); // a broken sequence: its C1 byte
   EXPECT_EQ(ConsoleText("latin1 caf\xe9"), "latin1 caf\xe9");
-  // Runs of printable text are taken eight bytes at a time: a control at any place of a run.
-  for (std::size_t at = 0; at < 20; ++at) {
-    std::string line(20, 'a');
+  // Runs of printable text are taken sixteen or eight bytes at a time: a control at any place
+  // of a run, and the edges of the printable range.
+  for (std::size_t at = 0; at < 40; ++at) {
+    std::string line(40, 'a');
     line[at] = '\x9b';
-    EXPECT_EQ(ConsoleText(line), std::string(at, 'a') + "\\x9B" + std::string(19 - at, 'a'));
+    EXPECT_EQ(ConsoleText(line), std::string(at, 'a') + "\\x9B" + std::string(39 - at, 'a'));
+    line[at] = '\x1f';
+    EXPECT_EQ(ConsoleText(line), std::string(at, 'a') + "\\x1F" + std::string(39 - at, 'a'));
+    line[at] = '\x7f';
+    EXPECT_EQ(ConsoleText(line), std::string(at, 'a') + "\\x7F" + std::string(39 - at, 'a'));
     line[at] = '~';
+    EXPECT_EQ(ConsoleText(line), line);
+    line[at] = ' ';
     EXPECT_EQ(ConsoleText(line), line);
   }
 }
