@@ -159,6 +159,15 @@ private:
     }
   }
 
+  // At a backslash in a class or a group: steps over it and the byte it escapes. Quoting is not
+  // understood there either.
+  bool SkipEscapedByte() {
+    if (At(1) == 'Q' || At(1) == 'E')
+      return false;
+    FAt += 2;
+    return true;
+  }
+
   bool SkipClass() {
     ++FAt;
     if (At() == '^')
@@ -168,9 +177,8 @@ private:
     while (FAt < FPattern.size()) {
       const unsigned char c = At();
       if (c == '\\') {
-        if (At(1) == 'Q' || At(1) == 'E')
+        if (!SkipEscapedByte())
           return false;
-        FAt += 2;
       } else if (c == '[' && (At(1) == ':' || At(1) == '.' || At(1) == '=')) {
         const std::size_t end = FPattern.find(std::string{static_cast<char>(At(1)), ']'}, FAt + 2);
         FAt = end == std::string_view::npos ? FAt + 1 : end + 2;
@@ -190,9 +198,8 @@ private:
     while (FAt < FPattern.size()) {
       const unsigned char c = At();
       if (c == '\\') {
-        if (At(1) == 'Q' || At(1) == 'E')
+        if (!SkipEscapedByte())
           return false;
-        FAt += 2;
       } else if (c == '[') {
         if (!SkipClass())
           return false;
