@@ -103,6 +103,15 @@ void TBlockSupply::Refill() {
   }
 }
 
+void TBlockSupply::GiveBack(char* from, char* to) {
+  static const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t first =
+      (reinterpret_cast<std::uintptr_t>(from) + pageSize - 1) & ~(pageSize - 1);
+  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(to) & ~(pageSize - 1);
+  if (first < end)
+    madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+}
+
 // Writing a byte to every page makes the system give the block its memory now; asking for all
 // pages at once first saves most of the faults where the system can.
 std::unique_ptr<char[]> TBlockSupply::ReadyBlock(std::size_t size) {

@@ -23,6 +23,9 @@ public:
 
   // A block of size bytes: a ready one where there is one, a fresh one otherwise.
   std::unique_ptr<char[]> Take(std::size_t size);
+  // Gives the whole pages between from and to back to the system, where a block taken turns out
+  // to be longer than needed; the block stays the taker's, those pages reading as zeros.
+  static void GiveBack(char* from, char* to);
   // How many blocks of that size are ready now.
   std::size_t ReadyCount(std::size_t size) const;
 

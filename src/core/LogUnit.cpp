@@ -121,6 +121,12 @@ struct TLog::TChunk {
     return place;
   }
 
+  // The rest of the last block will hold no line: its pages, made ready ahead, go back.
+  void GiveBackSpare() const {
+    if (Current != nullptr)
+      TBlockSupply::GiveBack(Current + Used, Current + CurrentSize);
+  }
+
   std::uint64_t First;
   TItemArray Items;
   TBlockSupply& Supply;
@@ -292,6 +298,8 @@ void TLog::Store(const TLogItem& item, std::string_view text,
   const std::uint8_t type =
       item.MonitorType ? static_cast<std::uint8_t>(*item.MonitorType) : NoMonitorType;
   chunk.Items.Add({item.Time, item.Source, chunk.Keep(text), item.Color, item.Level, type});
+  if (chunk.Full())
+    chunk.GiveBackSpare();
   ++count;
   while (count > maxLines && FChunks.size() > 1) {
     removed.push_back(std::move(FChunks.front()));
