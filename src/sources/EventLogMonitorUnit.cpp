@@ -87,6 +87,8 @@ private:
       FJournal.reset();
       FJournal.emplace(FScope, FFolder);
     }
+    if (!FJournal)
+      return false; // it could not be opened, which was reported; tried again when due
     if (!FJournal->HasFiles()) {
       Unreadable(log, NoFilesReason);
       return false;
