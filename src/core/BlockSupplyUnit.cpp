@@ -16,6 +16,20 @@ constexpr int PopulateWrite = MADV_POPULATE_WRITE;
 constexpr int PopulateWrite = 23; // from Linux 5.14; older systems refuse it
 #endif
 
+std::size_t PageSize() {
+  static const auto size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+// Advice for the whole pages between from and to: the pages at the ends may hold other data.
+void AdviseWholePages(char* from, char* to, int advice) {
+  const std::uintptr_t mask = PageSize() - 1;
+  const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(from) + mask) & ~mask;
+  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(to) & ~mask;
+  if (first < end)
+    madvise(reinterpret_cast<void*>(first), end - first, advice);
+}
+
 } // namespace
 
 TBlockSupply::TBlockSupply(std::vector<std::size_t> sizes, std::size_t ahead) : FAhead(ahead) {
@@ -104,25 +118,15 @@ void TBlockSupply::Refill() {
 }
 
 void TBlockSupply::GiveBack(char* from, char* to) {
-  static const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const std::uintptr_t first =
-      (reinterpret_cast<std::uintptr_t>(from) + pageSize - 1) & ~(pageSize - 1);
-  const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(to) & ~(pageSize - 1);
-  if (first < end)
-    madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+  AdviseWholePages(from, to, MADV_DONTNEED);
 }
 
 // Writing a byte to every page makes the system give the block its memory now; asking for all
 // pages at once first saves most of the faults where the system can.
 std::unique_ptr<char[]> TBlockSupply::ReadyBlock(std::size_t size) {
-  static const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
   auto block = std::make_unique_for_overwrite<char[]>(size);
-  const auto start = reinterpret_cast<std::uintptr_t>(block.get());
-  const std::uintptr_t first = (start + pageSize - 1) & ~(pageSize - 1);
-  const std::uintptr_t end = (start + size) & ~(pageSize - 1);
-  if (first < end)
-    madvise(reinterpret_cast<void*>(first), end - first, PopulateWrite);
-  for (std::size_t offset = 0; offset < size; offset += pageSize)
+  AdviseWholePages(block.get(), block.get() + size, PopulateWrite);
+  for (std::size_t offset = 0; offset < size; offset += PageSize())
     block[offset] = 0;
   block[size - 1] = 0;
   return block;

@@ -196,9 +196,7 @@ private:
 
 TLog::TLog(const TLogFilter* filter)
     : FFilter(filter),
-      FSupply(std::make_unique<TBlockSupply>(
-          std::vector<std::size_t>{LargestBlockSize, LargestChunkCapacity * sizeof(TStoredItem)},
-          BlocksReadyAhead)) {}
+      FSupply({LargestBlockSize, LargestChunkCapacity * sizeof(TStoredItem)}, BlocksReadyAhead) {}
 
 TLog::~TLog() {
   FPosts.fetch_or(ClosingFlag);
@@ -293,7 +291,7 @@ void TLog::Store(const TLogItem& item, std::string_view text,
   // A chunk begun under a larger cap is closed, so that the new cap can remove it.
   const std::size_t capacity = ChunkCapacity(maxLines);
   if (FChunks.empty() || FChunks.back()->Full() || FChunks.back()->Items.Capacity() > capacity)
-    FChunks.push_back(std::make_unique<TChunk>(FFirst + count, capacity, *FSupply));
+    FChunks.push_back(std::make_unique<TChunk>(FFirst + count, capacity, FSupply));
   TChunk& chunk = *FChunks.back();
   const std::uint8_t type =
       item.MonitorType ? static_cast<std::uint8_t>(*item.MonitorType) : NoMonitorType;

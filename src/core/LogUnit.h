@@ -156,7 +156,7 @@ private:
   mutable std::mutex FLock; // guards the store and the handler
   mutable std::atomic<int> FReadersWaiting{0};
   std::atomic<int> FWritersWaiting{0};
-  std::unique_ptr<TBlockSupply> FSupply;
+  TBlockSupply FSupply;
   // Oldest first; a chunk is removed whole, so that the cap costs the same for every line.
   std::deque<std::unique_ptr<TChunk>> FChunks;
   std::uint64_t FFirst = 0;
