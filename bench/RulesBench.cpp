@@ -1,9 +1,14 @@
 // Cost of evaluating one 100-byte line against ten active rules, three ways: building every
 // matcher for every line, the rule list's cached JIT patterns, and PCRE2 JIT called directly on
-// precompiled patterns (the floor). Run: build/release/bench/rules_bench
+// precompiled patterns (the floor); and the cost of opening a Rules.xml of many rules against
+// parsing the same file alone. Run: build/release/bench/rules_bench
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include "BenchRulesUnit.h"
+#include "TestSupport.h"
+#include "config/XmlFileUnit.h"
+#include "core/FormatUnit.h"
 #include "core/LogUnit.h"
+#include "rules/RuleTextUnit.h"
 #include "rules/RulesUnit.h"
 #include "sources/FileMonitorUnit.h"
 
@@ -236,6 +241,44 @@ void BM_CatastrophicPatternSwitchOff(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_CatastrophicPatternSwitchOff)->Unit(benchmark::kMillisecond);
+
+// A Rules.xml of count rules as people write them: the ten patterns above, each made distinct by
+// a word of its own, in all their kinds (literal, (?i), alternation, classes, anchors).
+std::string ManyRulesFile(std::size_t count) {
+  std::string text = "<?xml version=\"1.0\"?>\r\n<Rules>\r\n";
+  for (std::size_t i = 0; i < count; ++i) {
+    const TBenchRule& rule = BenchRules[i % BenchRules.size()];
+    const std::string pattern = Format("%s|token%u", rule.Pattern, i);
+    text += Format("  <Rule name=\"rule %u\" color=\"clRed\" regexp=\"%s\" active=\"True\" "
+                   "logline=\"%s\" monitortypes=\"mtFile,mtSyslog\"/>\r\n",
+                   i, PercentEncode(pattern), rule.LogLine ? "True" : "False");
+  }
+  return text + "</Rules>\r\n";
+}
+
+// Opening the file, from reading it to the list ready for the first line.
+void BM_OpenManyRules(benchmark::State& state) {
+  const test::TTemporaryFolder folder;
+  test::WriteFile(folder.File("Rules.xml"),
+                  ManyRulesFile(static_cast<std::size_t>(state.range(0))));
+  for (auto _ : state) {
+    TRules rules;
+    rules.Open(folder.Path());
+    if (rules.Count() != static_cast<std::size_t>(state.range(0)))
+      state.SkipWithError("the rules were not all read");
+  }
+}
+BENCHMARK(BM_OpenManyRules)->Arg(10'000)->Arg(40'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+// The baseline: reading and parsing the same file, nothing more.
+void BM_ParseManyRules(benchmark::State& state) {
+  const test::TTemporaryFolder folder;
+  test::WriteFile(folder.File("Rules.xml"),
+                  ManyRulesFile(static_cast<std::size_t>(state.range(0))));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(LoadXmlFile(folder.File("Rules.xml")));
+}
+BENCHMARK(BM_ParseManyRules)->Arg(10'000)->Arg(40'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace ornavel

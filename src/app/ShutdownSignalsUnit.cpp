@@ -15,6 +15,8 @@ TShutdownSignals::TShutdownSignals(std::function<void()> onSignal) {
     sigwait(&FSignals, &received);
     if (FDone)
       return;
+    if (!FStartedUp)
+      std::_Exit(128 + received);
     onSignal();
     // The orderly stop may be held up; a second signal ends the program at once.
     sigwait(&FSignals, &received);

@@ -43,18 +43,26 @@ std::string ReadWholeFile(const std::string& path) {
   TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.Valid())
     RaiseSystemError("Cannot open", path);
+  // Read in place, in one piece where the size is known: a large file is not copied as it grows.
+  struct stat status {};
+  const std::size_t expected =
+      ::fstat(file.Get(), &status) == 0 && status.st_size > 0 ? status.st_size : 0;
   std::string text;
-  char buffer[65536];
+  std::size_t filled = 0;
   for (;;) {
-    const ssize_t count = ::read(file.Get(), buffer, sizeof buffer);
+    if (filled == text.size())
+      text.resize(std::max<std::size_t>({expected + 1, 2 * text.size(), 65536}));
+    const ssize_t count = ::read(file.Get(), text.data() + filled, text.size() - filled);
     if (count < 0 && errno == EINTR)
       continue;
     if (count < 0)
       RaiseSystemError("Cannot read", path);
     if (count == 0)
-      return text;
-    text.append(buffer, static_cast<std::size_t>(count));
+      break;
+    filled += static_cast<std::size_t>(count);
   }
+  text.resize(filled);
+  return text;
 }
 
 void WriteAll(int descriptor, std::string_view text, const std::string& path) {

@@ -84,8 +84,13 @@ TPattern::TPattern(std::string source) : FSource(std::move(source)) {
     if (!Compile(Options | PCRE2_MATCH_INVALID_UTF))
       return;
   }
-  FJitCompiled = pcre2_jit_compile(FCode, PCRE2_JIT_COMPLETE) == 0;
   FRequired = RequiredText(FSource);
+}
+
+bool TPattern::JitCompiled() const {
+  std::call_once(FJitOnce,
+                 [this] { FJitCompiled = pcre2_jit_compile(FCode, PCRE2_JIT_COMPLETE) == 0; });
+  return FJitCompiled;
 }
 
 bool TPattern::Compile(std::uint32_t options) {
@@ -112,10 +117,11 @@ bool TPattern::Search(std::string_view text) const {
   }
   const auto& scratch = TMatchScratch::ForThisThread();
   const auto subject = reinterpret_cast<PCRE2_SPTR>(text.data());
-  pcre2_match_context* context = scratch.Context(FJitCompiled);
+  const bool jit = JitCompiled();
+  pcre2_match_context* context = scratch.Context(jit);
   const int result =
-      FJitCompiled ? pcre2_jit_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context)
-                   : pcre2_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context);
+      jit ? pcre2_jit_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context)
+          : pcre2_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context);
   if (result >= 0)
     return true;
   if (result == PCRE2_ERROR_NOMATCH)

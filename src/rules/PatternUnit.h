@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -42,11 +43,15 @@ public:
 
 private:
   bool Compile(std::uint32_t options);
+  bool JitCompiled() const;
 
   std::string FSource;
   pcre2_real_code_8* FCode = nullptr;
   std::string FCompileError;
-  bool FJitCompiled = false;
+  // Made at the first search that needs the engine: a list of many rules loads in a moment, and
+  // a rule whose plain text decides never needs it.
+  mutable std::once_flag FJitOnce;
+  mutable bool FJitCompiled = false;
   // Lines without it are answered without the engine.
   std::optional<TRequiredText> FRequired;
 };

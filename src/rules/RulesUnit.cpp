@@ -161,16 +161,23 @@ void TRules::Load() {
   FDocument = LoadXmlFile(FFileName);
   FRoot = FDocument->document_element();
   FUnread.reset();
-  std::size_t position = 0;
-  for (pugi::xml_node element : FRoot.children("Rule")) {
-    try {
-      const TRuleSite site{FFileName, ++position, element.attribute("name").as_string("Unnamed")};
-      Add(RuleFromElement(element, site));
-    } catch (...) {
-      KeepUnread(element);
-      throw;
+  std::vector<std::unique_ptr<TRule>> read;
+  try {
+    for (pugi::xml_node element : FRoot.children("Rule")) {
+      try {
+        const TRuleSite site{FFileName, read.size() + 1,
+                             element.attribute("name").as_string("Unnamed")};
+        read.push_back(RuleFromElement(element, site));
+      } catch (...) {
+        KeepUnread(element);
+        throw;
+      }
     }
+  } catch (...) {
+    Append(std::move(read));
+    throw;
   }
+  Append(std::move(read));
 }
 
 void TRules::KeepUnread(pugi::xml_node firstUnread) {
@@ -214,6 +221,7 @@ void TRules::Edit(F&& apply) {
 void TRules::Publish() {
   auto snapshot = std::make_shared<TSnapshot>();
   snapshot->Version = ++gLastSnapshotVersion;
+  snapshot->Rules.reserve(FRules.size());
   for (const auto& rule : FRules) {
     if (!*rule->FActive || rule->FRegExp.empty() || rule->FMonitorTypes.Empty())
       continue;
@@ -259,12 +267,21 @@ TRule& TRules::Add(std::unique_ptr<TRule> rule) {
   if (!rule)
     throw std::invalid_argument("No rule to add");
   TRule& added = *rule;
-  Edit([&] {
-    rule->FPriority = static_cast<int>(FRules.size());
-    rule->FOwner = this;
-    FRules.push_back(std::move(rule));
-  });
+  std::vector<std::unique_ptr<TRule>> one;
+  one.push_back(std::move(rule));
+  Append(std::move(one));
   return added;
+}
+
+// One change for all, so that a file of many rules is published once, not once per rule.
+void TRules::Append(std::vector<std::unique_ptr<TRule>> rules) {
+  Edit([&] {
+    for (auto& rule : rules) {
+      rule->FPriority = static_cast<int>(FRules.size());
+      rule->FOwner = this;
+      FRules.push_back(std::move(rule));
+    }
+  });
 }
 
 void TRules::Delete(std::size_t position) {
@@ -279,9 +296,18 @@ void TRules::Delete(std::size_t position) {
 }
 
 void TRules::Sort() {
+  const auto inOrder = [&] {
+    std::lock_guard lock(FEditLock);
+    for (std::size_t i = 0; i < FRules.size(); ++i) {
+      if (FRules[i]->FPriority != static_cast<int>(i))
+        return false;
+    }
+    return true;
+  };
+  // As after a load: nothing to publish.
+  if (inOrder())
+    return;
   Edit([&] {
-    if (FRules.size() < 2)
-      return;
     std::vector<std::size_t> order(FRules.size());
     std::iota(order.begin(), order.end(), 0);
     std::ranges::stable_sort(order, [&](std::size_t a, std::size_t b) {

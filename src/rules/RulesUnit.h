@@ -115,6 +115,7 @@ private:
                                std::vector<std::string>& faults);
   static void SwitchOff(const TActiveRule& rule, const std::string& reason,
                         std::vector<std::string>& faults);
+  void Append(std::vector<std::unique_ptr<TRule>> rules);
   void CheckPosition(std::size_t position) const;
   void OpenFile(const std::string& folder);
   void KeepUnread(pugi::xml_node firstUnread);

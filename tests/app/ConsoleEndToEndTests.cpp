@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -378,6 +379,29 @@ TEST_F(ConsoleEndToEnd, ASecondSignalEndsTheProgramAtOnce) {
   // Both are pending at once; whichever is taken second ends the program.
   const int status = Program->Wait(test::Patience);
   EXPECT_TRUE(status == 128 + SIGINT || status == 128 + SIGTERM) << status;
+}
+
+// Reading the rules may take long (a huge file, a slow mount; here a pipe that never ends), and
+// a signal meanwhile ends the program at once.
+TEST_F(ConsoleEndToEnd, ASignalWhileTheRulesAreReadEndsTheProgram) {
+  Configure({}, 0);
+  const std::string rules = Settings.File("Ornavel/Rules.xml");
+  ASSERT_EQ(::mkfifo(rules.c_str(), 0600), 0);
+  Start();
+  // The pipe opens for writing once the program has opened it to read the rules.
+  TFileDescriptor writer;
+  const auto giveUp = std::chrono::steady_clock::now() + test::Patience;
+  while (!writer.Valid() && std::chrono::steady_clock::now() < giveUp) {
+    writer = TFileDescriptor(::open(rules.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!writer.Valid())
+      Program->WaitForOutput([](const std::string&, const std::string&) { return false; }, 1ms);
+  }
+  ASSERT_TRUE(writer.Valid());
+  const std::string start = "<?xml version=\"1.0\"?>\r\n<Rules>\r\n";
+  ASSERT_EQ(::write(writer.Get(), start.data(), start.size()), static_cast<ssize_t>(start.size()));
+  Program->Signal(SIGTERM);
+  EXPECT_EQ(Program->Wait(test::Patience), 128 + SIGTERM);
+  EXPECT_EQ(Program->Output(), "");
 }
 
 TEST_F(ConsoleEndToEnd, PrintingResumesWhereItStoppedWhenTheReaderReadsAgain) {

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "core/FormatUnit.h"
 #include "core/LogUnit.h"
 #include "rules/RuleTextUnit.h"
 #include "rules/RulesUnit.h"
@@ -172,6 +173,24 @@ TEST_F(RulesFile, PatternSurvivesTheFile) {
   rules.Add(std::move(rule));
   rules.Save();
   EXPECT_EQ(Open().GetRule(0).RegExp(), "100% <d\xE9j\xE0> \"q\" & [x]");
+}
+
+// As many rules as a script may write: all read, in file order, and the last that matches decides.
+// Read one change at a time, this took minutes.
+TEST_F(RulesFile, AHundredThousandRulesAreReadInFileOrder) {
+  constexpr int Count = 100'000;
+  std::string text = Declaration + "\r\n<Rules>\r\n";
+  for (int i = 0; i < Count; ++i)
+    text +=
+        Format(R"(<Rule name="r%d" color="%d" regexp="token%dx" active="True"/>)", i, i, i % 1000) +
+        "\r\n";
+  TRules& rules = Open(text + "</Rules>\r\n");
+  ASSERT_EQ(rules.Count(), static_cast<std::size_t>(Count));
+  EXPECT_EQ(rules.GetRule(Count - 1).Name(), Format("r%d", Count - 1));
+  std::vector<std::string> faults;
+  TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "a token7x here"};
+  EXPECT_TRUE(rules.ProcessItem(item, faults));
+  EXPECT_EQ(item.Color, Count - 1000 + 7);
 }
 
 TEST_F(RulesFile, FaultyValueEndsTheReadingAndASaveKeepsTheUnreadElements) {
