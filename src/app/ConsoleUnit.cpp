@@ -126,8 +126,7 @@ std::string ConsoleText(std::string_view text) {
 }
 
 std::string ConsoleColor(const TLogItem& item) {
-  const bool alarming = item.Level == TLogLevel::Warning || item.Level == TLogLevel::Exception;
-  const TColor color = alarming ? clRed : item.Color;
+  const TColor color = IsAlarming(item.Level) ? clRed : item.Color;
   const auto rgb = static_cast<std::uint32_t>(color);
   // The terminal's own colours stand in for the window text and the other system colours.
   if ((rgb >> 24) != 0)

@@ -26,7 +26,10 @@ constexpr std::size_t QuotedLineLength = 40;
   throw EXmlFileError(Format("%s %s: %s", what, path, std::strerror(errno)));
 }
 
-std::string ParseErrorMessage(std::string_view text, const pugi::xml_parse_result& result) {
+// One row, for the log: the file (when known) and the line, the parser's reason, and the start of
+// the offending line.
+std::string ParseErrorMessage(std::string_view text, const pugi::xml_parse_result& result,
+                              std::string_view fileName) {
   const auto offset =
       std::clamp<std::ptrdiff_t>(result.offset, 0, static_cast<std::ptrdiff_t>(text.size()));
   const std::string_view before = text.substr(0, static_cast<std::size_t>(offset));
@@ -36,7 +39,10 @@ std::string ParseErrorMessage(std::string_view text, const pugi::xml_parse_resul
   const auto lineNumber = std::ranges::count(before, '\n') + 1;
   std::string_view line = text.substr(start);
   line = line.substr(0, std::min(line.find_first_of("\r\n"), QuotedLineLength));
-  return Format("%s\r\nLine: %d\r\n%s", result.description(), lineNumber, line);
+  std::string message = fileName.empty()
+                            ? Format("Line %d: %s", lineNumber, result.description())
+                            : Format("%s, line %d: %s", fileName, lineNumber, result.description());
+  return line.empty() ? message : Format("%s: \"%s\"", message, line);
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -137,17 +143,17 @@ pugi::xml_node LaidOut(pugi::xml_node parent, F&& append) {
 
 } // namespace
 
-std::unique_ptr<pugi::xml_document> ParseXml(std::string_view text) {
+std::unique_ptr<pugi::xml_document> ParseXml(std::string_view text, std::string_view fileName) {
   auto document = std::make_unique<pugi::xml_document>();
   const auto result =
       document->load_buffer(text.data(), text.size(), ParseOptions, pugi::encoding_utf8);
   if (!result)
-    throw EXmlFileError(ParseErrorMessage(text, result));
+    throw EXmlFileError(ParseErrorMessage(text, result, fileName));
   return document;
 }
 
 std::unique_ptr<pugi::xml_document> LoadXmlFile(const std::string& path) {
-  return ParseXml(ReadWholeFile(path));
+  return ParseXml(ReadWholeFile(path), path);
 }
 
 std::string SerializeXml(const pugi::xml_document& document) {

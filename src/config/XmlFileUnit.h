@@ -9,8 +9,8 @@
 
 namespace ornavel {
 
-// A file that could not be read or parsed; for a parse error the message holds the parser's
-// reason, "Line: " and the line number, and the start of the offending line, on three lines.
+// A file that could not be read or parsed; for a parse error the message names the file and the
+// line and gives the parser's reason and the start of the offending line, all on one line.
 class EXmlFileError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
@@ -20,7 +20,7 @@ public:
 // instructions, and white-space text with its line-break bytes, so that a file written back
 // keeps the layout it was read with.
 std::unique_ptr<pugi::xml_document> LoadXmlFile(const std::string& path);
-std::unique_ptr<pugi::xml_document> ParseXml(std::string_view text);
+std::unique_ptr<pugi::xml_document> ParseXml(std::string_view text, std::string_view fileName = {});
 
 // The document as written to disk: each top-level node on a line of its own, lines ended by
 // CR LF, nodes as they stand (no indentation of its own), UTF-8.

@@ -33,6 +33,13 @@ enum class TLogLevel : std::uint8_t {
   LoadFailure = 4
 };
 
+// Whether the line is a trouble of the program's own, drawn red: a warning, a failure, or a
+// settings or rules file that could not be read.
+constexpr bool IsAlarming(TLogLevel level) {
+  return level == TLogLevel::Warning || level == TLogLevel::Exception ||
+         level == TLogLevel::LoadFailure;
+}
+
 struct TLogItem {
   TDateTime Time = 0;
   TLogLevel Level = TLogLevel::Notice;

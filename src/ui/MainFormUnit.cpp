@@ -255,8 +255,7 @@ TCellPaint TMainForm::LogListPaintText(int row, int column, bool selected, bool 
   if (!item)
     return {clWindowText, false, mark};
   TColor color = item->Color;
-  const bool alarming = item->Level == TLogLevel::Warning || item->Level == TLogLevel::Exception;
-  if (alarming && !selected)
+  if (IsAlarming(item->Level) && !selected)
     color = clRed;
   return {color, color != clWindowText, mark};
 }

@@ -64,6 +64,8 @@ TEST(Console, ColoursFollowTheWindowsPainting) {
   item.Level = TLogLevel::Exception;
   EXPECT_EQ(ConsoleColor(item), "\x1b[1;38;2;255;0;0m");
   item.Level = TLogLevel::LoadFailure;
+  EXPECT_EQ(ConsoleColor(item), "\x1b[1;38;2;255;0;0m");
+  item.Level = TLogLevel::Debug;
   EXPECT_EQ(ConsoleColor(item), "");
 }
 

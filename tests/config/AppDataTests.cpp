@@ -3,8 +3,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include <gtest/gtest.h>
 
 namespace ornavel {
 namespace {

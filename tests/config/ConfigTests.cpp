@@ -308,7 +308,7 @@ TEST_F(Config, UnreadableFileIsReportedAndNeverOverwritten) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].Level, TLogLevel::LoadFailure);
   EXPECT_EQ(reports[0].Source, nullptr);
-  EXPECT_EQ(reports[0].Text, "Start-end tags mismatch\r\nLine: 4\r\n</Config>");
+  EXPECT_EQ(reports[0].Text, FileName() + ", line 4: Start-end tags mismatch: \"</Config>\"");
   EXPECT_FALSE(store.HasDocument());
   EXPECT_FALSE(store.MonitorSyslog()); // the default
   store.SetMonitorSyslog(true);        // dropped
@@ -324,7 +324,7 @@ TEST_F(Config, EmptyFileIsAParseError) {
   OpenStore("");
   const auto reports = ReportsSince(before);
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].Text, "No document element found\r\nLine: 1\r\n");
+  EXPECT_EQ(reports[0].Text, FileName() + ", line 1: No document element found");
 }
 
 TEST_F(Config, FailedSaveRaisesAndLeavesTheOldFileIntact) {

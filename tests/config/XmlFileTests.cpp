@@ -15,17 +15,17 @@ std::string ParseFailure(std::string_view text) {
   return "parsed";
 }
 
-TEST(XmlFile, ParseErrorNamesTheLineAndQuotesItsStart) {
-  EXPECT_EQ(ParseFailure("<a>\r\n<b>\r\n</a>"), "Start-end tags mismatch\r\nLine: 3\r\n</a>");
+TEST(XmlFile, ParseErrorNamesTheLineAndQuotesItsStartOnOneRow) {
+  EXPECT_EQ(ParseFailure("<a>\r\n<b>\r\n</a>"), "Line 3: Start-end tags mismatch: \"</a>\"");
   const std::string longLine = "<a><b attr=\"" + std::string(60, 'x') + "></a>";
-  const std::string message = ParseFailure("<?xml version=\"1.0\"?>\n" + longLine + "\n");
-  EXPECT_EQ(message.substr(message.find("Line")), "Line: 2\r\n" + longLine.substr(0, 40));
-  EXPECT_EQ(ParseFailure("   "), "No document element found\r\nLine: 1\r\n   ");
+  EXPECT_EQ(ParseFailure("<?xml version=\"1.0\"?>\n" + longLine + "\n"),
+            "Line 2: Error parsing element attribute: \"" + longLine.substr(0, 40) + "\"");
+  EXPECT_EQ(ParseFailure(""), "Line 1: No document element found");
 }
 
 TEST(XmlFile, KeepsTheBytesItReadsExceptWhereChanged) {
-  const std::string text = test::CrLf({R"(<?xml version="1.0" encoding="UTF-8"?>)",
-                                       "<!DOCTYPE r>", "<r>", "  <a b=\"1\"> x </a>",
+  const std::string text = test::CrLf({R"(<?xml version="1.0" encoding="UTF-8"?>)", "<!DOCTYPE r>",
+                                       "<r>", "  <a b=\"1\"> x </a>",
                                        "\t<?pi data?><![CDATA[<raw>]]>", "</r>", "<!-- after -->"});
   EXPECT_EQ(SerializeXml(*ParseXml(text)), text);
 }
@@ -36,9 +36,9 @@ TEST(XmlFile, AppendedElementsStandOnLinesOfTheirOwn) {
   AppendLaidOut(list, "Item").text().set("1");
   AppendCopyLaidOut(list, list.first_element_by_path("Item"));
   AppendLaidOut(document->document_element(), "Flag");
-  EXPECT_EQ(SerializeXml(*document), test::CrLf({"<r>", "  <List>", "    <Item>1</Item>",
-                                                  "    <Item>1</Item>", "  </List>", "  <Flag/>",
-                                                  "</r>"}));
+  EXPECT_EQ(SerializeXml(*document),
+            test::CrLf({"<r>", "  <List>", "    <Item>1</Item>", "    <Item>1</Item>", "  </List>",
+                        "  <Flag/>", "</r>"}));
 }
 
 TEST(XmlFile, SkeletonIsMadeOnlyWhenNoFileIsThere) {

@@ -254,7 +254,7 @@ TEST_F(RulesFile, UnparsableFileLeavesNoRulesAndIsNeverOverwritten) {
   const std::string broken = CrLf({Declaration, "<Rules>", R"(<Rule name="x">)", "</Rules>"});
   const auto reports = Reports([&] { Open(broken); });
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].Text, "Start-end tags mismatch\r\nLine: 4\r\n</Rules>");
+  EXPECT_EQ(reports[0].Text, FileName() + ", line 4: Start-end tags mismatch: \"</Rules>\"");
   EXPECT_EQ(List->Count(), 0u);
   List->Add(std::make_unique<TRule>());
   EXPECT_THROW(List->Save(), std::runtime_error);

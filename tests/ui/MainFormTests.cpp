@@ -344,6 +344,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {clWindowText, false}},
         TPaintCase{"ExceptionRedBold", TLogLevel::Exception, "e", 1, false, true, {clRed, true}},
         TPaintCase{
+            "LoadFailureRedBold", TLogLevel::LoadFailure, "f", 1, false, false, {clRed, true}},
+        TPaintCase{
             "DebugLevelNotRed", TLogLevel::Debug, "d", 1, false, false, {clWindowText, false}},
         TPaintCase{"RuleColourBold", TLogLevel::Notice, "colored", 1, false, false, {clBlue, true}},
         TPaintCase{"RuleColourNotInDate",
