@@ -24,6 +24,18 @@ constexpr std::array<std::string_view, 8> SeverityNames{"emerg",   "alert",  "cr
 // Only this many leading characters may hold the brackets of the priority.
 constexpr std::size_t PriorityWindow = 5;
 
+// Senders of bad data counted apart; the rest share the count of OtherSenders.
+constexpr std::size_t MostSendersApart = 256;
+constexpr const char* OtherSenders = "other senders";
+
+void PostBadData(const std::string& sender, std::uint64_t count) {
+  if (count == 1)
+    GetLog().AddFmt(nullptr, TLogLevel::Exception, "Got bad data from %s", sender);
+  else
+    GetLog().AddFmt(nullptr, TLogLevel::Exception, "Got bad data from %s %d more times", sender,
+                    count);
+}
+
 bool IsLineEnd(char c) {
   return c == '\n' || c == '\r';
 }
@@ -49,6 +61,46 @@ std::optional<std::uint32_t> TakePriority(std::string_view& line) {
 
 } // namespace
 
+void TBadDataReports::Count(const std::string& sender, TClock::time_point now,
+                            const TReport& report) {
+  TDropCounter& counter = CounterOf(sender, now);
+  counter.Add(1);
+  if (const auto due = counter.TakeDue(now))
+    report(FSenders.contains(sender) ? sender : OtherSenders, *due);
+  else
+    Plan(counter);
+}
+
+// A sender's own counter, or the shared one when too many are counted apart and none of them
+// has fallen quiet.
+TDropCounter& TBadDataReports::CounterOf(const std::string& sender, TClock::time_point now) {
+  if (const auto found = FSenders.find(sender); found != FSenders.end())
+    return found->second;
+  if (FSenders.size() >= MostSendersApart)
+    std::erase_if(FSenders, [&](const auto& entry) { return entry.second.Quiet(now); });
+  const bool apart = FSenders.size() < MostSendersApart;
+  return FSenders.try_emplace(apart ? sender : OtherSenders, FInterval).first->second;
+}
+
+void TBadDataReports::Plan(const TDropCounter& counter) {
+  const auto due = counter.NextDue();
+  if (due && (!FNextDue || *due < *FNextDue))
+    FNextDue = due;
+}
+
+std::optional<TBadDataReports::TClock::time_point>
+TBadDataReports::ReportDue(TClock::time_point now, const TReport& report) {
+  if (!FNextDue || now < *FNextDue)
+    return FNextDue;
+  FNextDue.reset();
+  for (auto& [sender, counter] : FSenders) {
+    if (const auto due = counter.TakeDue(now))
+      report(sender, *due);
+    Plan(counter);
+  }
+  return FNextDue;
+}
+
 TSysLogMonitorThread::TSysLogMonitorThread(int port)
     : FPort(port),
       FReceiver(std::make_unique<TUdpReceiver>(
@@ -56,7 +108,8 @@ TSysLogMonitorThread::TSysLogMonitorThread(int port)
           [this](std::string_view datagram, const std::string& peerAddress) {
             DatagramReceived(datagram, peerAddress);
           },
-          [this](TDropReason reason, std::uint64_t count) { ReportDrops(reason, count); })) {}
+          [this](TDropReason reason, std::uint64_t count) { ReportDrops(reason, count); },
+          [this](TBadDataReports::TClock::time_point now) { return ReportBadData(now); })) {}
 
 TSysLogMonitorThread::~TSysLogMonitorThread() = default;
 
@@ -89,8 +142,13 @@ void TSysLogMonitorThread::HandlePiece(std::string_view piece, const std::string
     std::string text = GetConfig().IncludePeerIP() ? Format("(%s) ", peerAddress) + line : line;
     GetLog().AddLine(this, std::move(text));
   } catch (...) {
-    GetLog().AddFmt(nullptr, TLogLevel::Exception, "Got bad data from %s", peerAddress);
+    FBadData.Count(peerAddress, TBadDataReports::TClock::now(), PostBadData);
   }
+}
+
+std::optional<TBadDataReports::TClock::time_point>
+TSysLogMonitorThread::ReportBadData(TBadDataReports::TClock::time_point now) {
+  return FBadData.ReportDue(now, PostBadData);
 }
 
 bool TSysLogMonitorThread::ParsePriority(std::string& line,

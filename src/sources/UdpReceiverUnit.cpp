@@ -70,12 +70,17 @@ std::optional<TDropCounter::TClock::time_point> TDropCounter::NextDue() const {
   return FLastReport ? *FLastReport + FInterval : TClock::time_point::min();
 }
 
+bool TDropCounter::Quiet(TClock::time_point now) const {
+  return FPending == 0 && (!FLastReport || now - *FLastReport >= FInterval);
+}
+
 std::optional<TDropCounter::TClock::time_point> TUdpReceiver::TDrops::NextDue() const {
-  const auto bufferFull = BufferFull.NextDue();
-  const auto tooLong = TooLong.NextDue();
-  if (!bufferFull || !tooLong)
-    return bufferFull ? bufferFull : tooLong;
-  return std::min(*bufferFull, *tooLong);
+  std::optional<TDropCounter::TClock::time_point> earliest;
+  for (const auto& due : {BufferFull.NextDue(), TooLong.NextDue(), NextTick}) {
+    if (due && (!earliest || *due < *earliest))
+      earliest = due;
+  }
+  return earliest;
 }
 
 // The buffers of one recvmmsg call: per slot one datagram, its sender and its drop count.
@@ -164,8 +169,9 @@ private:
 };
 
 TUdpReceiver::TUdpReceiver(TUdpReceiverOptions options, TDatagramHandler onDatagram,
-                           TDropHandler onDrops)
-    : FOptions(options), FOnDatagram(std::move(onDatagram)), FOnDrops(std::move(onDrops)) {}
+                           TDropHandler onDrops, TTickHandler onTick)
+    : FOptions(options), FOnDatagram(std::move(onDatagram)), FOnDrops(std::move(onDrops)),
+      FOnTick(std::move(onTick)) {}
 
 TUdpReceiver::~TUdpReceiver() {
   Deactivate();
@@ -217,6 +223,7 @@ void TUdpReceiver::Run() noexcept {
     if (moreQueued || WaitForDatagrams(drops))
       moreQueued = ReceiveBatch(*FBatch, peer, drops);
     ReportDue(drops);
+    Tick(drops);
   }
 }
 
@@ -265,6 +272,16 @@ void TUdpReceiver::ReportDue(TDrops& drops) {
   const auto now = TDropCounter::TClock::now();
   Report(TDropReason::BufferFull, drops.BufferFull.TakeDue(now));
   Report(TDropReason::TooLong, drops.TooLong.TakeDue(now));
+}
+
+void TUdpReceiver::Tick(TDrops& drops) {
+  if (!FOnTick)
+    return;
+  try {
+    drops.NextTick = FOnTick(TDropCounter::TClock::now());
+  } catch (...) {
+    drops.NextTick.reset(); // as with reports: lost, and the listener goes on
+  }
 }
 
 void TUdpReceiver::Report(TDropReason reason, std::optional<std::uint64_t> count) {

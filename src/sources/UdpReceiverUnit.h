@@ -46,6 +46,8 @@ public:
   std::optional<std::uint64_t> TakeDue(TClock::time_point now);
   // When the pending losses may be reported; none when nothing is pending.
   std::optional<TClock::time_point> NextDue() const;
+  // Nothing pending, and the next loss would be reported at once.
+  bool Quiet(TClock::time_point now) const;
 
 private:
   TClock::duration FInterval;
@@ -72,14 +74,18 @@ enum class TDropReason {
 // One IPv4 UDP socket bound to every local address, read by a thread of its own that hands each
 // datagram, with its sender's dotted address, to the handler on that thread, one at a time and
 // in arrival order. Datagrams dropped before that are counted by reason and reported to a second
-// handler, also on that thread.
+// handler, also on that thread. A third handler, if given, is called there after every wake and
+// answers when it wants to be called again (for reports of its own that are due later).
 class TUdpReceiver {
 public:
   using TDatagramHandler =
       std::function<void(std::string_view datagram, const std::string& peerAddress)>;
   using TDropHandler = std::function<void(TDropReason reason, std::uint64_t count)>;
+  using TTickHandler = std::function<std::optional<TDropCounter::TClock::time_point>(
+      TDropCounter::TClock::time_point now)>;
 
-  TUdpReceiver(TUdpReceiverOptions options, TDatagramHandler onDatagram, TDropHandler onDrops);
+  TUdpReceiver(TUdpReceiverOptions options, TDatagramHandler onDatagram, TDropHandler onDrops,
+               TTickHandler onTick = {});
   ~TUdpReceiver();
   TUdpReceiver(const TUdpReceiver&) = delete;
   TUdpReceiver& operator=(const TUdpReceiver&) = delete;
@@ -99,6 +105,7 @@ private:
   struct TDrops {
     TDropCounter BufferFull;
     TDropCounter TooLong;
+    std::optional<TDropCounter::TClock::time_point> NextTick; // asked for by the tick handler
     std::optional<TDropCounter::TClock::time_point> NextDue() const;
   };
 
@@ -107,12 +114,14 @@ private:
   bool ReceiveBatch(TReceiveBatch& batch, TPeerText& peer, TDrops& drops);
   void Deliver(const TReceiveBatch& batch, unsigned index, TPeerText& peer);
   void ReportDue(TDrops& drops);
+  void Tick(TDrops& drops);
   void Report(TDropReason reason, std::optional<std::uint64_t> count);
   std::optional<std::uint32_t> QueryDropCount() const;
 
   const TUdpReceiverOptions FOptions;
   const TDatagramHandler FOnDatagram;
   const TDropHandler FOnDrops;
+  const TTickHandler FOnTick;
   TFileDescriptor FSocket;
   TWakeEvent FStop;
   std::atomic<bool> FStopping{false};

@@ -140,7 +140,8 @@ INSTANTIATE_TEST_SUITE_P(
         TDatagramCase{"<ab>x", {BadData()}}, TDatagramCase{"<->x", {BadData()}},
         TDatagramCase{"<$>x", {BadData()}}, TDatagramCase{"<1 2>x", {BadData()}},
         TDatagramCase{"<1>2>x", {BadData()}},
-        TDatagramCase{"<ab>x\n<13>y\n<cd>z", {BadData(), Line("user.notice - y"), BadData()}},
+        // Bad data again within a second is counted, not posted.
+        TDatagramCase{"<ab>x\n<13>y\n<cd>z", {BadData(), Line("user.notice - y")}},
         // What follows bad data has no known priority, not that of an earlier piece.
         TDatagramCase{"<13>a\n<ab>x\n  at y", {Line("user.notice - a"), BadData()}}),
     [](const auto& info) { return test::CaseName(info.index, info.param.Datagram); });
@@ -170,6 +171,46 @@ TEST(DropCounter, ReportsGrowthOfTheKernelCountAtOnceThenAtMostOncePerInterval) 
   EXPECT_FALSE(counter.TakeDue(start + 999ms));
   EXPECT_EQ(counter.TakeDue(start + 1s), 7u);
   EXPECT_FALSE(counter.TakeDue(start + 5s));
+}
+
+using TReported = std::vector<std::pair<std::string, std::uint64_t>>;
+
+TEST(BadDataReports, EachSendersFirstComesAtOnceThenCountsAtMostOncePerInterval) {
+  TBadDataReports reports(1s);
+  TReported reported;
+  const auto report = [&](const std::string& sender, std::uint64_t count) {
+    reported.emplace_back(sender, count);
+  };
+  const auto start = TBadDataReports::TClock::now();
+  for (int i = 0; i < 1000; ++i)
+    reports.Count("a", start, report);
+  reports.Count("b", start + 10ms, report);
+  reports.Count("b", start + 20ms, report);
+  EXPECT_EQ(reported, (TReported{{"a", 1}, {"b", 1}}));
+  EXPECT_EQ(reports.ReportDue(start + 999ms, report), start + 1s);
+  EXPECT_EQ(reports.ReportDue(start + 1s, report), start + 1010ms);
+  EXPECT_EQ(reports.ReportDue(start + 1010ms, report), std::nullopt);
+  EXPECT_EQ(reported, (TReported{{"a", 1}, {"b", 1}, {"a", 999}, {"b", 1}}));
+  reports.Count("a", start + 2s, report); // a second after its last report: at once again
+  EXPECT_EQ(reported.back(), (std::pair<std::string, std::uint64_t>{"a", 1}));
+}
+
+TEST(BadDataReports, ForgedSendersBeyondAFewHundredShareOneCount) {
+  TBadDataReports reports(1s);
+  TReported reported;
+  const auto report = [&](const std::string& sender, std::uint64_t count) {
+    reported.emplace_back(sender, count);
+  };
+  const auto start = TBadDataReports::TClock::now();
+  for (int i = 0; i < 1000; ++i)
+    reports.Count(Format("10.0.%d.%d", i / 256, i % 256), start, report);
+  ASSERT_EQ(reported.size(), 257u);
+  EXPECT_EQ(reported.back(), (std::pair<std::string, std::uint64_t>{"other senders", 1}));
+  reports.ReportDue(start + 1s, report);
+  EXPECT_EQ(reported.back(), (std::pair<std::string, std::uint64_t>{"other senders", 743}));
+  // Senders that have fallen quiet make room.
+  reports.Count("10.1.0.0", start + 3s, report);
+  EXPECT_EQ(reported.back(), (std::pair<std::string, std::uint64_t>{"10.1.0.0", 1}));
 }
 
 TEST(DropCounter, FollowsTheKernelCountAcrossItsWrapAround) {
@@ -312,6 +353,39 @@ TEST_F(SysLogListening, DatagramOver4096BytesIsDroppedWholeCountedAndTheNextOneH
   EXPECT_EQ(lines,
             (std::vector<std::string>{"user.notice - " + fits.substr(4), "user.notice - next"}));
   EXPECT_EQ(Account().TooLong, 2u);
+}
+
+// How many pieces of bad data from the loopback sender the log's lines report.
+std::uint64_t BadDataCounted() {
+  const std::string first = "Got bad data from 127.0.0.1";
+  std::uint64_t counted = 0;
+  for (const std::string& text : LogTexts()) {
+    std::uint64_t count = 0;
+    if (text == first)
+      count = 1;
+    else if (text.starts_with(first + " ") && text.ends_with(" more times"))
+      count = std::stoull(text.substr(first.size() + 1));
+    EXPECT_GT(count, 0u) << text;
+    counted += count;
+  }
+  return counted;
+}
+
+// A sender of bad data cannot push the user's lines out of the log: after its first report, its
+// bad data is counted, and the count reported at most once a second and once it stops.
+TEST_F(SysLogListening, AFloodOfBadDataGivesAReportASecond) {
+  ASSERT_NO_FATAL_FAILURE(StartListening());
+  const auto start = std::chrono::steady_clock::now();
+  TUdpSender sender(Port);
+  constexpr std::uint64_t Sent = 2000;
+  for (std::uint64_t i = 0; i < Sent; ++i)
+    ASSERT_TRUE(sender.Send("<zz>x"));
+  ASSERT_TRUE(WaitUntil([&] { return BadDataCounted() >= Sent; }));
+  EXPECT_EQ(BadDataCounted(), Sent);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_LE(LogTexts().size(), static_cast<std::size_t>(2 + seconds.count()))
+      << testing::PrintToString(LogTexts());
 }
 
 TEST_F(SysLogListening, PortThatCannotBeBoundIsReportedAndEndsTheListener) {
