@@ -119,11 +119,13 @@ void TOutputDebugStringMonitorThread::Execute() {
 
 // The buffer is handed to the next writer only after a message was copied out of it, or when its
 // holder gave up: handing it over while a writer fills it would let another overwrite that
-// message. The line is built and posted while the next writer fills the buffer.
+// message. So a reader that joins others does not hand it over (a writer may hold it), and a
+// fresh buffer is made free. The line is built and posted while the next writer fills the buffer,
+// also when the reader is told to end meanwhile: the writer was told it was delivered.
 void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
   TBufferWatch watch;
   std::array<unsigned char, ORNAVEL_DEBUG_BUFFER_SIZE> message;
-  bool handOver = true;
+  bool handOver = false;
   bool busy = false;
   // On a single processor the writer cannot run while the reader spins.
   const bool spin = std::thread::hardware_concurrency() > 1;
@@ -146,8 +148,6 @@ void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
       objects.MarkProgress();
       watch.Progressed();
       objects.BufferReady().PostIfZero();
-      if (Terminated())
-        break;
       GetLog().AddLine(this, BuildLine(message.data(), GetConfig().IncludePID()));
     } else if (waited == ETIMEDOUT) {
       handOver = watch.HolderGaveUp(objects);

@@ -1,6 +1,7 @@
 #include "ChildProcessUnit.h"
 #include "TestSupport.h"
 #include "config/ConfigUnit.h"
+#include "core/FormatUnit.h"
 #include "core/LogUnit.h"
 #include "sources/OutputDebugStringMonitorThreadUnit.h"
 #include "writer/DebugProtocolUnit.h"
@@ -228,6 +229,65 @@ TEST_F(DebugOutput, SecondReaderWarnsAndEachMessageReachesExactlyOneReader) {
   std::ranges::sort(lines);
   std::ranges::sort(messages);
   EXPECT_EQ(lines, messages);
+}
+
+// A reader that joins while a writer holds the buffer must leave it with that writer: handing it
+// to the next one would let that one overwrite the message being written.
+TEST_F(DebugOutput, AJoiningReaderLeavesATakenBufferWithItsWriter) {
+  TChildProcess first({DEBUG_PEER_BINARY, "reader", Suffix}, {});
+  ASSERT_TRUE(
+      first.WaitForOutput([](const auto& out, const auto&) { return out == "ready\n"; }, Patience));
+  ++Live; // the peer's
+  const TRawWriter writer(Names);
+  ASSERT_TRUE(writer.TakeBuffer());
+  Stop(StartReader()); // it has joined and served
+  const TNamedSemaphore bufferReady(::sem_open(Names.BufferReady.c_str(), 0));
+  EXPECT_EQ(bufferReady.Value(), 0);
+}
+
+// Real writers flood the readers while readers join and leave: every message that a writer was
+// told was delivered reaches one reader, once.
+TEST_F(DebugOutput, ReadersJoiningAndLeavingDuringAFloodLoseNothing) {
+  StartReader();
+  constexpr int Writers = 4;
+  constexpr int PerWriter = 2500;
+  std::vector<std::string> sent;
+  std::vector<std::unique_ptr<TChildProcess>> writers;
+  for (int w = 0; w < Writers; ++w) {
+    std::vector<std::string> arguments{ORNAVEL_DEBUG_BINARY};
+    for (int m = 0; m < PerWriter; ++m) {
+      sent.push_back(Format("w%d m%d", w, m));
+      arguments.push_back(sent.back());
+    }
+    writers.push_back(std::make_unique<TChildProcess>(
+        arguments, std::vector<std::string>{"ORNAVEL_DEBUG_SUFFIX=" + Suffix}));
+  }
+  // Each step once that many lines have come, while the writers go on.
+  const std::size_t total = sent.size();
+  const auto after = [&](std::size_t lines) {
+    return WaitUntil([&] { return GetLog().Count() >= lines; });
+  };
+  ASSERT_TRUE(after(total / 10));
+  const auto second = StartReader();
+  ASSERT_TRUE(after(2 * total / 10));
+  const auto third = StartReader();
+  ASSERT_TRUE(after(3 * total / 10));
+  Stop(second);
+  ASSERT_TRUE(after(4 * total / 10));
+  StartReader();
+  ASSERT_TRUE(after(5 * total / 10));
+  Stop(third);
+  for (const auto& writer : writers)
+    EXPECT_EQ(writer->Wait(Patience), 0) << writer->Errors();
+  WaitForLines(total);
+  std::vector<std::string> lines = Lines();
+  std::ranges::sort(lines);
+  std::ranges::sort(sent);
+  std::vector<std::string> lost, doubled;
+  std::ranges::set_difference(sent, lines, std::back_inserter(lost));
+  std::ranges::set_difference(lines, sent, std::back_inserter(doubled));
+  EXPECT_EQ(lost, std::vector<std::string>{});
+  EXPECT_EQ(doubled, std::vector<std::string>{});
 }
 
 class DebugOutputReaders : public DebugOutput,
