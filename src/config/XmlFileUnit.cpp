@@ -45,30 +45,70 @@ std::string ParseErrorMessage(std::string_view text, const pugi::xml_parse_resul
   return line.empty() ? message : Format("%s: \"%s\"", message, line);
 }
 
-std::string ReadWholeFile(const std::string& path) {
+// A file's bytes in memory from the parser's own allocator, so that the parser can take them
+// over instead of copying them: a Rules.xml of many rules is large.
+class TParserBuffer {
+public:
+  TParserBuffer() = default;
+  ~TParserBuffer() { Free(); }
+  TParserBuffer(const TParserBuffer&) = delete;
+  TParserBuffer& operator=(const TParserBuffer&) = delete;
+
+  std::string_view View() const { return {FData, FSize}; }
+  // Room for at least one more byte after the filled ones.
+  void Reserve(std::size_t capacity) {
+    if (capacity <= FCapacity)
+      return;
+    auto* data = static_cast<char*>(pugi::get_memory_allocation_function()(capacity));
+    if (data == nullptr)
+      throw std::bad_alloc();
+    std::memcpy(data, FData, FSize);
+    Free();
+    FData = data;
+    FCapacity = capacity;
+  }
+  char* End() { return FData + FSize; }
+  std::size_t Room() const { return FCapacity - FSize; }
+  void Filled(std::size_t count) { FSize += count; }
+  // Hands the bytes over to whoever frees them with the parser's allocator.
+  char* Release() {
+    FCapacity = FSize = 0;
+    return std::exchange(FData, nullptr);
+  }
+
+private:
+  void Free() {
+    if (FData != nullptr)
+      pugi::get_memory_deallocation_function()(FData);
+  }
+
+  char* FData = nullptr;
+  std::size_t FSize = 0;
+  std::size_t FCapacity = 0;
+};
+
+void ReadWholeFile(const std::string& path, TParserBuffer& text) {
   TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.Valid())
     RaiseSystemError("Cannot open", path);
-  // Read in place, in one piece where the size is known: a large file is not copied as it grows.
+  // In one piece where the size is known.
   struct stat status {};
-  const std::size_t expected =
-      ::fstat(file.Get(), &status) == 0 && status.st_size > 0 ? status.st_size : 0;
-  std::string text;
-  std::size_t filled = 0;
+  const auto expected = ::fstat(file.Get(), &status) == 0
+                            ? static_cast<std::size_t>(std::max<off_t>(status.st_size, 0))
+                            : 0;
+  text.Reserve(expected + 1);
   for (;;) {
-    if (filled == text.size())
-      text.resize(std::max<std::size_t>({expected + 1, 2 * text.size(), 65536}));
-    const ssize_t count = ::read(file.Get(), text.data() + filled, text.size() - filled);
+    if (text.Room() == 0)
+      text.Reserve(std::max<std::size_t>(2 * text.View().size(), 65536));
+    const ssize_t count = ::read(file.Get(), text.End(), text.Room());
     if (count < 0 && errno == EINTR)
       continue;
     if (count < 0)
       RaiseSystemError("Cannot read", path);
     if (count == 0)
-      break;
-    filled += static_cast<std::size_t>(count);
+      return;
+    text.Filled(static_cast<std::size_t>(count));
   }
-  text.resize(filled);
-  return text;
 }
 
 void WriteAll(int descriptor, std::string_view text, const std::string& path) {
@@ -153,7 +193,18 @@ std::unique_ptr<pugi::xml_document> ParseXml(std::string_view text, std::string_
 }
 
 std::unique_ptr<pugi::xml_document> LoadXmlFile(const std::string& path) {
-  return ParseXml(ReadWholeFile(path), path);
+  auto document = std::make_unique<pugi::xml_document>();
+  {
+    TParserBuffer text;
+    ReadWholeFile(path, text);
+    const std::size_t size = text.View().size();
+    if (document->load_buffer_inplace_own(text.Release(), size, ParseOptions, pugi::encoding_utf8))
+      return document;
+  }
+  // Parsing in place changed the bytes: the message comes from a copy of the file read again.
+  TParserBuffer text;
+  ReadWholeFile(path, text);
+  return ParseXml(text.View(), path);
 }
 
 std::string SerializeXml(const pugi::xml_document& document) {

@@ -71,20 +71,25 @@ private:
 
 } // namespace
 
-TPattern::TPattern(std::string source) : FSource(std::move(source)) {
-  constexpr std::uint32_t Options = PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY;
-  if (!Compile(Options))
+TPattern::TPattern(std::string source)
+    : FSource(std::move(source)), FRequired(RequiredText(FSource)) {
+  // Plain text alone always compiles and never needs the engine: a long list of such rules costs
+  // no compiled code.
+  if (FRequired && FRequired->Whole)
     return;
+  constexpr std::uint32_t Options = PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY;
+  if (!Compile(Options)) {
+    FRequired.reset();
+    return;
+  }
   // Log lines need not be UTF-8: where the pattern asks for UTF, invalid bytes simply do not
   // match, instead of failing the search. The option implies UTF, so only such patterns get it.
   std::uint32_t options = 0;
   pcre2_pattern_info(FCode, PCRE2_INFO_ALLOPTIONS, &options);
   if ((options & PCRE2_UTF) != 0) {
     pcre2_code_free(FCode);
-    if (!Compile(Options | PCRE2_MATCH_INVALID_UTF))
-      return;
+    Compile(Options | PCRE2_MATCH_INVALID_UTF);
   }
-  FRequired = RequiredText(FSource);
 }
 
 bool TPattern::JitCompiled() const {
@@ -108,7 +113,7 @@ TPattern::~TPattern() {
 }
 
 bool TPattern::Search(std::string_view text) const {
-  if (FCode == nullptr)
+  if (!Valid())
     throw EPatternError(FCompileError);
   if (FRequired) {
     const bool contains = ContainsRequired(text, *FRequired);

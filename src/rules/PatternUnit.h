@@ -33,7 +33,7 @@ public:
   TPattern& operator=(const TPattern&) = delete;
 
   const std::string& Source() const { return FSource; }
-  bool Valid() const { return FCode != nullptr; }
+  bool Valid() const { return FCompileError.empty(); }
   // The engine's message when the pattern did not compile, with the offset; empty otherwise.
   const std::string& CompileError() const { return FCompileError; }
 
@@ -46,14 +46,14 @@ private:
   bool JitCompiled() const;
 
   std::string FSource;
-  pcre2_real_code_8* FCode = nullptr;
+  // Lines without it are answered without the engine.
+  std::optional<TRequiredText> FRequired;
+  pcre2_real_code_8* FCode = nullptr; // none for plain text alone
   std::string FCompileError;
   // Made at the first search that needs the engine: a list of many rules loads in a moment, and
   // a rule whose plain text decides never needs it.
   mutable std::once_flag FJitOnce;
   mutable bool FJitCompiled = false;
-  // Lines without it are answered without the engine.
-  std::optional<TRequiredText> FRequired;
 };
 
 } // namespace ornavel
