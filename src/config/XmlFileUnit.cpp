@@ -55,14 +55,15 @@ public:
   TParserBuffer& operator=(const TParserBuffer&) = delete;
 
   std::string_view View() const { return {FData, FSize}; }
-  // Room for at least one more byte after the filled ones.
+  // Room for capacity bytes in all, the filled ones kept.
   void Reserve(std::size_t capacity) {
     if (capacity <= FCapacity)
       return;
     auto* data = static_cast<char*>(pugi::get_memory_allocation_function()(capacity));
     if (data == nullptr)
       throw std::bad_alloc();
-    std::memcpy(data, FData, FSize);
+    if (FSize > 0)
+      std::memcpy(data, FData, FSize);
     Free();
     FData = data;
     FCapacity = capacity;
