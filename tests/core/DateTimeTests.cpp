@@ -76,9 +76,14 @@ private:
 TEST(DateTime, NowIsTheLocalTime) {
   // Half an hour off a whole hour from UTC, so that a UTC clock cannot pass for the local one.
   const TTimeZone zone("XYZ-05:30");
-  const std::time_t before = std::time(nullptr);
+  // Bracketed by the clock Now reads: time() reads a coarser one, which may lag it by a tick and
+  // so still show the second before.
+  const auto clock = [] {
+    return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  };
+  const std::time_t before = clock();
   const TDateTimeParts now = DecodeDateTime(Now());
-  const std::time_t after = std::time(nullptr);
+  const std::time_t after = clock();
   std::tm local{};
   bool matched = false;
   for (std::time_t t = before; t <= after && !matched; ++t) {
