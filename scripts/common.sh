@@ -41,3 +41,26 @@ build_tree() {
     cmake --build "$dir"
   fi
 }
+
+# The three test trees: optimised, ThreadSanitizer, AddressSanitizer with UndefinedBehaviorSanitizer.
+# The sanitizer trees are built lightly optimised with line tables only: enough for their reports,
+# and about half the build time of RelWithDebInfo.
+SANITIZED=(-DCMAKE_BUILD_TYPE=None "-DCMAKE_C_FLAGS=-O1 -g1" "-DCMAKE_CXX_FLAGS=-O1 -g1" -DORNAVEL_BENCH=OFF)
+
+# build_suite SUITE: configures (once) and builds the tree of release, tsan or asan.
+build_suite() {
+  case $1 in
+    release) build_tree build/release -DCMAKE_BUILD_TYPE=Release ;;
+    tsan) build_tree build/tsan "${SANITIZED[@]}" -DORNAVEL_SANITIZER=thread ;;
+    asan) build_tree build/asan "${SANITIZED[@]}" -DORNAVEL_SANITIZER=address ;;
+  esac
+}
+
+# run_suite SUITE [CTEST OPTIONS...]: runs the tree's tests with its sanitizer's options.
+run_suite() {
+  local suite=$1
+  shift
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+    ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
+    ctest --test-dir "build/$suite" --output-on-failure -j "$(nproc)" "$@"
+}
