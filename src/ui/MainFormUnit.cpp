@@ -415,6 +415,9 @@ void TMainForm::setVisible(bool visible) {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   FormClose();
+  // The window system may have moved the window a moment ago (the user moved it and closed it at
+  // once, or a signal came): its news is taken in before the placement is saved.
+  QGuiApplication::sync();
   Guarded([this] { SavePlacement(); });
   event->accept();
   // A tool window does not count as the application's last window, so closing it ends the

@@ -179,7 +179,7 @@ TEST_P(PlacementAfterAChange, HoldsOverFiveRestarts) {
     ASSERT_NE(window, 0U) << Program->Errors();
     ASSERT_TRUE(WaitUntil([&] { return Frame(window) == wanted; }))
         << "start " << start << ": " << Describe(window) << ", wanted "
-        << testing::PrintToString(wanted);
+        << testing::PrintToString(wanted) << ", saved " << saved;
     ASSERT_EQ(Close(), 0) << Program->Errors();
     EXPECT_EQ(SavedNormPos(), saved) << "start " << start;
   }
