@@ -242,7 +242,7 @@ TEST_F(ConsoleEndToEnd, JournalEntriesComeOutThroughTheRules) {
   Probe([&] { system.WriteOne(test::TJournalEntry("probe")); }, "(System) ornavel-test: probe ");
   system.Write({{"disk almost full", "smartd"}, {"a secret"}});
   user.WriteOne(test::TJournalEntry("session opened", std::nullopt, "login"));
-  ASSERT_TRUE(WaitFor("(User) login: session opened "));
+  ASSERT_TRUE(WaitFor("(User) login: session opened ")) << testing::PrintToString(Texts());
   EXPECT_EQ(Stop(), 0);
   const auto texts = Texts();
   ASSERT_GE(texts.size(), 2U);
