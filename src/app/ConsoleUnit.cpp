@@ -147,7 +147,6 @@ int RunConsole(const std::vector<std::string>& extraFiles) {
   // Nothing is printed before the settings are open, so that the first lines already show the
   // user's date format.
   output.Start(GetConfig().DisplayDateFormat());
-  shutdownSignals.StartedUp();
   try {
     driver.StartMonitoring();
   } catch (const std::exception& failure) {

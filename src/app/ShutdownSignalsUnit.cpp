@@ -1,5 +1,7 @@
 #include "ShutdownSignalsUnit.h"
 
+#include "config/XmlFileUnit.h"
+
 #include <cstdlib>
 #include <pthread.h>
 
@@ -15,7 +17,7 @@ TShutdownSignals::TShutdownSignals(std::function<void()> onSignal) {
     sigwait(&FSignals, &received);
     if (FDone)
       return;
-    if (!FStartedUp)
+    if (LoadingFiles())
       std::_Exit(128 + received);
     onSignal();
     // The orderly stop may be held up; a second signal ends the program at once.

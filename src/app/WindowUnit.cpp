@@ -35,7 +35,6 @@ int RunWindow(int argc, char** argv, const std::vector<std::string>& extraFiles)
   {
     TMainForm mainForm(MakeSourceFactory(), extraFiles);
     form = &mainForm;
-    shutdownSignals.StartedUp();
     mainForm.show();
     result = QApplication::exec();
     form = nullptr;

@@ -5,6 +5,7 @@
 #include "core/LogUnit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -268,8 +269,27 @@ void RemoveChildren(pugi::xml_node node) {
     node.remove_child(child);
 }
 
+namespace {
+
+std::atomic<int> gLoading{0};
+
+class TLoading {
+public:
+  TLoading() { ++gLoading; }
+  ~TLoading() { --gLoading; }
+  TLoading(const TLoading&) = delete;
+  TLoading& operator=(const TLoading&) = delete;
+};
+
+} // namespace
+
+bool LoadingFiles() {
+  return gLoading.load() > 0;
+}
+
 void ReportingLoadFailures(const std::function<void()>& open) {
   try {
+    const TLoading loading;
     open();
   } catch (const std::exception& failure) {
     try {

@@ -53,5 +53,8 @@ void RemoveChildren(pugi::xml_node node);
 // Runs open, posting its failure to the log at level LoadFailure with no source, as the loaders
 // of both files report; the program goes on without what could not be read.
 void ReportingLoadFailures(const std::function<void()>& open);
+// Whether a loader is reading its file now, from any thread: a large file, or one on a slow
+// mount, may take long, and nothing can stop the reading in order.
+bool LoadingFiles();
 
 } // namespace ornavel

@@ -240,7 +240,10 @@ TEST_F(ConsoleEndToEnd, JournalEntriesComeOutThroughTheRules) {
       "\r\n");
   Start();
   Probe([&] { system.WriteOne(test::TJournalEntry("probe")); }, "(System) ornavel-test: probe ");
-  system.Write({{"disk almost full", "smartd"}, {"a secret"}});
+  system.Write({{"disk almost full", "smartd"}, {"a secret"}, {"probe after"}});
+  // Two writers are two processes: the User entry is written once System's are shown, so that
+  // the order they come out in is known.
+  ASSERT_TRUE(WaitFor("(System) ornavel-test: probe after "));
   user.WriteOne(test::TJournalEntry("session opened", std::nullopt, "login"));
   ASSERT_TRUE(WaitFor("(User) login: session opened ")) << testing::PrintToString(Texts());
   EXPECT_EQ(Stop(), 0);

@@ -173,44 +173,49 @@ TEST(DropCounter, ReportsGrowthOfTheKernelCountAtOnceThenAtMostOncePerInterval) 
   EXPECT_FALSE(counter.TakeDue(start + 5s));
 }
 
-using TReported = std::vector<std::pair<std::string, std::uint64_t>>;
+using TReport = std::pair<std::string, std::uint64_t>;
 
-TEST(BadDataReports, EachSendersFirstComesAtOnceThenCountsAtMostOncePerInterval) {
-  TBadDataReports reports(1s);
-  TReported reported;
-  const auto report = [&](const std::string& sender, std::uint64_t count) {
-    reported.emplace_back(sender, count);
+class BadDataReports : public testing::Test {
+protected:
+  void Count(const std::string& sender, TBadDataReports::TClock::duration at) {
+    Reports.Count(sender, Start + at, Report);
+  }
+  std::optional<TBadDataReports::TClock::time_point>
+  ReportDue(TBadDataReports::TClock::duration at) {
+    return Reports.ReportDue(Start + at, Report);
+  }
+
+  TBadDataReports Reports{1s};
+  std::vector<TReport> Reported;
+  const TBadDataReports::TReport Report = [this](const std::string& sender, std::uint64_t count) {
+    Reported.emplace_back(sender, count);
   };
-  const auto start = TBadDataReports::TClock::now();
+  const TBadDataReports::TClock::time_point Start = TBadDataReports::TClock::now();
+};
+
+TEST_F(BadDataReports, EachSendersFirstComesAtOnceThenCountsAtMostOncePerInterval) {
   for (int i = 0; i < 1000; ++i)
-    reports.Count("a", start, report);
-  reports.Count("b", start + 10ms, report);
-  reports.Count("b", start + 20ms, report);
-  EXPECT_EQ(reported, (TReported{{"a", 1}, {"b", 1}}));
-  EXPECT_EQ(reports.ReportDue(start + 999ms, report), start + 1s);
-  EXPECT_EQ(reports.ReportDue(start + 1s, report), start + 1010ms);
-  EXPECT_EQ(reports.ReportDue(start + 1010ms, report), std::nullopt);
-  EXPECT_EQ(reported, (TReported{{"a", 1}, {"b", 1}, {"a", 999}, {"b", 1}}));
-  reports.Count("a", start + 2s, report); // a second after its last report: at once again
-  EXPECT_EQ(reported.back(), (std::pair<std::string, std::uint64_t>{"a", 1}));
+    Count("a", 0s);
+  Count("b", 10ms);
+  Count("b", 20ms);
+  EXPECT_EQ(Reported, (std::vector<TReport>{{"a", 1}, {"b", 1}}));
+  EXPECT_EQ(ReportDue(999ms), Start + 1s);
+  EXPECT_EQ(ReportDue(1s), Start + 1010ms);
+  EXPECT_EQ(ReportDue(1010ms), std::nullopt);
+  EXPECT_EQ(Reported, (std::vector<TReport>{{"a", 1}, {"b", 1}, {"a", 999}, {"b", 1}}));
+  Count("a", 2s); // a second after its last report: at once again
+  EXPECT_EQ(Reported.back(), (TReport{"a", 1}));
 }
 
-TEST(BadDataReports, ForgedSendersBeyondAFewHundredShareOneCount) {
-  TBadDataReports reports(1s);
-  TReported reported;
-  const auto report = [&](const std::string& sender, std::uint64_t count) {
-    reported.emplace_back(sender, count);
-  };
-  const auto start = TBadDataReports::TClock::now();
+TEST_F(BadDataReports, ForgedSendersBeyondAFewHundredShareOneCount) {
   for (int i = 0; i < 1000; ++i)
-    reports.Count(Format("10.0.%d.%d", i / 256, i % 256), start, report);
-  ASSERT_EQ(reported.size(), 257u);
-  EXPECT_EQ(reported.back(), (std::pair<std::string, std::uint64_t>{"other senders", 1}));
-  reports.ReportDue(start + 1s, report);
-  EXPECT_EQ(reported.back(), (std::pair<std::string, std::uint64_t>{"other senders", 743}));
-  // Senders that have fallen quiet make room.
-  reports.Count("10.1.0.0", start + 3s, report);
-  EXPECT_EQ(reported.back(), (std::pair<std::string, std::uint64_t>{"10.1.0.0", 1}));
+    Count(Format("10.0.%d.%d", i / 256, i % 256), 0s);
+  ASSERT_EQ(Reported.size(), 257u);
+  EXPECT_EQ(Reported.back(), (TReport{"other senders", 1}));
+  ReportDue(1s);
+  EXPECT_EQ(Reported.back(), (TReport{"other senders", 743}));
+  Count("10.1.0.0", 3s); // senders that have fallen quiet make room
+  EXPECT_EQ(Reported.back(), (TReport{"10.1.0.0", 1}));
 }
 
 TEST(DropCounter, FollowsTheKernelCountAcrossItsWrapAround) {
