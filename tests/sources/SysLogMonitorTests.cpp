@@ -5,6 +5,7 @@
 #include "sources/SysLogMonitorUnit.h"
 #include "sources/UdpReceiverUnit.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -271,14 +272,30 @@ std::uint64_t KernelDropCount(int port) {
 
 class SysLogListening : public SysLog {
 protected:
-  // Starts the monitor and returns once it is seen to receive, with the log cleared.
+  // Starts the monitor and returns once it is seen to receive, with the log cleared. A port
+  // found free may be taken before the listener binds it (by another test, or by a sender's own
+  // socket, which the system binds to a free port too): then another port is tried.
   void StartListening() {
-    Port = test::FreeUdpPort();
-    Monitor = TThread::Create<TSysLogMonitorThread>(true, Port);
-    Monitor->Resume();
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      Port = test::FreeUdpPort();
+      Monitor = TThread::Create<TSysLogMonitorThread>(true, Port);
+      Monitor->Resume();
+      if (Answers())
+        break;
+      ASSERT_TRUE(PortWasTaken()) << "the listener never answered: "
+                                  << testing::PrintToString(LogTexts());
+      Monitor->Terminate();
+      Monitor->WaitFor();
+      GetLog().Clear();
+    }
+    ASSERT_FALSE(PortWasTaken()) << testing::PrintToString(LogTexts());
+    GetLog().Clear();
+  }
+
+  // Sends probes until one is posted; false when none is, or the port could not be bound.
+  bool Answers() {
     TUdpSender sender(Port);
-    for (int probe = 1;; ++probe) {
-      ASSERT_LT(probe, 1000) << "the listener never answered";
+    for (int probe = 1; probe < 1000 && !PortWasTaken(); ++probe) {
       const std::string text = "probe " + std::to_string(probe);
       // A refused send is the port-unreachable answer to an earlier probe, reported now.
       if (!sender.Send("<13>" + text))
@@ -286,9 +303,16 @@ protected:
       // Earlier probes were received before this one, or lost before the socket was bound.
       const auto heard = [&] { return GetLog().Count() > 0 && LogTexts().back().ends_with(text); };
       if (Loop.ServeUntil(heard, std::chrono::steady_clock::now() + 50ms))
-        break;
+        return true;
     }
-    GetLog().Clear();
+    return false;
+  }
+
+  static bool PortWasTaken() {
+    const auto texts = LogTexts();
+    return std::ranges::any_of(texts, [](const std::string& text) {
+      return text.starts_with("Unable to listen for syslog on UDP port");
+    });
   }
 
   bool WaitUntil(const std::function<bool()>& done) { return test::ServeUntil(Loop, done); }
