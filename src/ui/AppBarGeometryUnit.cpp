@@ -234,8 +234,17 @@ TBarRect DockRect(TAppBarEdge edge, TBarRect r, const TBarSettingsRecord& settin
   if (!IsDocked(edge))
     return r;
   r = {0, 0, metrics.ScreenWidth, metrics.ScreenHeight};
-  if (!settings.AutoHide)
-    r = queryPos(edge, r);
+  const TBarRect free = queryPos(edge, r);
+  if (!settings.AutoHide) {
+    r = free;
+  } else if (IsVertical(edge)) {
+    // An auto-hiding bar hides at the screen's edge, beside the other panels, not over them.
+    r.Top = free.Top;
+    r.Bottom = free.Bottom;
+  } else {
+    r.Left = free.Left;
+    r.Right = free.Right;
+  }
   switch (edge) {
   case TAppBarEdge::abeLeft:
     r.Right = r.Left + settings.VertDockSize;
@@ -262,20 +271,23 @@ std::optional<TBarRect> AutoHidePlacement(bool shown, TAppBarEdge current,
   const int h = r.Height();
   const int screenW = metrics.ScreenWidth;
   const int screenH = metrics.ScreenHeight;
+  // Along its edge the bar stays where it is: within the space the other panels leave.
+  const int x = IsVertical(current) ? 0 : r.Left;
+  const int y = IsVertical(current) ? r.Top : 0;
   if (shown)
-    return Sized(current == TAppBarEdge::abeRight ? screenW - w : 0,
-                 current == TAppBarEdge::abeBottom ? screenH - h : 0, w, h);
+    return Sized(current == TAppBarEdge::abeRight ? screenW - w : x,
+                 current == TAppBarEdge::abeBottom ? screenH - h : y, w, h);
   const int bx = 2 * metrics.BorderWidth;
   const int by = 2 * metrics.BorderHeight;
   switch (current) {
   case TAppBarEdge::abeLeft:
-    return Sized(bx - w, 0, w, h);
+    return Sized(bx - w, y, w, h);
   case TAppBarEdge::abeTop:
-    return Sized(0, by - h, w, h);
+    return Sized(x, by - h, w, h);
   case TAppBarEdge::abeRight:
-    return Sized(screenW - bx, 0, w, h);
+    return Sized(screenW - bx, y, w, h);
   default:
-    return Sized(0, screenH - by, w, h);
+    return Sized(x, screenH - by, w, h);
   }
 }
 

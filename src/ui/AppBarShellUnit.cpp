@@ -7,9 +7,11 @@
 #include <QWindow>
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -20,7 +22,7 @@ namespace {
 class TFloatingShell : public TAppBarShell {
 public:
   explicit TFloatingShell(QWidget& window) : FWindow(window) {}
-  bool CanDock() const override { return false; }
+  bool CanDock() override { return false; }
   TBarRect FreeArea() override {
     const QScreen* screen = FWindow.screen();
     if (screen == nullptr)
@@ -36,6 +38,17 @@ public:
   void ReleaseAutoHide(TAppBarEdge) override {}
   TAppBarEdge RegisteredAutoHideEdge() override { return TAppBarEdge::abeUnknown; }
   void ShowTaskEntry(bool) override {}
+  // Qt's window flag is all there is here.
+  void KeepAbove(bool above) override {
+    Qt::WindowFlags flags = FWindow.windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, above);
+    FWindow.overrideWindowFlags(flags);
+    if (QWindow* window = FWindow.windowHandle())
+      window->setFlag(Qt::WindowStaysOnTopHint, above);
+  }
+
+  void AwaitWithdrawn() override {}
+  bool ButtonHeld() override { return false; }
 
 private:
   QWidget& FWindow;
@@ -84,7 +97,6 @@ public:
     FRoot = screen->root;
     FScreenWidth = screen->width_in_pixels;
     FScreenHeight = screen->height_in_pixels;
-    FCanDock = Supports("_NET_WM_STRUT_PARTIAL") || Supports("_NET_WM_STRUT");
     qApp->installNativeEventFilter(this);
     if (QScreen* primary = QGuiApplication::primaryScreen())
       QObject::connect(primary, &QScreen::availableGeometryChanged, &window, [this] {
@@ -94,28 +106,39 @@ public:
   }
   ~TX11Shell() override { qApp->removeNativeEventFilter(this); }
 
-  bool CanDock() const override { return FCanDock; }
+  // Asked again while the answer is no: a window manager that is still starting, or replaced,
+  // says so later.
+  bool CanDock() override {
+    if (!FCanDock)
+      FCanDock = Supports("_NET_WM_STRUT_PARTIAL") || Supports("_NET_WM_STRUT");
+    return FCanDock;
+  }
 
   TBarRect FreeArea() override {
     TBarRect area = WorkArea();
-    if (FStruts == TStruts{})
+    if (FStruts == TStruts{}) {
+      FAreaWithoutUs = area;
       return area;
-    // The work area excludes our own strip: on our side only the others' strips count.
+    }
+    // The work area excludes our own strip: on our side only the others' strips count, and the
+    // window manager's own panels, which some keep out of the client list (icewm's task bar), as
+    // the work area showed them before our strip.
     const TStruts others = OthersStruts();
+    const TBarRect before = FAreaWithoutUs.value_or(TBarRect{0, 0, FScreenWidth, FScreenHeight});
     if (FStruts[StrutLeft] != 0)
-      area.Left = static_cast<int>(others[StrutLeft]);
+      area.Left = std::max(static_cast<int>(others[StrutLeft]), before.Left);
     if (FStruts[StrutRight] != 0)
-      area.Right = FScreenWidth - static_cast<int>(others[StrutRight]);
+      area.Right = std::min(FScreenWidth - static_cast<int>(others[StrutRight]), before.Right);
     if (FStruts[StrutTop] != 0)
-      area.Top = static_cast<int>(others[StrutTop]);
+      area.Top = std::max(static_cast<int>(others[StrutTop]), before.Top);
     if (FStruts[StrutBottom] != 0)
-      area.Bottom = FScreenHeight - static_cast<int>(others[StrutBottom]);
+      area.Bottom = std::min(FScreenHeight - static_cast<int>(others[StrutBottom]), before.Bottom);
     return area;
   }
 
   void Reserve(TAppBarEdge edge, TBarRect r) override {
     const TStruts struts = StrutsFor(edge, r, FScreenWidth, FScreenHeight);
-    if (struts == FStruts || !FCanDock)
+    if (struts == FStruts || !CanDock())
       return;
     FStruts = struts;
     // Zeros rather than a deleted property: some window managers ignore the deletion.
@@ -128,7 +151,7 @@ public:
   }
 
   bool ClaimAutoHide(TAppBarEdge edge) override {
-    if (!FCanDock || !IsDocked(edge))
+    if (!CanDock() || !IsDocked(edge))
       return false;
     const xcb_window_t window = Window();
     const xcb_window_t owner = SelectionOwner(edge);
@@ -147,7 +170,7 @@ public:
   }
 
   TAppBarEdge RegisteredAutoHideEdge() override {
-    if (!FCanDock || FWindow.windowHandle() == nullptr)
+    if (!CanDock() || FWindow.windowHandle() == nullptr)
       return TAppBarEdge::abeUnknown;
     for (int e = 0; e < 4; ++e) {
       const auto edge = static_cast<TAppBarEdge>(e);
@@ -157,25 +180,53 @@ public:
     return TAppBarEdge::abeUnknown;
   }
 
-  void ShowTaskEntry(bool shown) override {
+  void ShowTaskEntry(bool shown) override { ChangeState("_NET_WM_STATE_SKIP_TASKBAR", !shown); }
+
+  // Not by Qt's window flag, whose change makes a new native window without the dock's type and
+  // strut.
+  void KeepAbove(bool above) override { ChangeState("_NET_WM_STATE_ABOVE", above); }
+
+  // The window manager marks the window withdrawn (state 0) or drops WM_STATE, as the
+  // conventions for clients ask a client to wait for before mapping the window again. There is
+  // no event of our own to wait on without taking Qt's, so the property is looked at.
+  bool ButtonHeld() override {
+    TReply<xcb_query_pointer_reply_t> pointer(
+        xcb_query_pointer_reply(FConnection, xcb_query_pointer(FConnection, FRoot), nullptr));
+    constexpr std::uint16_t Buttons = XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_3;
+    return pointer && (pointer->mask & Buttons) != 0;
+  }
+
+  void AwaitWithdrawn() override {
+    constexpr auto Patience = std::chrono::milliseconds(500);
+    const auto giveUp = std::chrono::steady_clock::now() + Patience;
+    while (std::chrono::steady_clock::now() < giveUp) {
+      const std::vector<std::uint32_t> state = Property(Window(), "WM_STATE");
+      if (state.empty() || state[0] == 0)
+        return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+private:
+  // A client message, since the window manager owns _NET_WM_STATE of a mapped window; it reads
+  // the message after the map request that precedes it.
+  void ChangeState(const std::string& state, bool add) {
     if (FWindow.windowHandle() == nullptr || !FWindow.isVisible())
       return;
-    // A client message, since the window manager owns _NET_WM_STATE of a mapped window.
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
     message.window = Window();
     message.type = Atom("_NET_WM_STATE");
-    message.data.data32[0] = shown ? 0 : 1; // remove or add
-    message.data.data32[1] = Atom("_NET_WM_STATE_SKIP_TASKBAR");
-    message.data.data32[3] = 1;
+    message.data.data32[0] = add ? 1 : 0;
+    message.data.data32[1] = Atom(state);
+    message.data.data32[3] = 1; // from an application
     xcb_send_event(FConnection, 0, FRoot,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&message));
     xcb_flush(FConnection);
   }
 
-private:
   bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
     if (type != "xcb_generic_event_t")
       return false;
@@ -186,6 +237,12 @@ private:
       if (notify->window == FRoot && (notify->atom == Atom("_NET_ACTIVE_WINDOW") ||
                                       notify->atom == Atom("_NET_CLIENT_LIST_STACKING")))
         CheckFullScreen();
+      break;
+    }
+    case XCB_BUTTON_PRESS: {
+      const auto* press = static_cast<const xcb_button_press_event_t*>(message);
+      if (press->event == FWindow.internalWinId() && FEvents.Pressed)
+        FEvents.Pressed();
       break;
     }
     case XCB_FOCUS_IN:
@@ -201,20 +258,28 @@ private:
     return false;
   }
 
-  // The window manager's move loop holds the keyboard, and some tell the window of its new place
-  // only after giving the keyboard back: a place in the server other than the one the window
-  // knows then is the user's move. The grab's start is not needed, so a window that got the focus
-  // only during the loop counts as well.
+  // The window manager's move loop holds the keyboard. The place at the grab's start, where the
+  // window had the focus then, or else the place the window knows (some managers tell the window
+  // of its new place only after giving the keyboard back) is compared with the place at the end:
+  // a move without a change of size is the user's.
   void FocusChanged(std::uint8_t mode) {
-    if (mode != XCB_NOTIFY_MODE_UNGRAB || !FEvents.WindowManagerMoved)
+    if (!FEvents.WindowManagerMoved)
+      return;
+    if (mode == XCB_NOTIFY_MODE_GRAB) {
+      FPlaceAtGrab = Place();
+      return;
+    }
+    if (mode != XCB_NOTIFY_MODE_UNGRAB)
       return;
     const auto place = Place();
     const QRect known = FWindow.geometry();
     const qreal ratio = FWindow.devicePixelRatioF();
-    if (place &&
-        (place->Left != qRound(known.x() * ratio) || place->Top != qRound(known.y() * ratio)) &&
-        place->Width() == qRound(known.width() * ratio) &&
-        place->Height() == qRound(known.height() * ratio))
+    const TBarRect before = FPlaceAtGrab.value_or(TBarRect{
+        qRound(known.x() * ratio), qRound(known.y() * ratio),
+        qRound((known.x() + known.width()) * ratio), qRound((known.y() + known.height()) * ratio)});
+    FPlaceAtGrab.reset();
+    if (place && (place->Left != before.Left || place->Top != before.Top) &&
+        place->Width() == before.Width() && place->Height() == before.Height())
       FEvents.WindowManagerMoved();
   }
 
@@ -319,6 +384,8 @@ private:
   bool FCanDock = false;
   bool FFullScreenOpen = false;
   TStruts FStruts{};
+  std::optional<TBarRect> FAreaWithoutUs;
+  std::optional<TBarRect> FPlaceAtGrab;
   std::map<std::string, xcb_atom_t> FAtoms;
 };
 

@@ -17,7 +17,7 @@ public:
   virtual ~TAppBarShell() = default;
 
   // Whether a bar can dock at all; where it cannot, every dock request answers floating.
-  virtual bool CanDock() const = 0;
+  virtual bool CanDock() = 0;
   // The work area without this bar's own strip.
   virtual TBarRect FreeArea() = 0;
   // Reserves r on the edge (a floating or unknown edge, or an empty r, reserves nothing) and makes
@@ -30,6 +30,15 @@ public:
   virtual TAppBarEdge RegisteredAutoHideEdge() = 0;
   // Whether the window has an entry in the task bar.
   virtual void ShowTaskEntry(bool shown) = 0;
+  // Whether the window stays above ordinary windows. Told to a shown window, and again each time
+  // it is shown, since the window manager forgets the states of a window it unmaps.
+  virtual void KeepAbove(bool above) = 0;
+  // Returns once the window manager has let go of the hidden window, or has not within a moment:
+  // a window shown again before that may stay unmapped, with the manager's unmapping after the
+  // showing.
+  virtual void AwaitWithdrawn() = 0;
+  // Whether a mouse button is held, wherever the pointer is and whoever grabbed it.
+  virtual bool ButtonHeld() = 0;
 };
 
 // What the desktop tells the bar on its own.
@@ -38,6 +47,8 @@ struct TAppBarShellEvents {
   std::function<void(bool open)> FullScreenChanged; // a full-screen window became active or not
   // The user moved the window by the window manager's frame, which holds the keyboard meanwhile.
   std::function<void()> WindowManagerMoved;
+  // A mouse button went down in the window.
+  std::function<void()> Pressed;
 };
 
 // The desktop's service for the window: docking on X11 where the window manager reserves

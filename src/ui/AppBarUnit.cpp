@@ -19,6 +19,7 @@ namespace {
 // The width of the inner border by which a docked bar is sized.
 constexpr int InnerBorder = 4;
 constexpr int SlideFrameInterval = 15;
+constexpr int ManagerDragInterval = 30;
 
 } // namespace
 
@@ -33,6 +34,9 @@ TAppBar::TAppBar(QWidget* parent, Qt::WindowFlags flags)
   FSlideTimer = new QTimer(this);
   FSlideTimer->setInterval(SlideFrameInterval);
   connect(FSlideTimer, &QTimer::timeout, this, [this] { SlideStep(); });
+  FManagerDragTimer = new QTimer(this);
+  FManagerDragTimer->setInterval(ManagerDragInterval);
+  connect(FManagerDragTimer, &QTimer::timeout, this, [this] { ManagerDragStep(); });
   setMouseTracking(true);
 }
 
@@ -54,7 +58,7 @@ void TAppBar::SetEdge(TAppBarEdge edge) {
   if (!FShell)
     FShell = MakeAppBarShell(*this, {[this] { ShellPosChanged(); },
                                      [this](bool open) { FullScreenAppChanged(open); },
-                                     [this] { WindowManagerMoved(); }});
+                                     [this] { WindowManagerMoved(); }, [this] { Pressed(); }});
   // Out-of-range ordinals from a hand-edited record float, as does every edge where the desktop
   // cannot dock.
   if (IsDocked(edge) && !FShell->CanDock() && FUndockableEdge == TAppBarEdge::abeUnknown)
@@ -92,7 +96,15 @@ void TAppBar::CommitDocked(TAppBarEdge edge) {
   }
   if (const auto placed = AutoHidePlacement(FAutoHideShown, Edge(), FSettings, r, metrics))
     r = *placed;
+  FDockPlace = r;
+  FDockCorrections = 0;
   SlideTo(r);
+}
+
+void TAppBar::SetStayOnTop(bool onTop) {
+  FStayOnTop = onTop;
+  if (FShell)
+    FShell->KeepAbove(onTop);
 }
 
 void TAppBar::SetSlideTime(std::int32_t milliseconds) {
@@ -210,7 +222,7 @@ void TAppBar::setVisible(bool visible) {
     CreateBar();
   QWidget::setVisible(visible);
   if (visible)
-    ApplyTaskEntry(FSettings.Edge);
+    ApplyWindowStates();
 }
 
 qreal TAppBar::Ratio() const {
@@ -221,10 +233,12 @@ TBarPoint TAppBar::DevicePoint(QPointF global) const {
   return {qRound(global.x() * Ratio()), qRound(global.y() * Ratio())};
 }
 
-// The frame's corner and the size inside it, as the placement keeps them.
+// The frame's corner and the size inside it, as the placement keeps them. A desktop bar has no
+// frame, and Qt's idea of the frame it had as an ordinary window lingers after the change: its
+// own place counts.
 TBarRect TAppBar::WindowRect() const {
   const qreal ratio = Ratio();
-  const QPoint corner = pos();
+  const QPoint corner = FBarWindow ? geometry().topLeft() : pos();
   return {qRound(corner.x() * ratio), qRound(corner.y() * ratio),
           qRound((corner.x() + width()) * ratio), qRound((corner.y() + height()) * ratio)};
 }
@@ -234,8 +248,13 @@ void TAppBar::SetWindowRect(TBarRect r) {
     return;
   const qreal ratio = Ratio();
   ++FPlacing;
-  move(qRound(r.Left / ratio), qRound(r.Top / ratio));
-  resize(qRound(r.Width() / ratio), qRound(r.Height() / ratio));
+  if (FBarWindow) {
+    setGeometry(qRound(r.Left / ratio), qRound(r.Top / ratio), qRound(r.Width() / ratio),
+                qRound(r.Height() / ratio));
+  } else {
+    move(qRound(r.Left / ratio), qRound(r.Top / ratio));
+    resize(qRound(r.Width() / ratio), qRound(r.Height() / ratio));
+  }
   --FPlacing;
 }
 
@@ -284,17 +303,22 @@ void TAppBar::UseBarWindow(bool bar) {
     return;
   FBarWindow = bar;
   const bool shown = isVisible();
-  if (shown)
+  if (shown) {
     QWidget::setVisible(false);
+    FShell->AwaitWithdrawn();
+  }
   winId();
   setAttribute(Qt::WA_X11NetWmWindowTypeDock, bar);
   if (!bar) {
+    FDockPlace.reset();
     ++FPlacing;
     move(FSettings.FloatLeft / Ratio(), FSettings.FloatTop / Ratio());
     --FPlacing;
   }
-  if (shown)
+  if (shown) {
     QWidget::setVisible(true);
+    ApplyWindowStates();
+  }
 }
 
 void TAppBar::SetAutoHideShown(bool shown) {
@@ -302,6 +326,7 @@ void TAppBar::SetAutoHideShown(bool shown) {
   FAutoHideShown = true;
   if (const auto placed = AutoHidePlacement(shown, Edge(), FSettings, window, ScreenMetrics())) {
     FAutoHideShown = shown;
+    FDockPlace = *placed;
     SlideTo(*placed);
   }
 }
@@ -369,6 +394,13 @@ void TAppBar::ApplyTaskEntry(TAppBarEdge edge) {
   }
 }
 
+// The states the window manager forgets when it unmaps the window.
+void TAppBar::ApplyWindowStates() {
+  ApplyTaskEntry(FSettings.Edge);
+  if (FStayOnTop && FShell)
+    FShell->KeepAbove(true);
+}
+
 void TAppBar::UpdateInnerBorder() {
   const int border = InnerBorder;
   switch (FSettings.Edge) {
@@ -388,6 +420,13 @@ void TAppBar::UpdateInnerBorder() {
     setContentsMargins(0, 0, 0, 0);
     break;
   }
+}
+
+// Some window managers give a desktop bar no keyboard focus when clicked, so that its keys would
+// go to the window behind: it asks for the focus itself.
+void TAppBar::Pressed() {
+  if (FBarWindow && !isActiveWindow())
+    activateWindow();
 }
 
 // A floating bar moved by the window manager's frame docks where the cursor let it go.
@@ -568,6 +607,41 @@ void TAppBar::mouseReleaseEvent(QMouseEvent* event) {
 void TAppBar::enterEvent(QEnterEvent* event) {
   SetAutoHideShown(true);
   QWidget::enterEvent(event);
+}
+
+// A floating bar moving while a button is held is the window manager's drag by the title bar; its
+// end, where the cursor lets go, may dock the bar. Window managers that hold the keyboard meanwhile
+// say so by focus events too (see WindowManagerMoved); others do not.
+void TAppBar::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  KeepDockPlace();
+  if (FShell && !FBarWindow && FPlacing == 0 && FLoop == TLoop::None &&
+      !FManagerDragTimer->isActive() && !IsDocked(FSettings.Edge) && FShell->ButtonHeld())
+    FManagerDragTimer->start();
+}
+
+void TAppBar::ManagerDragStep() {
+  if (FShell->ButtonHeld())
+    return;
+  FManagerDragTimer->stop();
+  WindowManagerMoved();
+}
+
+void TAppBar::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  KeepDockPlace();
+}
+
+// A window manager may place a window it maps anew as it placed its frame before: the bar goes
+// back to its strip, a few times at most so as not to fight one that insists.
+void TAppBar::KeepDockPlace() {
+  constexpr int MaxCorrections = 3;
+  if (FPlacing > 0 || FLoop != TLoop::None || FSlideTimer->isActive() || !FBarWindow ||
+      !IsDocked(FSettings.Edge) || !FDockPlace || FDockCorrections >= MaxCorrections ||
+      WindowRect() == *FDockPlace)
+    return;
+  ++FDockCorrections;
+  SetWindowRect(*FDockPlace);
 }
 
 void TAppBar::changeEvent(QEvent* event) {

@@ -32,6 +32,8 @@ public:
   // Commits the edge: reserves its strip (or none), places the window and tells the desktop.
   void SetEdge(TAppBarEdge edge);
   void SetSlideTime(std::int32_t milliseconds);
+  // Keeps the window above ordinary ones, floating or docked.
+  void SetStayOnTop(bool onTop);
   // Every other setting, read and written directly.
   TBarSettingsRecord& Settings() { return FSettings; }
   const TBarSettingsRecord& Settings() const { return FSettings; }
@@ -73,6 +75,8 @@ protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
 private:
   enum class TLoop { None, Pressed, Moving, Sizing };
@@ -95,12 +99,16 @@ private:
   void AutoHideTick();
   void UpdateAutoHideTimer();
   void WindowManagerMoved();
+  void Pressed();
+  void ManagerDragStep();
   void EnterSizeMove();
   void ExitSizeMove();
   void MoveTo(TBarPoint cursor, bool controlDown);
   std::optional<TSizingSide> InnerBorderAt(QPoint local) const;
   void SizeTo(TBarPoint cursor);
   void ApplyTaskEntry(TAppBarEdge edge);
+  void ApplyWindowStates();
+  void KeepDockPlace();
 
   TBarSettingsRecord FSettings;
   TAppBarEdge FDragEdge = TAppBarEdge::abeUnknown;
@@ -113,11 +121,17 @@ private:
   QString FKeyName;
   bool FCreated = false;
   bool FBarWindow = false;
+  bool FStayOnTop = false;
   QTimer* FAutoHideTimer = nullptr;
   QTimer* FSlideTimer = nullptr;
+  // Runs while the window manager moves the floating bar by the mouse, to see the button let go.
+  QTimer* FManagerDragTimer = nullptr;
   QElapsedTimer FSlideClock;
   TBarRect FSlideFrom;
   TBarRect FSlideTo;
+  // Where the docked bar was last put, and how often it was put back there since.
+  std::optional<TBarRect> FDockPlace;
+  int FDockCorrections = 0;
   int FPlacing = 0; // moves of our own in progress, not the user's
   TLoop FLoop = TLoop::None;
   TSizingSide FSizingSide = TSizingSide::Right;

@@ -65,7 +65,8 @@ QSettings PlacementStore() {
 } // namespace
 
 TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles, QWidget* parent)
-    : TAppBar(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : TAppBar(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       FDriver(std::move(factory)), FUpdate(std::make_shared<TUpdateState>()) {
   FDriver.FollowAlso(std::move(extraFiles));
   FUpdate->Form = this;
@@ -273,13 +274,7 @@ void TMainForm::ClearActionExecute() {
 }
 
 void TMainForm::StayOnTopActionExecute() {
-  const bool onTop = FStayOnTopAction->isChecked();
-  // Told to the window system directly: changing the widget's flags would hide the window.
-  Qt::WindowFlags flags = windowFlags();
-  flags.setFlag(Qt::WindowStaysOnTopHint, onTop);
-  overrideWindowFlags(flags);
-  if (QWindow* window = windowHandle())
-    window->setFlag(Qt::WindowStaysOnTopHint, onTop);
+  SetStayOnTop(FStayOnTopAction->isChecked());
 }
 
 void TMainForm::AutoHideActionExecute() {

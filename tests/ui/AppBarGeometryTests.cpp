@@ -106,7 +106,7 @@ TEST_P(DockStrip, TakesTheDockSizeOfTheFreeSpace) {
   };
   const TBarRect floating{7, 8, 9, 10};
   EXPECT_EQ(DockRect(c.Edge, floating, settings, Screen(), queryPos), c.Expected);
-  const bool asks = c.Edge <= abeBottom && !c.AutoHide;
+  const bool asks = c.Edge <= abeBottom;
   EXPECT_EQ(asked, asks ? std::vector{c.Edge} : std::vector<TAppBarEdge>{});
 }
 
@@ -119,7 +119,9 @@ INSTANTIATE_TEST_SUITE_P(
         TDockCase{"Top", abeTop, false, Shrunk, {10, 20, 1270, 68}},
         TDockCase{"Right", abeRight, false, Shrunk, {1206, 20, 1270, 1000}},
         TDockCase{"Bottom", abeBottom, false, Shrunk, {10, 952, 1270, 1000}},
-        TDockCase{"AutoHideAsksNothing", abeLeft, true, Shrunk, {0, 0, 64, 1024}},
+        TDockCase{
+            "AutoHideAtTheScreenEdgeBesideOtherPanels", abeLeft, true, Shrunk, {0, 20, 64, 1000}},
+        TDockCase{"AutoHideTopBesideOtherPanels", abeTop, true, Shrunk, {10, 0, 1270, 48}},
         TDockCase{"FloatKeepsItsRect", abeFloat, false, Shrunk, {7, 8, 9, 10}},
         TDockCase{"UnregisteredKeepsItsRect", abeUnknown, false, Shrunk, {7, 8, 9, 10}}),
     Named<TDockCase>);
@@ -152,6 +154,14 @@ INSTANTIATE_TEST_SUITE_P(
         TPlacementCase{"RightShown", true, abeRight, true, Tall, TBarRect{1216, 0, 1280, 1024}},
         TPlacementCase{"BottomHidden", false, abeBottom, true, Wide, TBarRect{0, 1020, 1280, 1068}},
         TPlacementCase{"BottomShown", true, abeBottom, true, Wide, TBarRect{0, 976, 1280, 1024}},
+        TPlacementCase{"RightBelowAPanel",
+                       false,
+                       abeRight,
+                       true,
+                       {1216, 27, 1280, 1024},
+                       TBarRect{1278, 27, 1342, 1024}},
+        TPlacementCase{
+            "TopBesideAPanel", true, abeTop, true, {0, -44, 1200, 4}, TBarRect{0, 0, 1200, 48}},
         TPlacementCase{"NotAutoHiding", false, abeLeft, false, Tall, std::nullopt},
         TPlacementCase{"Floating", false, abeFloat, true, Tall, std::nullopt},
         TPlacementCase{"Unregistered", false, abeUnknown, true, Tall, std::nullopt}),
