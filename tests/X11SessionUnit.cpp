@@ -36,7 +36,26 @@ std::vector<std::string> TiedToThisProcess(std::vector<std::string> command) {
   return command;
 }
 
+// The window managers the session can run, each as its desktop starts it; xfwm4 needs a session
+// bus, and GTK's accessibility bus would outlive it.
+struct TWindowManager {
+  std::vector<std::string> Command;
+  bool NeedsBus = false;
+};
+TWindowManager WindowManager(const std::string& name) {
+  if (name == "xfwm4")
+    return {{"xfwm4", "--sm-client-disable"}, true};
+  if (name == "icewm")
+    return {{"icewm"}};
+  return {{"openbox", "--sm-disable"}};
+}
+
 } // namespace
+
+std::string TX11Session::WindowManagerName() {
+  const char* chosen = std::getenv("ORNAVEL_WINDOW_MANAGER");
+  return chosen != nullptr && *chosen != '\0' ? chosen : "openbox";
+}
 
 void PrintTo(const TFrameGeometry& geometry, std::ostream* out) {
   *out << "frame at (" << geometry.Left << "," << geometry.Top << "), inside " << geometry.Width
@@ -56,6 +75,7 @@ TX11Session::~TX11Session() {
 void TX11Session::Stop() {
   FConnection.reset();
   test::Stop(FWindowManager);
+  test::Stop(FBus);
   test::Stop(FServer);
 }
 
@@ -70,10 +90,15 @@ void TX11Session::SetUp() {
 // The reason when the session cannot start, or nothing.
 std::string TX11Session::Start() {
   const std::string server = FindOnPath("Xvfb");
-  const std::string windowManager = FindOnPath("openbox");
+  const std::string manager = WindowManagerName();
+  TWindowManager command = WindowManager(manager);
+  command.Command[0] = FindOnPath(command.Command[0]);
+  const std::string bus = command.NeedsBus ? FindOnPath("dbus-daemon") : std::string();
+  if (command.Command[0].empty() || (command.NeedsBus && bus.empty()))
+    return manager + " is not installed";
   FXdotool = FindOnPath("xdotool");
-  if (server.empty() || windowManager.empty() || FXdotool.empty())
-    return "Xvfb, openbox or xdotool is not installed (Debian packages xvfb, openbox, xdotool)";
+  if (server.empty() || FXdotool.empty())
+    return "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
   // The server picks a free display itself and writes its number on standard output.
   FServer = std::make_unique<TChildProcess>(
       TiedToThisProcess({server, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
@@ -89,14 +114,39 @@ std::string TX11Session::Start() {
   if (xcb_connection_has_error(FConnection.get()) != 0)
     return "cannot connect to Xvfb on " + FDisplay;
   FRoot = xcb_setup_roots_iterator(xcb_get_setup(FConnection.get())).data->root;
-  FWindowManager =
-      std::make_unique<TChildProcess>(TiedToThisProcess({windowManager, "--sm-disable"}),
-                                      std::vector<std::string>{"DISPLAY=" + FDisplay});
-  // The window manager is ready once it has published the work area.
-  const auto ready = [this] { return Property(FRoot, "_NET_WORKAREA").size() >= 4; };
+  std::vector<std::string> environment{"DISPLAY=" + FDisplay};
+  if (command.NeedsBus) {
+    FBus = std::make_unique<TChildProcess>(
+        TiedToThisProcess({bus, "--session", "--nofork", "--print-address=1"}),
+        std::vector<std::string>{});
+    if (!WaitUntil([this] {
+          return FBus->Output().find('\n') != std::string::npos || !FBus->Running();
+        }) ||
+        FBus->OutputLines().empty())
+      return "dbus-daemon did not start: " + FBus->Errors();
+    environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + FBus->OutputLines().front());
+    environment.emplace_back("NO_AT_BRIDGE=1");
+  }
+  FWindowManager = std::make_unique<TChildProcess>(TiedToThisProcess(command.Command), environment);
+  // The window manager is ready once it has published the work area and its support for struts
+  // (xfwm4 does the second about 0.2 s after the first).
+  const auto ready = [this] {
+    const std::vector<std::uint32_t> supported = Property(FRoot, "_NET_SUPPORTED");
+    return Property(FRoot, "_NET_WORKAREA").size() >= 4 &&
+           std::ranges::find(supported, Atom("_NET_WM_STRUT_PARTIAL")) != supported.end();
+  };
   if (!WaitUntil([&] { return ready() || !FWindowManager->Running(); }) || !ready())
-    return "openbox did not start: " + FWindowManager->Errors();
+    return manager + " did not start: " + FWindowManager->Errors();
+  FStartingWorkArea = CurrentWorkArea();
   return {};
+}
+
+TFrameGeometry TX11Session::CurrentWorkArea() {
+  const std::vector<std::uint32_t> area = Property(FRoot, "_NET_WORKAREA");
+  if (area.size() < 4)
+    return {};
+  return {static_cast<int>(area[0]), static_cast<int>(area[1]), static_cast<int>(area[2]),
+          static_cast<int>(area[3])};
 }
 
 bool TX11Session::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -169,6 +219,16 @@ std::optional<TFrameGeometry> TX11Session::Frame(std::uint32_t window) {
   return TFrameGeometry{origin->dst_x - static_cast<int>(extents[0]),
                         origin->dst_y - static_cast<int>(extents[2]), geometry->width,
                         geometry->height};
+}
+
+std::optional<TFrameGeometry> TX11Session::Inside(std::uint32_t window) {
+  std::optional<TFrameGeometry> inside = Frame(window);
+  const std::vector<std::uint32_t> extents = Property(window, "_NET_FRAME_EXTENTS");
+  if (inside && extents.size() == 4) {
+    inside->Left += static_cast<int>(extents[0]);
+    inside->Top += static_cast<int>(extents[2]);
+  }
+  return inside;
 }
 
 bool TX11Session::PopupShown(int pid) {

@@ -29,10 +29,11 @@ struct TFrameGeometry {
 };
 void PrintTo(const TFrameGeometry& geometry, std::ostream* out);
 
-// A test on a real X server (Xvfb, 1280 x 1024) with a real window manager (openbox), both
-// started for the test on a free display. The test is skipped, saying why, when either cannot
-// start. The window manager is stopped first, then the server, however the test ends.
-// A fixture that overrides SetUp calls this one first and returns when IsSkipped().
+// A test on a real X server (Xvfb, 1280 x 1024) with a real window manager, both started for the
+// test on a free display: openbox, or the one ORNAVEL_WINDOW_MANAGER names (xfwm4, icewm). The
+// test is skipped, saying why, when either cannot start. The window manager is stopped first, then
+// the server, however the test ends. A fixture that overrides SetUp calls this one first and
+// returns when IsSkipped().
 class TX11Session : public testing::Test {
 protected:
   static constexpr int ScreenWidth = 1280;
@@ -44,12 +45,19 @@ protected:
 
   // ":N", for a client's DISPLAY.
   const std::string& Display() const { return FDisplay; }
+  static std::string WindowManagerName();
+  // The work area as the window manager first published it, without our windows: the screen
+  // less the window manager's own panels.
+  const TFrameGeometry& StartingWorkArea() const { return FStartingWorkArea; }
+  TFrameGeometry CurrentWorkArea();
 
   // The top-level window of the process once the window manager has framed and shown it, or
   // 0 when none comes within the test's patience.
   std::uint32_t WaitForWindow(int pid);
   // Nothing while the window is not framed by the window manager.
   std::optional<TFrameGeometry> Frame(std::uint32_t window);
+  // The window's own rectangle on the screen, frame left out, while it is framed.
+  std::optional<TFrameGeometry> Inside(std::uint32_t window);
   std::uint32_t Root() const { return FRoot; }
   std::uint32_t Atom(const std::string& name);
   // The 32-bit values of a window's property (_NET_WORKAREA of Root(), for example); none when
@@ -89,12 +97,14 @@ private:
 
   std::string FXdotool;
   std::string FDisplay;
-  // Declared in the order of starting, so that the connection ends first, then openbox, then the
-  // server.
+  // Declared in the order of starting, so that the connection ends first, then the window manager,
+  // its session bus and the server.
   std::unique_ptr<TChildProcess> FServer;
+  std::unique_ptr<TChildProcess> FBus;
   std::unique_ptr<TChildProcess> FWindowManager;
   std::unique_ptr<xcb_connection_t, TDisconnect> FConnection;
   std::uint32_t FRoot = 0;
+  TFrameGeometry FStartingWorkArea;
 };
 
 } // namespace ornavel::test

@@ -88,13 +88,7 @@ protected:
                     "[FormSettings]\nAppBar=@ByteArray(" + escaped + ")\n");
   }
 
-  TFrameGeometry WorkArea() {
-    const std::vector<std::uint32_t> area = Property(Root(), "_NET_WORKAREA");
-    if (area.size() < 4)
-      return {};
-    return {static_cast<int>(area[0]), static_cast<int>(area[1]), static_cast<int>(area[2]),
-            static_cast<int>(area[3])};
-  }
+  TFrameGeometry WorkArea() { return CurrentWorkArea(); }
   bool WorkAreaIs(const TFrameGeometry& wanted) {
     return WaitUntil([&] { return WorkArea() == wanted; });
   }
@@ -209,47 +203,70 @@ TEST_F(RealWindow, StayOnTopAndAlphaBlendReachTheWindowManagerAndGoAgain) {
   EXPECT_EQ(Close(), 0) << Program->Errors();
 }
 
+// The window offers the window manager's close (a close button, Alt+F4), as some managers
+// read it from the Motif hints: functions given (flag 1) must include close (32).
 TEST_F(RealWindow, TheWindowManagersCloseCommandClosesInOrder) {
   const std::uint32_t window = Start();
   ASSERT_NE(window, 0U) << Program->Errors();
+  const std::vector<std::uint32_t> motif = Property(window, "_MOTIF_WM_HINTS");
+  EXPECT_TRUE(motif.size() < 2 || (motif[0] & 1) == 0 || (motif[1] & 32) != 0)
+      << testing::PrintToString(motif);
   CloseByWindowManager(window);
   EXPECT_EQ(Program->Wait(test::Patience), 0) << Program->Errors();
   EXPECT_NE(SavedNormPos(), "");
 }
 
 // Docked on each edge the bar reserves its strip, which a maximised window stays out of; dragged
-// into the middle it floats and gives the strip back.
+// into the middle it floats and gives the strip back. The strip lies on the edge of the area the
+// window manager's own panels leave free.
 struct TDockedCase {
   const char* Name;
   int Edge;
-  TFrameGeometry Strip;
-  TFrameGeometry WorkArea;
 };
 void PrintTo(const TDockedCase& docked, std::ostream* out) {
   *out << docked.Name;
 }
 
-class DockedBar : public RealWindow, public testing::WithParamInterface<TDockedCase> {};
+class DockedBar : public RealWindow, public testing::WithParamInterface<TDockedCase> {
+protected:
+  // The bar, 200 wide or 150 high as stored, and the work area it leaves.
+  std::pair<TFrameGeometry, TFrameGeometry> StripAndRest() const {
+    const TFrameGeometry f = StartingWorkArea();
+    switch (GetParam().Edge) {
+    case 0:
+      return {{f.Left, f.Top, 200, f.Height}, {f.Left + 200, f.Top, f.Width - 200, f.Height}};
+    case 1:
+      return {{f.Left, f.Top, f.Width, 150}, {f.Left, f.Top + 150, f.Width, f.Height - 150}};
+    case 2:
+      return {{f.Left + f.Width - 200, f.Top, 200, f.Height},
+              {f.Left, f.Top, f.Width - 200, f.Height}};
+    default:
+      return {{f.Left, f.Top + f.Height - 150, f.Width, 150},
+              {f.Left, f.Top, f.Width, f.Height - 150}};
+    }
+  }
+};
 
 TEST_P(DockedBar, ReservesItsStripUntilDraggedAwayToFloat) {
-  const TDockedCase& docked = GetParam();
-  const TFrameGeometry screen{0, 0, ScreenWidth, ScreenHeight};
-  StoreBar(docked.Edge, false);
+  const auto [strip, rest] = StripAndRest();
+  StoreBar(GetParam().Edge, false);
   const std::uint32_t window = Start();
   ASSERT_NE(window, 0U) << Program->Errors();
-  EXPECT_TRUE(WorkAreaIs(docked.WorkArea)) << testing::PrintToString(WorkArea());
-  EXPECT_TRUE(WaitUntil([&] { return Frame(window) == docked.Strip; })) << Describe(window);
+  EXPECT_TRUE(WorkAreaIs(rest)) << testing::PrintToString(WorkArea());
+  EXPECT_TRUE(WaitUntil([&] { return Frame(window) == strip; })) << Describe(window);
   const std::uint32_t neighbour = StartMaximisedNeighbour();
   ASSERT_NE(neighbour, 0U);
-  // The frame's title bar counts in the height.
+  // Within the rest, less the frame's title bar and borders (some managers move those of a
+  // maximised window off the screen).
   EXPECT_TRUE(WaitUntil([&] {
-    const auto frame = Frame(neighbour);
-    return frame && frame->Left == docked.WorkArea.Left && frame->Top == docked.WorkArea.Top &&
-           frame->Width == docked.WorkArea.Width && frame->Height < docked.WorkArea.Height &&
-           frame->Height > docked.WorkArea.Height - 40;
+    const auto inside = Inside(neighbour);
+    return inside && inside->Left >= rest.Left && inside->Top >= rest.Top &&
+           inside->Left + inside->Width <= rest.Left + rest.Width &&
+           inside->Top + inside->Height <= rest.Top + rest.Height &&
+           inside->Width > rest.Width - 20 && inside->Height > rest.Height - 40;
   })) << Describe(neighbour);
   DragHeaderTo(window, 640, 500);
-  EXPECT_TRUE(WorkAreaIs(screen)) << testing::PrintToString(WorkArea());
+  EXPECT_TRUE(WorkAreaIs(StartingWorkArea())) << testing::PrintToString(WorkArea());
   EXPECT_TRUE(WaitUntil([&] {
     const auto frame = Frame(window);
     return frame && frame->Width == 444 && frame->Height == 253;
@@ -257,39 +274,90 @@ TEST_P(DockedBar, ReservesItsStripUntilDraggedAwayToFloat) {
   EXPECT_EQ(Close(), 0) << Program->Errors();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RealWindow, DockedBar,
-    testing::Values(TDockedCase{"Left", 0, {0, 0, 200, 1024}, {200, 0, 1080, 1024}},
-                    TDockedCase{"Top", 1, {0, 0, 1280, 150}, {0, 150, 1280, 874}},
-                    TDockedCase{"Right", 2, {1080, 0, 200, 1024}, {0, 0, 1080, 1024}},
-                    TDockedCase{"Bottom", 3, {0, 874, 1280, 150}, {0, 0, 1280, 874}}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(RealWindow, DockedBar,
+                         testing::Values(TDockedCase{"Left", 0}, TDockedCase{"Top", 1},
+                                         TDockedCase{"Right", 2}, TDockedCase{"Bottom", 3}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
-// Dragged to the right edge the floating bar docks there, starts there again, and a bar that is
-// killed gives its strip back with its window.
+// Dragged to the right edge the floating bar docks there, lying exactly on the free area's edge,
+// starts there again, and a bar that is killed gives its strip back with its window.
 TEST_F(RealWindow, DraggedToAnEdgeTheBarDocksAndStaysDockedUntilKilled) {
-  const TFrameGeometry screen{0, 0, ScreenWidth, ScreenHeight};
+  const TFrameGeometry free = StartingWorkArea();
   std::uint32_t window = Start();
   ASSERT_NE(window, 0U) << Program->Errors();
-  ASSERT_TRUE(WorkAreaIs(screen));
   DragHeaderTo(window, ScreenWidth - 2, 500);
-  ASSERT_TRUE(WaitUntil([&] { return WorkArea().Width < ScreenWidth; }));
+  ASSERT_TRUE(WaitUntil([&] { return WorkArea().Width < free.Width; }));
   const TFrameGeometry docked = WorkArea();
-  EXPECT_EQ(docked.Left, 0);
-  EXPECT_EQ(docked.Height, ScreenHeight);
+  EXPECT_EQ(docked.Left, free.Left);
+  EXPECT_EQ(docked.Height, free.Height);
+  const TFrameGeometry strip{docked.Left + docked.Width, free.Top, free.Width - docked.Width,
+                             free.Height};
+  EXPECT_TRUE(WaitUntil([&] { return Frame(window) == strip; }))
+      << Describe(window) << ", wanted " << testing::PrintToString(strip);
   // Ctrl+H makes it auto-hide, reserving nothing, and back.
   Xdotool({"windowactivate", "--sync", std::to_string(window), "key", "ctrl+h"});
-  EXPECT_TRUE(WorkAreaIs(screen));
+  EXPECT_TRUE(WorkAreaIs(free));
   Xdotool({"windowactivate", "--sync", std::to_string(window), "key", "ctrl+h"});
   EXPECT_TRUE(WorkAreaIs(docked));
   ASSERT_EQ(Close(), 0) << Program->Errors();
-  ASSERT_TRUE(WorkAreaIs(screen));
+  ASSERT_TRUE(WorkAreaIs(free));
   window = Start();
   ASSERT_NE(window, 0U) << Program->Errors();
   EXPECT_TRUE(WorkAreaIs(docked)) << testing::PrintToString(WorkArea());
+  EXPECT_TRUE(WaitUntil([&] { return Frame(window) == strip; })) << Describe(window);
   Program->Signal(SIGKILL);
   Program->Wait(test::Patience);
-  EXPECT_TRUE(WorkAreaIs(screen)) << testing::PrintToString(WorkArea());
+  EXPECT_TRUE(WorkAreaIs(free)) << testing::PrintToString(WorkArea());
+}
+
+// Stay on top is a state the window manager keeps, floating or docked, in any order: the bar
+// stays a dock with its strip, and a floating window keeps its task-bar entry.
+TEST_F(RealWindow, StayOnTopKeepsDockingWorking) {
+  constexpr int StayOnTop = 2;
+  const TFrameGeometry free = StartingWorkArea();
+  const TFrameGeometry rest{free.Left, free.Top, free.Width - 200, free.Height};
+  StoreBar(2, false);
+  const std::uint32_t window = Start();
+  ASSERT_NE(window, 0U) << Program->Errors();
+  ASSERT_TRUE(WorkAreaIs(rest)) << testing::PrintToString(WorkArea());
+  ChooseFromMenu(window, StayOnTop);
+  EXPECT_TRUE(WaitUntil([&] { return HasState(window, "_NET_WM_STATE_ABOVE"); }));
+  EXPECT_TRUE(HasWindowType(window, "_NET_WM_WINDOW_TYPE_DOCK"));
+  EXPECT_EQ(WorkArea(), rest);
+  DragHeaderTo(window, 640, 500);
+  EXPECT_TRUE(WorkAreaIs(free)) << testing::PrintToString(WorkArea());
+  EXPECT_TRUE(WaitUntil([&] {
+    return !HasWindowType(window, "_NET_WM_WINDOW_TYPE_DOCK") &&
+           HasState(window, "_NET_WM_STATE_ABOVE");
+  }));
+  EXPECT_FALSE(HasState(window, "_NET_WM_STATE_SKIP_TASKBAR"));
+  DragHeaderTo(window, ScreenWidth - 2, 500);
+  EXPECT_TRUE(WorkAreaIs(rest)) << testing::PrintToString(WorkArea());
+  EXPECT_TRUE(WaitUntil([&] {
+    return HasWindowType(window, "_NET_WM_WINDOW_TYPE_DOCK") &&
+           HasState(window, "_NET_WM_STATE_ABOVE");
+  }));
+  EXPECT_EQ(Close(), 0) << Program->Errors();
+}
+
+// Clicked while another window has the focus, the docked bar takes the keys: Ctrl+H reaches it.
+TEST_F(RealWindow, AClickedDockedBarTakesTheKeyboard) {
+  const TFrameGeometry free = StartingWorkArea();
+  StoreBar(2, false);
+  const std::uint32_t window = Start();
+  ASSERT_NE(window, 0U) << Program->Errors();
+  ASSERT_TRUE(WorkAreaIs({free.Left, free.Top, free.Width - 200, free.Height}));
+  const std::uint32_t neighbour = StartMaximisedNeighbour();
+  ASSERT_NE(neighbour, 0U);
+  Xdotool({"windowactivate", "--sync", std::to_string(neighbour)});
+  Xdotool({"mousemove", "--window", std::to_string(window), "60", "80", "click", "1"});
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::vector<std::uint32_t> active = Property(Root(), "_NET_ACTIVE_WINDOW");
+    return !active.empty() && active[0] == window;
+  }));
+  Xdotool({"key", "ctrl+h"});
+  EXPECT_TRUE(WorkAreaIs(free)) << testing::PrintToString(WorkArea());
+  EXPECT_EQ(Close(), 0) << Program->Errors();
 }
 
 // The window manager's own move, by the title bar, docks a floating bar too.
@@ -302,6 +370,10 @@ TEST_F(RealWindow, DraggedByItsTitleBarToAnEdgeTheBarDocks) {
     const auto now = Frame(window);
     return !now || now->Left != frame.Left || docked();
   };
+  const auto leftIsNot = [&](int left) {
+    const auto now = Frame(window);
+    return !now || now->Left != left || docked();
+  };
   // On a loaded machine the window manager now and then moves nothing for a drag made of
   // synthetic events (seen with the window unmoved, its frame and the work area as before): the
   // drag is made again, a second apart so that two presses do not make a double click, until
@@ -311,23 +383,32 @@ TEST_F(RealWindow, DraggedByItsTitleBarToAnEdgeTheBarDocks) {
     Xdotool({"windowactivate", "--sync", std::to_string(window)});
     Xdotool({"mousemove", std::to_string(frame.Left + frame.Width / 2),
              std::to_string(frame.Top + 8), "mousedown", "1"});
-    DragOnTo(1, 500);
+    // As a hand drags: the button stays down while the window follows, to the edge. Window
+    // managers start the move at one motion and follow the next.
+    Xdotool({"mousemove", "--sync", "500", "400", "mousemove", "--sync", "490", "410"});
+    if (WaitUntil(moved, std::chrono::seconds(1))) {
+      const int left = Frame(window) ? Frame(window)->Left : 0;
+      Xdotool({"mousemove", "--sync", "1", "500"});
+      WaitUntil([&] { return leftIsNot(left); }, std::chrono::seconds(1));
+    }
+    Xdotool({"mouseup", "1"});
     WaitUntil(moved, std::chrono::seconds(1));
   }
   ASSERT_TRUE(moved()) << Describe(window);
-  EXPECT_TRUE(WaitUntil(docked)) << testing::PrintToString(WorkArea());
+  EXPECT_TRUE(WaitUntil(docked)) << testing::PrintToString(WorkArea()) << ", " << Describe(window);
   EXPECT_EQ(Close(), 0) << Program->Errors();
 }
 
 // One auto-hiding bar per edge: the second is told so and docks normally; the claim ends with the
 // first bar's process.
 TEST_F(RealWindow, ASecondAutoHidingBarOnAnEdgeIsRefusedAndTheClaimDiesWithItsOwner) {
-  const TFrameGeometry screen{0, 0, ScreenWidth, ScreenHeight};
+  const TFrameGeometry free = StartingWorkArea();
   const std::string claim = "_ORNAVEL_AUTOHIDE_BAR_2";
+  // Shown or hidden, it spans the height the window manager's own panels leave.
   const auto leftIs = [&](std::uint32_t window, int left) {
     return WaitUntil([&] {
       const auto frame = Frame(window);
-      return frame && frame->Left == left;
+      return frame && frame->Left == left && frame->Top == free.Top && frame->Height == free.Height;
     });
   };
   StoreBar(2, true);
@@ -336,7 +417,7 @@ TEST_F(RealWindow, ASecondAutoHidingBarOnAnEdgeIsRefusedAndTheClaimDiesWithItsOw
   EXPECT_TRUE(WaitUntil([&] { return SelectionOwner(claim) == first; }));
   // Hidden, it leaves a strip of two pixels and reserves nothing.
   EXPECT_TRUE(leftIs(first, ScreenWidth - 2)) << Describe(first);
-  EXPECT_EQ(WorkArea(), screen);
+  EXPECT_EQ(WorkArea(), free);
   // Touched, it slides in; left, it hides again.
   Xdotool({"mousemove", std::to_string(ScreenWidth - 1), "500"});
   EXPECT_TRUE(leftIs(first, ScreenWidth - 200)) << Describe(first);
@@ -347,7 +428,7 @@ TEST_F(RealWindow, ASecondAutoHidingBarOnAnEdgeIsRefusedAndTheClaimDiesWithItsOw
   ASSERT_NE(box, 0U) << Program->Errors();
   EXPECT_TRUE(WaitUntil([&] { return HasWindowType(box, "_NET_WM_WINDOW_TYPE_DIALOG"); }));
   Xdotool({"windowactivate", "--sync", std::to_string(box), "key", "Return"});
-  EXPECT_TRUE(WorkAreaIs({0, 0, ScreenWidth - 200, ScreenHeight}))
+  EXPECT_TRUE(WorkAreaIs({free.Left, free.Top, free.Width - 200, free.Height}))
       << testing::PrintToString(WorkArea());
   EXPECT_EQ(SelectionOwner(claim), first);
   firstProgram->Signal(SIGKILL);
