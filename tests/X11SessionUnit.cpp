@@ -104,12 +104,10 @@ std::string TX11Session::Start() {
       TiedToThisProcess({server, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
                          std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "x24"}),
       std::vector<std::string>{});
-  if (!WaitUntil([this] {
-        return FServer->Output().find('\n') != std::string::npos || !FServer->Running();
-      }) ||
-      FServer->OutputLines().empty())
+  const std::optional<std::string> display = FirstLine(*FServer);
+  if (!display)
     return "Xvfb did not start: " + FServer->Errors();
-  FDisplay = ":" + FServer->OutputLines().front();
+  FDisplay = ":" + *display;
   FConnection.reset(xcb_connect(FDisplay.c_str(), nullptr));
   if (xcb_connection_has_error(FConnection.get()) != 0)
     return "cannot connect to Xvfb on " + FDisplay;
@@ -119,12 +117,10 @@ std::string TX11Session::Start() {
     FBus = std::make_unique<TChildProcess>(
         TiedToThisProcess({bus, "--session", "--nofork", "--print-address=1"}),
         std::vector<std::string>{});
-    if (!WaitUntil([this] {
-          return FBus->Output().find('\n') != std::string::npos || !FBus->Running();
-        }) ||
-        FBus->OutputLines().empty())
+    const std::optional<std::string> address = FirstLine(*FBus);
+    if (!address)
       return "dbus-daemon did not start: " + FBus->Errors();
-    environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + FBus->OutputLines().front());
+    environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + *address);
     environment.emplace_back("NO_AT_BRIDGE=1");
   }
   FWindowManager = std::make_unique<TChildProcess>(TiedToThisProcess(command.Command), environment);
@@ -139,6 +135,17 @@ std::string TX11Session::Start() {
     return manager + " did not start: " + FWindowManager->Errors();
   FStartingWorkArea = CurrentWorkArea();
   return {};
+}
+
+// The first line a helper writes on standard output (a display, a bus address), or nothing when
+// it ends or keeps silent first.
+std::optional<std::string> TX11Session::FirstLine(TChildProcess& helper) {
+  const bool silent = !WaitUntil(
+      [&] { return helper.Output().find('\n') != std::string::npos || !helper.Running(); });
+  const std::vector<std::string> lines = helper.OutputLines();
+  if (silent || lines.empty())
+    return std::nullopt;
+  return lines.front();
 }
 
 TFrameGeometry TX11Session::CurrentWorkArea() {

@@ -87,6 +87,7 @@ protected:
 
 private:
   std::string Start();
+  std::optional<std::string> FirstLine(TChildProcess& helper);
   void SendToRoot(std::uint32_t window, const std::string& message,
                   const std::vector<std::uint32_t>& data);
   void Stop();

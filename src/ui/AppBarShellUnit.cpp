@@ -186,9 +186,6 @@ public:
   // strut.
   void KeepAbove(bool above) override { ChangeState("_NET_WM_STATE_ABOVE", above); }
 
-  // The window manager marks the window withdrawn (state 0) or drops WM_STATE, as the
-  // conventions for clients ask a client to wait for before mapping the window again. There is
-  // no event of our own to wait on without taking Qt's, so the property is looked at.
   bool ButtonHeld() override {
     TReply<xcb_query_pointer_reply_t> pointer(
         xcb_query_pointer_reply(FConnection, xcb_query_pointer(FConnection, FRoot), nullptr));
@@ -196,6 +193,9 @@ public:
     return pointer && (pointer->mask & Buttons) != 0;
   }
 
+  // The window manager marks the window withdrawn (state 0) or drops WM_STATE, as the
+  // conventions for clients ask a client to wait for before mapping the window again. There is
+  // no event of our own to wait on without taking Qt's, so the property is looked at.
   void AwaitWithdrawn() override {
     constexpr auto Patience = std::chrono::milliseconds(500);
     const auto giveUp = std::chrono::steady_clock::now() + Patience;
