@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <vector>
 
 namespace ornavel {
 namespace {
@@ -14,8 +16,6 @@ TAppBarFlags FlagOf(TAppBarEdge edge) {
   return static_cast<TAppBarFlags>(1u << static_cast<unsigned>(edge));
 }
 
-constexpr TAppBarFlags EdgeFlags = abfAllowLeft | abfAllowTop | abfAllowRight | abfAllowBottom;
-
 bool Contains(const TBarRect& r, TBarPoint p) {
   return p.X >= r.Left && p.X < r.Right && p.Y >= r.Top && p.Y < r.Bottom;
 }
@@ -24,10 +24,22 @@ TBarRect Sized(int left, int top, int width, int height) {
   return {left, top, left + width, top + height};
 }
 
+TBarPoint Centre(const TBarRect& r) {
+  return {r.Left + r.Width() / 2, r.Top + r.Height() / 2};
+}
+
+// r moved, and shrunk where it is larger, to lie wholly on m.
+TBarRect WholeOn(TBarRect r, TBarRect m) {
+  const int width = std::min(r.Width(), m.Width());
+  const int height = std::min(r.Height(), m.Height());
+  return Sized(std::clamp(r.Left, m.Left, m.Right - width),
+               std::clamp(r.Top, m.Top, m.Bottom - height), width, height);
+}
+
 // Left or right on the diagonal itself, as the screen's proportions decide.
 TAppBarEdge CandidateEdge(TBarPoint p, const TBarMetrics& metrics) {
-  const long long dx = p.X - metrics.ScreenWidth / 2;
-  const long long dy = p.Y - metrics.ScreenHeight / 2;
+  const long long dx = p.X - (metrics.ScreenLeft + metrics.ScreenWidth / 2);
+  const long long dy = p.Y - (metrics.ScreenTop + metrics.ScreenHeight / 2);
   if (std::llabs(dy) * metrics.ScreenWidth <= std::llabs(dx) * metrics.ScreenHeight)
     return dx < 0 ? TAppBarEdge::abeLeft : TAppBarEdge::abeRight;
   return dy < 0 ? TAppBarEdge::abeTop : TAppBarEdge::abeBottom;
@@ -195,6 +207,64 @@ std::optional<TBarSettingsRecord> DecodeBarSettings(std::span<const std::uint8_t
   return record;
 }
 
+TBarRect ScreenRect(const TBarMetrics& metrics) {
+  return Sized(metrics.ScreenLeft, metrics.ScreenTop, metrics.ScreenWidth, metrics.ScreenHeight);
+}
+
+TBarRect NearestMonitor(TBarPoint p, std::span<const TBarRect> monitors) {
+  const auto distance = [p](const TBarRect& m) {
+    const long long dx = std::max({m.Left - p.X, 0, p.X - (m.Right - 1)});
+    const long long dy = std::max({m.Top - p.Y, 0, p.Y - (m.Bottom - 1)});
+    return dx * dx + dy * dy;
+  };
+  const auto nearest = std::ranges::min_element(
+      monitors, [&](const TBarRect& a, const TBarRect& b) { return distance(a) < distance(b); });
+  return nearest != monitors.end() ? *nearest : TBarRect{};
+}
+
+TAppBarFlags OuterEdges(TBarRect monitor, std::span<const TBarRect> monitors) {
+  TAppBarFlags edges = EdgeFlags;
+  for (const TBarRect& other : monitors) {
+    const bool besideVertically = other.Top < monitor.Bottom && other.Bottom > monitor.Top;
+    const bool besideHorizontally = other.Left < monitor.Right && other.Right > monitor.Left;
+    if (besideVertically && other.Left < monitor.Left)
+      edges &= ~abfAllowLeft;
+    if (besideVertically && other.Right > monitor.Right)
+      edges &= ~abfAllowRight;
+    if (besideHorizontally && other.Top < monitor.Top)
+      edges &= ~abfAllowTop;
+    if (besideHorizontally && other.Bottom > monitor.Bottom)
+      edges &= ~abfAllowBottom;
+  }
+  return edges;
+}
+
+TBarRect MonitorForEdge(TAppBarEdge edge, TBarPoint p, std::span<const TBarRect> monitors) {
+  if (!IsDocked(edge))
+    return NearestMonitor(p, monitors);
+  std::vector<TBarRect> outer;
+  std::ranges::copy_if(monitors, std::back_inserter(outer), [&](const TBarRect& m) {
+    return (OuterEdges(m, monitors) & FlagOf(edge)) != 0;
+  });
+  return NearestMonitor(p, outer.empty() ? monitors : outer);
+}
+
+TBarRect OntoMonitors(TBarRect r, std::span<const TBarRect> monitors) {
+  const TBarRect m = NearestMonitor(Centre(r), monitors);
+  if (m.Width() <= 0 || Contains(m, Centre(r)))
+    return r;
+  return WholeOn(r, m);
+}
+
+TBarRect OntoMonitor(TBarRect r, TBarRect monitor, std::span<const TBarRect> monitors) {
+  if (Contains(monitor, Centre(r)))
+    return r;
+  const TBarRect from = NearestMonitor(Centre(r), monitors);
+  const int dx = monitor.Left - from.Left;
+  const int dy = monitor.Top - from.Top;
+  return WholeOn({r.Left + dx, r.Top + dy, r.Right + dx, r.Bottom + dy}, monitor);
+}
+
 TBarRect QueryPosAnswer(TBarRect proposed, TBarRect freeArea) {
   TBarRect r{std::max(proposed.Left, freeArea.Left), std::max(proposed.Top, freeArea.Top),
              std::min(proposed.Right, freeArea.Right), std::min(proposed.Bottom, freeArea.Bottom)};
@@ -207,6 +277,7 @@ TBarRect QueryPosAnswer(TBarRect proposed, TBarRect freeArea) {
 TAppBarEdge NearestAllowedEdge(TAppBarFlags flags, TBarPoint p, TAppBarEdge committed,
                                const TBarMetrics& metrics) {
   const bool floatAllowed = (flags & abfAllowFloat) != 0;
+  flags &= metrics.ScreenEdges | abfAllowFloat;
   if (floatAllowed) {
     const TBarRect& work = metrics.WorkArea;
     const TBarRect middle{work.Left + metrics.ScrollBarWidth, work.Top + metrics.ScrollBarHeight,
@@ -233,7 +304,7 @@ TBarRect DockRect(TAppBarEdge edge, TBarRect r, const TBarSettingsRecord& settin
   // Only the four edges have a strip; an unregistered bar stays where it is, as a floating one.
   if (!IsDocked(edge))
     return r;
-  r = {0, 0, metrics.ScreenWidth, metrics.ScreenHeight};
+  r = ScreenRect(metrics);
   const TBarRect free = queryPos(edge, r);
   if (!settings.AutoHide) {
     r = free;
@@ -269,14 +340,13 @@ std::optional<TBarRect> AutoHidePlacement(bool shown, TAppBarEdge current,
     return std::nullopt;
   const int w = r.Width();
   const int h = r.Height();
-  const int screenW = metrics.ScreenWidth;
-  const int screenH = metrics.ScreenHeight;
+  const TBarRect screen = ScreenRect(metrics);
   // Along its edge the bar stays where it is: within the space the other panels leave.
-  const int x = IsVertical(current) ? 0 : r.Left;
-  const int y = IsVertical(current) ? r.Top : 0;
+  const int x = IsVertical(current) ? screen.Left : r.Left;
+  const int y = IsVertical(current) ? r.Top : screen.Top;
   if (shown)
-    return Sized(current == TAppBarEdge::abeRight ? screenW - w : x,
-                 current == TAppBarEdge::abeBottom ? screenH - h : y, w, h);
+    return Sized(current == TAppBarEdge::abeRight ? screen.Right - w : x,
+                 current == TAppBarEdge::abeBottom ? screen.Bottom - h : y, w, h);
   const int bx = 2 * metrics.BorderWidth;
   const int by = 2 * metrics.BorderHeight;
   switch (current) {
@@ -285,9 +355,9 @@ std::optional<TBarRect> AutoHidePlacement(bool shown, TAppBarEdge current,
   case TAppBarEdge::abeTop:
     return Sized(x, by - h, w, h);
   case TAppBarEdge::abeRight:
-    return Sized(screenW - bx, y, w, h);
+    return Sized(screen.Right - bx, y, w, h);
   default:
-    return Sized(x, screenH - by, w, h);
+    return Sized(x, screen.Bottom - by, w, h);
   }
 }
 

@@ -98,10 +98,18 @@ TBarSettingsBytes EncodeBarSettings(const TBarSettingsRecord& record);
 // as they are); nothing for any other length.
 std::optional<TBarSettingsRecord> DecodeBarSettings(std::span<const std::uint8_t> bytes);
 
-// What the desktop and the window system tell the bar, in device pixels.
+constexpr TAppBarFlags EdgeFlags = abfAllowLeft | abfAllowTop | abfAllowRight | abfAllowBottom;
+
+// What the desktop and the window system tell the bar, in device pixels. The screen is the monitor
+// the bar is on, placed within the whole desktop.
 struct TBarMetrics {
+  int ScreenLeft = 0;
+  int ScreenTop = 0;
   int ScreenWidth = 0;
   int ScreenHeight = 0;
+  // The monitor's edges that are edges of the whole desktop too: only those can be docked to,
+  // since a strip is reserved from the desktop's edge.
+  TAppBarFlags ScreenEdges = EdgeFlags;
   TBarRect WorkArea;
   int ScrollBarWidth = 16;  // a vertical scroll bar's width
   int ScrollBarHeight = 16; // a horizontal scroll bar's height
@@ -110,6 +118,21 @@ struct TBarMetrics {
   int DoubleClickWidth = 4; // how far the cursor may stray between the clicks of a double click
   int DoubleClickHeight = 4;
 };
+
+TBarRect ScreenRect(const TBarMetrics& metrics);
+
+// The monitor nearest to p (the one holding it, if any); an empty rectangle when there is none.
+TBarRect NearestMonitor(TBarPoint p, std::span<const TBarRect> monitors);
+// The edges of the monitor beyond which no other monitor lies.
+TAppBarFlags OuterEdges(TBarRect monitor, std::span<const TBarRect> monitors);
+// The monitor nearest to p among those the edge is an outer edge of.
+TBarRect MonitorForEdge(TAppBarEdge edge, TBarPoint p, std::span<const TBarRect> monitors);
+// r as it is when its centre is on a monitor; else moved, whole, onto the monitor nearest to it
+// (a window stored on a monitor that has gone since).
+TBarRect OntoMonitors(TBarRect r, std::span<const TBarRect> monitors);
+// r as it is when its centre is on the monitor; else moved from the monitor nearest to it to the
+// same place on this one, whole.
+TBarRect OntoMonitor(TBarRect r, TBarRect monitor, std::span<const TBarRect> monitors);
 
 // The desktop's answer to a proposed dock rectangle on an edge: the rectangle shrunk to the space
 // still free there.

@@ -93,16 +93,15 @@ public:
   TX11Shell(QWidget& window, xcb_connection_t* connection, TAppBarShellEvents events)
       : FWindow(window), FConnection(connection), FEvents(std::move(events)) {
     const xcb_setup_t* setup = xcb_get_setup(connection);
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(setup).data;
-    FRoot = screen->root;
-    FScreenWidth = screen->width_in_pixels;
-    FScreenHeight = screen->height_in_pixels;
+    FRoot = xcb_setup_roots_iterator(setup).data->root;
     qApp->installNativeEventFilter(this);
-    if (QScreen* primary = QGuiApplication::primaryScreen())
-      QObject::connect(primary, &QScreen::availableGeometryChanged, &window, [this] {
-        if (FEvents.PosChanged)
-          FEvents.PosChanged();
-      });
+    for (QScreen* screen : QGuiApplication::screens())
+      WatchScreen(screen);
+    QObject::connect(qApp, &QGuiApplication::screenAdded, &window, [this](QScreen* screen) {
+      WatchScreen(screen);
+      TellPosChanged();
+    });
+    QObject::connect(qApp, &QGuiApplication::screenRemoved, &window, [this] { TellPosChanged(); });
   }
   ~TX11Shell() override { qApp->removeNativeEventFilter(this); }
 
@@ -115,6 +114,7 @@ public:
   }
 
   TBarRect FreeArea() override {
+    ReadRootSize();
     TBarRect area = WorkArea();
     if (FStruts == TStruts{}) {
       FAreaWithoutUs = area;
@@ -137,6 +137,7 @@ public:
   }
 
   void Reserve(TAppBarEdge edge, TBarRect r) override {
+    ReadRootSize();
     const TStruts struts = StrutsFor(edge, r, FScreenWidth, FScreenHeight);
     if (struts == FStruts || !CanDock())
       return;
@@ -208,6 +209,29 @@ public:
   }
 
 private:
+  // Monitors come and go, and the free space changes with them.
+  void WatchScreen(QScreen* screen) {
+    QObject::connect(screen, &QScreen::geometryChanged, &FWindow, [this] { TellPosChanged(); });
+    QObject::connect(screen, &QScreen::availableGeometryChanged, &FWindow,
+                     [this] { TellPosChanged(); });
+  }
+
+  void TellPosChanged() {
+    if (FEvents.PosChanged)
+      FEvents.PosChanged();
+  }
+
+  // The root window spans every monitor and grows and shrinks with them; struts are reserved
+  // from its edges.
+  void ReadRootSize() {
+    TReply<xcb_get_geometry_reply_t> root(
+        xcb_get_geometry_reply(FConnection, xcb_get_geometry(FConnection, FRoot), nullptr));
+    if (root) {
+      FScreenWidth = root->width;
+      FScreenHeight = root->height;
+    }
+  }
+
   // A client message, since the window manager owns _NET_WM_STATE of a mapped window; it reads
   // the message after the map request that precedes it.
   void ChangeState(const std::string& state, bool add) {

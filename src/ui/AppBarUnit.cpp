@@ -86,7 +86,14 @@ void TAppBar::CommitDocked(TAppBarEdge edge) {
     FSettings.AutoHide = false;
     AutoHideRefused();
   }
-  const TBarMetrics metrics = ScreenMetrics();
+  const TBarMetrics metrics = FDropPoint ? ScreenMetrics(*FDropPoint) : ScreenMetrics();
+  FDropPoint.reset();
+  // Floating again, and at the next start, the bar is on the monitor it docked on.
+  const TBarRect floating = OntoMonitor(FloatRect(), ScreenRect(metrics), Monitors());
+  FSettings.FloatLeft = floating.Left;
+  FSettings.FloatTop = floating.Top;
+  FSettings.FloatRight = floating.Right;
+  FSettings.FloatBottom = floating.Bottom;
   TBarRect r = DockRect(Edge(), WindowRect(), FSettings, metrics, QueryPos());
   if (FSettings.AutoHide) {
     FShell->Reserve(TAppBarEdge::abeLeft, {});
@@ -260,23 +267,67 @@ void TAppBar::SetWindowRect(TBarRect r) {
 
 TBarMetrics TAppBar::Metrics() const {
   TBarMetrics metrics = ScreenMetrics();
-  metrics.WorkArea = FShell->FreeArea();
+  metrics.WorkArea = QueryPosAnswer(ScreenRect(metrics), FShell->FreeArea());
   return metrics;
 }
 
-// Everything but the work area, which costs round trips to the X server.
+TBarMetrics TAppBar::Metrics(TBarPoint at) const {
+  TBarMetrics metrics = ScreenMetrics(at);
+  metrics.WorkArea = QueryPosAnswer(ScreenRect(metrics), FShell->FreeArea());
+  return metrics;
+}
+
 TBarMetrics TAppBar::ScreenMetrics() const {
+  const TBarRect window = WindowRect();
+  const TBarPoint centre{window.Left + window.Width() / 2, window.Top + window.Height() / 2};
+  const std::vector<TBarRect> monitors = Monitors();
+  return ScreenMetricsOn(MonitorForEdge(Edge(), centre, monitors), monitors);
+}
+
+TBarMetrics TAppBar::ScreenMetrics(TBarPoint at) const {
+  const std::vector<TBarRect> monitors = Monitors();
+  return ScreenMetricsOn(NearestMonitor(at, monitors), monitors);
+}
+
+// Everything but the work area, which costs round trips to the X server.
+TBarMetrics TAppBar::ScreenMetricsOn(TBarRect screen, const std::vector<TBarRect>& monitors) const {
   TBarMetrics metrics;
   const qreal ratio = Ratio();
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    metrics.ScreenWidth = qRound(screen->size().width() * ratio);
-    metrics.ScreenHeight = qRound(screen->size().height() * ratio);
-  }
+  metrics.ScreenLeft = screen.Left;
+  metrics.ScreenTop = screen.Top;
+  metrics.ScreenWidth = screen.Width();
+  metrics.ScreenHeight = screen.Height();
+  metrics.ScreenEdges = OuterEdges(screen, monitors);
   const int scrollBar = qRound(style()->pixelMetric(QStyle::PM_ScrollBarExtent) * ratio);
   metrics.ScrollBarWidth = metrics.ScrollBarHeight = scrollBar;
   metrics.BorderWidth = metrics.BorderHeight = qMax(1, qRound(ratio));
   metrics.DoubleClickWidth = metrics.DoubleClickHeight = qRound(4 * ratio);
   return metrics;
+}
+
+namespace {
+
+std::vector<TBarRect> MonitorsAt(qreal ratio) {
+  std::vector<TBarRect> monitors;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect area = screen->geometry();
+    monitors.push_back({qRound(area.left() * ratio), qRound(area.top() * ratio),
+                        qRound((area.left() + area.width()) * ratio),
+                        qRound((area.top() + area.height()) * ratio)});
+  }
+  return monitors;
+}
+
+} // namespace
+
+std::vector<TBarRect> TAppBar::Monitors() const {
+  return MonitorsAt(Ratio());
+}
+
+QRect TAppBar::OntoMonitors(QRect r) const {
+  const TBarRect placed = ornavel::OntoMonitors(
+      {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}, MonitorsAt(1));
+  return {placed.Left, placed.Top, placed.Width(), placed.Height()};
 }
 
 TQueryPos TAppBar::QueryPos() const {
@@ -311,8 +362,9 @@ void TAppBar::UseBarWindow(bool bar) {
   setAttribute(Qt::WA_X11NetWmWindowTypeDock, bar);
   if (!bar) {
     FDockPlace.reset();
+    const TBarRect floating = ornavel::OntoMonitors(FloatRect(), Monitors());
     ++FPlacing;
-    move(FSettings.FloatLeft / Ratio(), FSettings.FloatTop / Ratio());
+    move(floating.Left / Ratio(), floating.Top / Ratio());
     --FPlacing;
   }
   if (shown) {
@@ -434,11 +486,13 @@ void TAppBar::WindowManagerMoved() {
   if (FLoop != TLoop::None || IsDocked(FSettings.Edge))
     return;
   const bool controlDown = QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
-  const TAppBarEdge edge = EdgeForCursor(controlDown, FSettings.Flags, DevicePoint(QCursor::pos()),
-                                         FSettings.Edge, Metrics());
+  const TBarPoint cursor = DevicePoint(QCursor::pos());
+  const TAppBarEdge edge =
+      EdgeForCursor(controlDown, FSettings.Flags, cursor, FSettings.Edge, Metrics(cursor));
   if (!IsDocked(edge))
     return;
   FDragEdge = edge;
+  FDropPoint = cursor;
   ExitSizeMove();
 }
 
@@ -492,7 +546,7 @@ void TAppBar::MoveTo(TBarPoint cursor, bool controlDown) {
   const int dy = cursor.Y - FLastCursor.Y;
   proposed = {proposed.Left + dx, proposed.Top + dy, proposed.Right + dx, proposed.Bottom + dy};
   FLastCursor = cursor;
-  const TBarMetrics metrics = Metrics();
+  const TBarMetrics metrics = Metrics(cursor);
   const TAppBarEdge proposedEdge =
       EdgeForCursor(controlDown, FSettings.Flags, cursor, FSettings.Edge, metrics);
   const TMoveStep step =

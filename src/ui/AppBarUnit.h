@@ -65,6 +65,8 @@ public:
   bool AutoHideShown() const { return FAutoHideShown; }
 
 protected:
+  // r, in Qt's coordinates, as it is when on a monitor; else moved, whole, onto the nearest one.
+  QRect OntoMonitors(QRect r) const;
   // Creates the bar: joins the desktop and applies the settings. Runs once, before the window is
   // first shown.
   void CreateBar();
@@ -85,8 +87,15 @@ private:
   TBarPoint DevicePoint(QPointF global) const;
   TBarRect WindowRect() const;
   void SetWindowRect(TBarRect r);
+  // The metrics of the window's monitor (for a docked bar, one whose edge it is), or of the
+  // monitor nearest to a point.
   TBarMetrics Metrics() const;
+  TBarMetrics Metrics(TBarPoint at) const;
   TBarMetrics ScreenMetrics() const;
+  TBarMetrics ScreenMetrics(TBarPoint at) const;
+  TBarMetrics ScreenMetricsOn(TBarRect screen, const std::vector<TBarRect>& monitors) const;
+  // The monitors in device pixels.
+  std::vector<TBarRect> Monitors() const;
   TQueryPos QueryPos() const;
   void CommitDocked(TAppBarEdge edge);
   void ApplyTrackSizes();
@@ -136,6 +145,9 @@ private:
   TLoop FLoop = TLoop::None;
   TSizingSide FSizingSide = TSizingSide::Right;
   TBarPoint FLastCursor;
+  // Where the window manager's drag let go: the monitor there is the one to dock on, wherever the
+  // window's middle is.
+  std::optional<TBarPoint> FDropPoint;
   QPointF FPressPosition;
   std::vector<std::pair<QWidget*, std::function<bool(QPoint)>>> FDragHandles;
 };

@@ -451,8 +451,9 @@ void TMainForm::RestorePlacement() {
       LoadFormPlacement(store, QRect(pos(), size()), PixelsPerInch(*this), ScreenSize(*this));
   if (!normal || normal->width() <= 0 || normal->height() <= 0)
     return;
-  move(normal->topLeft());
-  resize(normal->size());
+  const QRect placed = OntoMonitors(*normal);
+  move(placed.topLeft());
+  resize(placed.size());
 }
 
 // A docked bar keeps its float rectangle as the placement, so that it floats where it last

@@ -167,6 +167,49 @@ INSTANTIATE_TEST_SUITE_P(
         TPlacementCase{"Unregistered", false, abeUnknown, true, Tall, std::nullopt}),
     Named<TPlacementCase>);
 
+// Two monitors side by side, the right one lower and smaller.
+const std::vector<TBarRect> TwoMonitors{FullScreen, {1280, 100, 2304, 868}};
+
+TBarMetrics RightMonitor() {
+  TBarMetrics metrics = Screen();
+  metrics.ScreenLeft = 1280, metrics.ScreenTop = 100;
+  metrics.ScreenWidth = 1024, metrics.ScreenHeight = 768;
+  metrics.ScreenEdges = OuterEdges(TwoMonitors[1], TwoMonitors);
+  metrics.WorkArea = TwoMonitors[1];
+  return metrics;
+}
+
+TEST(Monitors, TheBarDocksOnlyToEdgesOfTheWholeDesktopOfTheMonitorItIsOn) {
+  EXPECT_EQ(OuterEdges(TwoMonitors[0], TwoMonitors), abfAllowLeft | abfAllowTop | abfAllowBottom);
+  EXPECT_EQ(OuterEdges(TwoMonitors[1], TwoMonitors), abfAllowTop | abfAllowRight | abfAllowBottom);
+  EXPECT_EQ(NearestMonitor({1300, 90}, TwoMonitors), TwoMonitors[1]);
+  EXPECT_EQ(MonitorForEdge(abeRight, {10, 10}, TwoMonitors), TwoMonitors[1]);
+  EXPECT_EQ(MonitorForEdge(abeTop, {10, 10}, TwoMonitors), TwoMonitors[0]);
+
+  const TBarMetrics right = RightMonitor();
+  EXPECT_EQ(EdgeForCursor(false, AllAppBarFlags, {1282, 480}, abeFloat, right), abeFloat);
+  EXPECT_EQ(EdgeForCursor(false, EdgesOnly, {1282, 480}, abeTop, right), abeTop);
+  EXPECT_EQ(EdgeForCursor(false, AllAppBarFlags, {2303, 480}, abeFloat, right), abeRight);
+  const TQueryPos free = [](TAppBarEdge, TBarRect r) { return r; };
+  TBarSettingsRecord settings = Settings();
+  EXPECT_EQ(DockRect(abeRight, {}, settings, right, free), (TBarRect{2240, 100, 2304, 868}));
+  settings.AutoHide = true;
+  EXPECT_EQ(AutoHidePlacement(false, abeBottom, settings, {1400, 820, 1600, 868}, right),
+            (TBarRect{1400, 864, 1600, 912}));
+}
+
+TEST(Monitors, APlaceOnAMonitorThatHasGoneComesBackWholeOnTheNearestOne) {
+  const std::vector<TBarRect> one{FullScreen};
+  EXPECT_EQ(OntoMonitors({1800, 300, 2200, 900}, one), (TBarRect{880, 300, 1280, 900}));
+  EXPECT_EQ(OntoMonitors({-1500, -20, -100, 40}, one), (TBarRect{0, 0, 1280, 60}));
+  EXPECT_EQ(OntoMonitors({1000, 300, 1400, 900}, one), (TBarRect{1000, 300, 1400, 900}));
+  // Docked on another monitor, the bar floats there at the same place.
+  EXPECT_EQ(OntoMonitor({100, 200, 300, 600}, TwoMonitors[1], TwoMonitors),
+            (TBarRect{1380, 300, 1580, 700}));
+  EXPECT_EQ(OntoMonitor({100, 200, 300, 1000}, TwoMonitors[1], TwoMonitors),
+            (TBarRect{1380, 100, 1580, 868}));
+}
+
 TEST(AutoHideTimer, HidesOnlyOnceTheCursorIsTwoDoubleClickDistancesAway) {
   TBarMetrics metrics = Screen();
   metrics.DoubleClickWidth = 4, metrics.DoubleClickHeight = 3;
