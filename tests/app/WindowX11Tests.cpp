@@ -184,6 +184,22 @@ INSTANTIATE_TEST_SUITE_P(RealWindow, PlacementAfterAChange,
                                          TPlacementChange{"Resized", false}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// Closed on a second monitor that has gone since. The frame's corner and the inside's size are
+// what is stored and moved, so the window manager's border may stick out.
+TEST_F(RealWindow, APlaceLeftOffEveryMonitorComesBackWhole) {
+  constexpr int Border = 10;
+  test::WriteFile(Settings.File("Ornavel/Ornavel.conf"),
+                  "[FormSettings]\nNormPos=\"1800,300,2200,700\"\n");
+  const std::uint32_t window = Start();
+  ASSERT_NE(window, 0U) << Program->Errors();
+  const auto inside = [&] { return Inside(window).value_or(TFrameGeometry{}); };
+  EXPECT_TRUE(WaitUntil([&] {
+    const TFrameGeometry place = inside();
+    return place.Width == 400 && place.Left >= 0 &&
+           place.Left + place.Width <= ScreenWidth + Border;
+  })) << testing::PrintToString(inside());
+}
+
 TEST_F(RealWindow, StayOnTopAndAlphaBlendReachTheWindowManagerAndGoAgain) {
   constexpr int StayOnTop = 2;
   constexpr int AlphaBlend = 3;
