@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -36,21 +37,59 @@ std::vector<std::string> TiedToThisProcess(std::vector<std::string> command) {
   return command;
 }
 
-// The window managers the session can run, each as its desktop starts it; xfwm4 needs a session
-// bus, and GTK's accessibility bus would outlive it.
+// The window managers the session can run, each as its desktop starts it; xfwm4 and KWin need a
+// session bus, and GTK's accessibility bus would outlive it. A Wayland compositor starts XWayland
+// itself, with one monitor or more side by side, and runs a command that writes the environment its
+// clients get: the display and the cookie a client needs.
 struct TWindowManager {
   std::vector<std::string> Command;
   bool NeedsBus = false;
+  bool Compositor = false;
 };
-TWindowManager WindowManager(const std::string& name) {
+TWindowManager WindowManager(const std::string& name, int monitors, const std::string& runtime) {
+  const std::string size =
+      std::to_string(TX11Session::ScreenWidth) + "x" + std::to_string(TX11Session::ScreenHeight);
   if (name == "xfwm4")
     return {{"xfwm4", "--sm-client-disable"}, true};
   if (name == "icewm")
     return {{"icewm"}};
+  if (name == "kwin_x11")
+    return {{"kwin_x11", "--replace"}, true};
+  if (name == "kwin_wayland") {
+    // A copy without the file capability the installed binary carries, which a process that may
+    // gain no privileges cannot run; KWin takes its own platform only under its own name.
+    const std::string installed = FindOnPath("kwin_wayland");
+    const std::string copy = runtime + "/kwin_wayland";
+    if (installed.empty())
+      return {{"kwin_wayland"}};
+    std::filesystem::copy_file(installed, copy);
+    return {{copy, "--virtual", "--output-count", std::to_string(monitors), "--width",
+             std::to_string(TX11Session::ScreenWidth), "--height",
+             std::to_string(TX11Session::ScreenHeight), "--xwayland", "--socket", "ornavel-test",
+             "--", FindOnPath("printenv")},
+            true,
+            true};
+  }
+  if (name == "mutter") {
+    std::vector<std::string> command{"mutter", "--headless", "--wayland", "--wayland-display",
+                                     "ornavel-test"};
+    for (int monitor = 0; monitor < monitors; ++monitor)
+      command.insert(command.end(), {"--virtual-monitor", size});
+    // mutter ends with its command.
+    command.insert(command.end(), {"--", "/bin/sh", "-c",
+                                   "printenv; exec setpriv --pdeathsig KILL -- "
+                                   "sleep infinity"});
+    return {command, true, true};
+  }
   return {{"openbox", "--sm-disable"}};
 }
 
 } // namespace
+
+int TX11Session::Monitors() {
+  const char* chosen = std::getenv("ORNAVEL_X11_MONITORS");
+  return chosen != nullptr && std::atoi(chosen) > 1 ? std::atoi(chosen) : 1;
+}
 
 std::string TX11Session::WindowManagerName() {
   const char* chosen = std::getenv("ORNAVEL_WINDOW_MANAGER");
@@ -89,30 +128,20 @@ void TX11Session::SetUp() {
 
 // The reason when the session cannot start, or nothing.
 std::string TX11Session::Start() {
-  const std::string server = FindOnPath("Xvfb");
   const std::string manager = WindowManagerName();
-  TWindowManager command = WindowManager(manager);
-  command.Command[0] = FindOnPath(command.Command[0]);
+  TWindowManager command = WindowManager(manager, Monitors(), FRuntime.Path());
+  if (!command.Command[0].starts_with('/'))
+    command.Command[0] = FindOnPath(command.Command[0]);
   const std::string bus = command.NeedsBus ? FindOnPath("dbus-daemon") : std::string();
   if (command.Command[0].empty() || (command.NeedsBus && bus.empty()))
     return manager + " is not installed";
+  if (Monitors() > 1 && !command.Compositor)
+    return "several monitors need a Wayland compositor (kwin_wayland, mutter)";
   FXdotool = FindOnPath("xdotool");
-  if (server.empty() || FXdotool.empty())
-    return "Xvfb or xdotool is not installed (Debian packages xvfb, xdotool)";
-  // The server picks a free display itself and writes its number on standard output.
-  FServer = std::make_unique<TChildProcess>(
-      TiedToThisProcess({server, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
-                         std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "x24"}),
-      std::vector<std::string>{});
-  const std::optional<std::string> display = FirstLine(*FServer);
-  if (!display)
-    return "Xvfb did not start: " + FServer->Errors();
-  FDisplay = ":" + *display;
-  FConnection.reset(xcb_connect(FDisplay.c_str(), nullptr));
-  if (xcb_connection_has_error(FConnection.get()) != 0)
-    return "cannot connect to Xvfb on " + FDisplay;
-  FRoot = xcb_setup_roots_iterator(xcb_get_setup(FConnection.get())).data->root;
-  std::vector<std::string> environment{"DISPLAY=" + FDisplay};
+  if (FXdotool.empty())
+    return "xdotool is not installed";
+  std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + FRuntime.Path(),
+                                       "XDG_CONFIG_HOME=" + FRuntime.File("config")};
   if (command.NeedsBus) {
     FBus = std::make_unique<TChildProcess>(
         TiedToThisProcess({bus, "--session", "--nofork", "--print-address=1"}),
@@ -123,18 +152,79 @@ std::string TX11Session::Start() {
     environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + *address);
     environment.emplace_back("NO_AT_BRIDGE=1");
   }
-  FWindowManager = std::make_unique<TChildProcess>(TiedToThisProcess(command.Command), environment);
+  const std::string failure = command.Compositor ? StartCompositor(command.Command, environment)
+                                                 : StartServer(command.Command, environment);
+  if (!failure.empty())
+    return failure;
   // The window manager is ready once it has published the work area and its support for struts
-  // (xfwm4 does the second about 0.2 s after the first).
-  const auto ready = [this] {
+  // (xfwm4 does the second about 0.2 s after the first). KWin under Wayland publishes the work
+  // area only once a client asks for a strip.
+  const auto ready = [&] {
     const std::vector<std::uint32_t> supported = Property(FRoot, "_NET_SUPPORTED");
-    return Property(FRoot, "_NET_WORKAREA").size() >= 4 &&
+    return (command.Compositor || Property(FRoot, "_NET_WORKAREA").size() >= 4) &&
            std::ranges::find(supported, Atom("_NET_WM_STRUT_PARTIAL")) != supported.end();
   };
   if (!WaitUntil([&] { return ready() || !FWindowManager->Running(); }) || !ready())
     return manager + " did not start: " + FWindowManager->Errors();
   FStartingWorkArea = CurrentWorkArea();
+  if (FStartingWorkArea == TFrameGeometry{})
+    FStartingWorkArea = {0, 0, ScreenWidth * Monitors(), ScreenHeight};
   return {};
+}
+
+// Xvfb, then the window manager on it.
+std::string TX11Session::StartServer(const std::vector<std::string>& manager,
+                                     const std::vector<std::string>& environment) {
+  const std::string server = FindOnPath("Xvfb");
+  if (server.empty())
+    return "Xvfb is not installed (Debian package xvfb)";
+  // The server picks a free display itself and writes its number on standard output.
+  FServer = std::make_unique<TChildProcess>(
+      TiedToThisProcess({server, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
+                         std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "x24"}),
+      std::vector<std::string>{});
+  const std::optional<std::string> display = FirstLine(*FServer);
+  if (!display)
+    return "Xvfb did not start: " + FServer->Errors();
+  FDisplay = ":" + *display;
+  if (!Connect())
+    return "cannot connect to Xvfb on " + FDisplay;
+  std::vector<std::string> withDisplay = environment;
+  withDisplay.push_back("DISPLAY=" + FDisplay);
+  FWindowManager = std::make_unique<TChildProcess>(TiedToThisProcess(manager), withDisplay);
+  return {};
+}
+
+// The compositor, whose command writes its clients' environment among the compositor's own output.
+// Our clients inherit the cookie.
+std::string TX11Session::StartCompositor(const std::vector<std::string>& compositor,
+                                         const std::vector<std::string>& environment) {
+  std::vector<std::string> withoutX = environment;
+  withoutX.insert(withoutX.end(), {"DISPLAY=", "WAYLAND_DISPLAY="});
+  FWindowManager = std::make_unique<TChildProcess>(TiedToThisProcess(compositor), withoutX);
+  const auto value = [this](const std::string& name) {
+    for (const std::string& line : FWindowManager->OutputLines())
+      if (line.starts_with(name + "="))
+        return line.substr(name.size() + 1);
+    return std::string();
+  };
+  WaitUntil([&] { return !value("DISPLAY").empty() || !FWindowManager->Running(); });
+  FDisplay = value("DISPLAY");
+  if (FDisplay.empty())
+    return "the compositor told no display: " + FWindowManager->Errors();
+  if (const std::string cookie = value("XAUTHORITY"); !cookie.empty())
+    setenv("XAUTHORITY", cookie.c_str(), 1);
+  if (!Connect())
+    return "cannot connect to XWayland on " + FDisplay;
+  return {};
+}
+
+bool TX11Session::Connect() {
+  FConnection.reset(xcb_connect(FDisplay.c_str(), nullptr));
+  if (xcb_connection_has_error(FConnection.get()) != 0)
+    return false;
+  FRoot = xcb_setup_roots_iterator(xcb_get_setup(FConnection.get())).data->root;
+  return true;
 }
 
 // The first line a helper writes on standard output (a display, a bus address), or nothing when
@@ -211,31 +301,28 @@ std::uint32_t TX11Session::WaitForWindow(int pid) {
 }
 
 std::optional<TFrameGeometry> TX11Session::Frame(std::uint32_t window) {
-  xcb_connection_t* connection = FConnection.get();
+  std::optional<TFrameGeometry> frame = Inside(window);
   const std::vector<std::uint32_t> extents = Property(window, "_NET_FRAME_EXTENTS");
+  if (!frame || extents.size() != 4)
+    return std::nullopt;
+  // The extents are left, right, top, bottom.
+  frame->Left -= static_cast<int>(extents[0]);
+  frame->Top -= static_cast<int>(extents[2]);
+  return frame;
+}
+
+// Some window managers give a window without a frame (a dock) no frame extents at all.
+std::optional<TFrameGeometry> TX11Session::Inside(std::uint32_t window) {
+  xcb_connection_t* connection = FConnection.get();
   const TReply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
       connection, xcb_get_window_attributes(connection, window), nullptr));
   const TReply<xcb_get_geometry_reply_t> geometry(
       xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr));
   const TReply<xcb_translate_coordinates_reply_t> origin(xcb_translate_coordinates_reply(
       connection, xcb_translate_coordinates(connection, window, FRoot, 0, 0), nullptr));
-  if (extents.size() != 4 || !attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE ||
-      !geometry || !origin)
+  if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !geometry || !origin)
     return std::nullopt;
-  // The extents are left, right, top, bottom.
-  return TFrameGeometry{origin->dst_x - static_cast<int>(extents[0]),
-                        origin->dst_y - static_cast<int>(extents[2]), geometry->width,
-                        geometry->height};
-}
-
-std::optional<TFrameGeometry> TX11Session::Inside(std::uint32_t window) {
-  std::optional<TFrameGeometry> inside = Frame(window);
-  const std::vector<std::uint32_t> extents = Property(window, "_NET_FRAME_EXTENTS");
-  if (inside && extents.size() == 4) {
-    inside->Left += static_cast<int>(extents[0]);
-    inside->Top += static_cast<int>(extents[2]);
-  }
-  return inside;
+  return TFrameGeometry{origin->dst_x, origin->dst_y, geometry->width, geometry->height};
 }
 
 bool TX11Session::PopupShown(int pid) {

@@ -30,15 +30,17 @@ struct TFrameGeometry {
 void PrintTo(const TFrameGeometry& geometry, std::ostream* out);
 
 // A test on a real X server (Xvfb, 1280 x 1024) with a real window manager, both started for the
-// test on a free display: openbox, or the one ORNAVEL_WINDOW_MANAGER names (xfwm4, icewm). The
-// test is skipped, saying why, when either cannot start. The window manager is stopped first, then
+// test on a free display: openbox, or the one ORNAVEL_WINDOW_MANAGER names (xfwm4, icewm,
+// kwin_x11; or kwin_wayland or mutter, each with its own XWayland in place of Xvfb). The test is
+// skipped, saying why, when either cannot start. The window manager is stopped first, then
 // the server, however the test ends. A fixture that overrides SetUp calls this one first and
 // returns when IsSkipped().
 class TX11Session : public testing::Test {
-protected:
+public:
   static constexpr int ScreenWidth = 1280;
   static constexpr int ScreenHeight = 1024;
 
+protected:
   TX11Session();
   ~TX11Session() override;
   void SetUp() override;
@@ -46,6 +48,9 @@ protected:
   // ":N", for a client's DISPLAY.
   const std::string& Display() const { return FDisplay; }
   static std::string WindowManagerName();
+  // Monitors side by side, each of the screen's size, the left one primary: ORNAVEL_X11_MONITORS,
+  // 1 unless set; more than one need a Wayland compositor.
+  static int Monitors();
   // The work area as the window manager first published it, without our windows: the screen
   // less the window manager's own panels.
   const TFrameGeometry& StartingWorkArea() const { return FStartingWorkArea; }
@@ -56,7 +61,7 @@ protected:
   std::uint32_t WaitForWindow(int pid);
   // Nothing while the window is not framed by the window manager.
   std::optional<TFrameGeometry> Frame(std::uint32_t window);
-  // The window's own rectangle on the screen, frame left out, while it is framed.
+  // The window's own rectangle on the screen, frame left out, while it is shown.
   std::optional<TFrameGeometry> Inside(std::uint32_t window);
   std::uint32_t Root() const { return FRoot; }
   std::uint32_t Atom(const std::string& name);
@@ -87,6 +92,11 @@ protected:
 
 private:
   std::string Start();
+  std::string StartServer(const std::vector<std::string>& manager,
+                          const std::vector<std::string>& environment);
+  std::string StartCompositor(const std::vector<std::string>& compositor,
+                              const std::vector<std::string>& environment);
+  bool Connect();
   std::optional<std::string> FirstLine(TChildProcess& helper);
   void SendToRoot(std::uint32_t window, const std::string& message,
                   const std::vector<std::uint32_t>& data);
@@ -96,6 +106,8 @@ private:
     void operator()(xcb_connection_t* connection) const;
   };
 
+  // The session's XDG_RUNTIME_DIR and configuration, and where a compositor's copy lives.
+  test::TTemporaryFolder FRuntime;
   std::string FXdotool;
   std::string FDisplay;
   // Declared in the order of starting, so that the connection ends first, then the window manager,

@@ -326,6 +326,30 @@ TEST_F(RealWindow, DraggedToAnEdgeTheBarDocksAndStaysDockedUntilKilled) {
   EXPECT_TRUE(WorkAreaIs(free)) << testing::PrintToString(WorkArea());
 }
 
+// Side by side, the left one primary: the bar docks to the right edge of the right monitor,
+// reserving its own strip there only, and the edge between the two floats.
+TEST_F(RealWindow, OnTwoMonitorsTheBarDocksOnlyToTheOuterEdges) {
+  if (Monitors() != 2)
+    GTEST_SKIP() << "needs ORNAVEL_X11_MONITORS=2 under kwin_wayland or mutter";
+  const TFrameGeometry free = StartingWorkArea();
+  StoreBar(5, false);
+  const std::uint32_t window = Start();
+  ASSERT_NE(window, 0U) << Program->Errors();
+  DragHeaderTo(window, 2 * ScreenWidth - 2, 500);
+  const TFrameGeometry strip{2 * ScreenWidth - 200, free.Top, 200, free.Height};
+  EXPECT_TRUE(WaitUntil([&] { return Inside(window) == strip; })) << Describe(window);
+  const auto bottom = static_cast<std::uint32_t>(free.Top + free.Height - 1);
+  const std::vector<std::uint32_t> strut{0, 200, 0, 0, 0, 0, 0, bottom, 0, 0, 0, 0};
+  EXPECT_TRUE(WaitUntil([&] { return Property(window, "_NET_WM_STRUT_PARTIAL") == strut; }))
+      << testing::PrintToString(Property(window, "_NET_WM_STRUT_PARTIAL"));
+  DragHeaderTo(window, ScreenWidth - 2, 500);
+  EXPECT_TRUE(WaitUntil([&] { return !HasWindowType(window, "_NET_WM_WINDOW_TYPE_DOCK"); }));
+  EXPECT_TRUE(WaitUntil([&] {
+    return Property(window, "_NET_WM_STRUT_PARTIAL") == std::vector<std::uint32_t>(12, 0);
+  }));
+  EXPECT_EQ(Close(), 0) << Program->Errors();
+}
+
 // Stay on top is a state the window manager keeps, floating or docked, in any order: the bar
 // stays a dock with its strip, and a floating window keeps its task-bar entry.
 TEST_F(RealWindow, StayOnTopKeepsDockingWorking) {
