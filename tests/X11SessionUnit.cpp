@@ -45,8 +45,21 @@ struct TWindowManager {
   std::vector<std::string> Command;
   bool NeedsBus = false;
   bool Compositor = false;
+  // KWin publishes the work area only once a client asks for a strip.
+  bool PublishesWorkArea = true;
 };
+// KWin's top-left corner shows all windows, taking a press that comes at once after the pointer
+// reaches a bar docked there, as a synthetic drag's does.
+void WithoutKWinHotCorner(const std::string& runtime) {
+  std::filesystem::create_directories(runtime + "/config");
+  WriteFile(runtime + "/config/kwinrc",
+            "[Effect-overview]\nBorderActivate=9\n\n[Effect-windowview]\nBorderActivateAll=9\n\n"
+            "[ElectricBorders]\nTopLeft=None\n");
+}
+
 TWindowManager WindowManager(const std::string& name, int monitors, const std::string& runtime) {
+  if (name.starts_with("kwin"))
+    WithoutKWinHotCorner(runtime);
   const std::string size =
       std::to_string(TX11Session::ScreenWidth) + "x" + std::to_string(TX11Session::ScreenHeight);
   if (name == "xfwm4")
@@ -54,7 +67,7 @@ TWindowManager WindowManager(const std::string& name, int monitors, const std::s
   if (name == "icewm")
     return {{"icewm"}};
   if (name == "kwin_x11")
-    return {{"kwin_x11", "--replace"}, true};
+    return {{"kwin_x11", "--replace"}, true, false, false};
   if (name == "kwin_wayland") {
     // A copy without the file capability the installed binary carries, which a process that may
     // gain no privileges cannot run; KWin takes its own platform only under its own name.
@@ -68,7 +81,8 @@ TWindowManager WindowManager(const std::string& name, int monitors, const std::s
              std::to_string(TX11Session::ScreenHeight), "--xwayland", "--socket", "ornavel-test",
              "--", FindOnPath("printenv")},
             true,
-            true};
+            true,
+            false};
   }
   if (name == "mutter") {
     std::vector<std::string> command{"mutter", "--headless", "--wayland", "--wayland-display",
@@ -157,18 +171,15 @@ std::string TX11Session::Start() {
   if (!failure.empty())
     return failure;
   // The window manager is ready once it has published the work area and its support for struts
-  // (xfwm4 does the second about 0.2 s after the first). KWin under Wayland publishes the work
-  // area only once a client asks for a strip.
+  // (xfwm4 does the second about 0.2 s after the first).
   const auto ready = [&] {
     const std::vector<std::uint32_t> supported = Property(FRoot, "_NET_SUPPORTED");
-    return (command.Compositor || Property(FRoot, "_NET_WORKAREA").size() >= 4) &&
+    return (!command.PublishesWorkArea || Property(FRoot, "_NET_WORKAREA").size() >= 4) &&
            std::ranges::find(supported, Atom("_NET_WM_STRUT_PARTIAL")) != supported.end();
   };
   if (!WaitUntil([&] { return ready() || !FWindowManager->Running(); }) || !ready())
     return manager + " did not start: " + FWindowManager->Errors();
   FStartingWorkArea = CurrentWorkArea();
-  if (FStartingWorkArea == TFrameGeometry{})
-    FStartingWorkArea = {0, 0, ScreenWidth * Monitors(), ScreenHeight};
   return {};
 }
 
@@ -241,7 +252,7 @@ std::optional<std::string> TX11Session::FirstLine(TChildProcess& helper) {
 TFrameGeometry TX11Session::CurrentWorkArea() {
   const std::vector<std::uint32_t> area = Property(FRoot, "_NET_WORKAREA");
   if (area.size() < 4)
-    return {};
+    return {0, 0, ScreenWidth * Monitors(), ScreenHeight};
   return {static_cast<int>(area[0]), static_cast<int>(area[1]), static_cast<int>(area[2]),
           static_cast<int>(area[3])};
 }
@@ -302,7 +313,11 @@ std::uint32_t TX11Session::WaitForWindow(int pid) {
 
 std::optional<TFrameGeometry> TX11Session::Frame(std::uint32_t window) {
   std::optional<TFrameGeometry> frame = Inside(window);
-  const std::vector<std::uint32_t> extents = Property(window, "_NET_FRAME_EXTENTS");
+  std::vector<std::uint32_t> extents = Property(window, "_NET_FRAME_EXTENTS");
+  // KWin gives a dock, which has no frame, no extents either.
+  const std::vector<std::uint32_t> types = Property(window, "_NET_WM_WINDOW_TYPE");
+  if (extents.empty() && std::ranges::find(types, Atom("_NET_WM_WINDOW_TYPE_DOCK")) != types.end())
+    extents.assign(4, 0);
   if (!frame || extents.size() != 4)
     return std::nullopt;
   // The extents are left, right, top, bottom.

@@ -54,6 +54,7 @@ protected:
   // The work area as the window manager first published it, without our windows: the screen
   // less the window manager's own panels.
   const TFrameGeometry& StartingWorkArea() const { return FStartingWorkArea; }
+  // The whole screen while the window manager has published none.
   TFrameGeometry CurrentWorkArea();
 
   // The top-level window of the process once the window manager has framed and shown it, or
