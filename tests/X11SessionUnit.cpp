@@ -37,10 +37,11 @@ std::vector<std::string> TiedToThisProcess(std::vector<std::string> command) {
   return command;
 }
 
-// The window managers the session can run, each as its desktop starts it; xfwm4 and KWin need a
-// session bus, and GTK's accessibility bus would outlive it. A Wayland compositor starts XWayland
-// itself, with one monitor or more side by side, and runs a command that writes the environment its
-// clients get: the display and the cookie a client needs.
+// The window managers the session can run, each as its desktop starts it; xfwm4 and the
+// compositors need a session bus, and GTK's accessibility bus would outlive it. kwin_x11 runs
+// without one: on a bus it waits for KDE's global shortcuts service, which does not start. A
+// Wayland compositor starts XWayland itself, with one monitor or more side by side, and runs a
+// command that writes the environment its clients get: the display and the cookie a client needs.
 struct TWindowManager {
   std::vector<std::string> Command;
   bool NeedsBus = false;
@@ -67,7 +68,7 @@ TWindowManager WindowManager(const std::string& name, int monitors, const std::s
   if (name == "icewm")
     return {{"icewm"}};
   if (name == "kwin_x11")
-    return {{"kwin_x11", "--replace"}, true, false, false};
+    return {{"kwin_x11", "--replace"}, false, false, false};
   if (name == "kwin_wayland") {
     // A copy without the file capability the installed binary carries, which a process that may
     // gain no privileges cannot run; KWin takes its own platform only under its own name.
@@ -156,20 +157,29 @@ std::string TX11Session::Start() {
     return "xdotool is not installed";
   std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + FRuntime.Path(),
                                        "XDG_CONFIG_HOME=" + FRuntime.File("config")};
+  if (!command.Compositor) {
+    if (const std::string failure = StartServer(); !failure.empty())
+      return failure;
+    environment.push_back("DISPLAY=" + FDisplay);
+  }
+  // Without a display of its own, so that no service it starts outlives it on our display.
   if (command.NeedsBus) {
     FBus = std::make_unique<TChildProcess>(
         TiedToThisProcess({bus, "--session", "--nofork", "--print-address=1"}),
-        std::vector<std::string>{});
+        std::vector<std::string>{"DISPLAY="});
     const std::optional<std::string> address = FirstLine(*FBus);
     if (!address)
       return "dbus-daemon did not start: " + FBus->Errors();
     environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + *address);
     environment.emplace_back("NO_AT_BRIDGE=1");
   }
-  const std::string failure = command.Compositor ? StartCompositor(command.Command, environment)
-                                                 : StartServer(command.Command, environment);
-  if (!failure.empty())
-    return failure;
+  if (command.Compositor) {
+    if (const std::string failure = StartCompositor(command.Command, environment); !failure.empty())
+      return failure;
+  } else {
+    FWindowManager =
+        std::make_unique<TChildProcess>(TiedToThisProcess(command.Command), environment);
+  }
   // The window manager is ready once it has published the work area and its support for struts
   // (xfwm4 does the second about 0.2 s after the first).
   const auto ready = [&] {
@@ -183,13 +193,12 @@ std::string TX11Session::Start() {
   return {};
 }
 
-// Xvfb, then the window manager on it.
-std::string TX11Session::StartServer(const std::vector<std::string>& manager,
-                                     const std::vector<std::string>& environment) {
+// Xvfb, on a display it picks itself.
+std::string TX11Session::StartServer() {
   const std::string server = FindOnPath("Xvfb");
   if (server.empty())
     return "Xvfb is not installed (Debian package xvfb)";
-  // The server picks a free display itself and writes its number on standard output.
+  // The server writes the display's number on standard output.
   FServer = std::make_unique<TChildProcess>(
       TiedToThisProcess({server, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
                          std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "x24"}),
@@ -200,9 +209,6 @@ std::string TX11Session::StartServer(const std::vector<std::string>& manager,
   FDisplay = ":" + *display;
   if (!Connect())
     return "cannot connect to Xvfb on " + FDisplay;
-  std::vector<std::string> withDisplay = environment;
-  withDisplay.push_back("DISPLAY=" + FDisplay);
-  FWindowManager = std::make_unique<TChildProcess>(TiedToThisProcess(manager), withDisplay);
   return {};
 }
 

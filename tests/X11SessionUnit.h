@@ -93,8 +93,7 @@ protected:
 
 private:
   std::string Start();
-  std::string StartServer(const std::vector<std::string>& manager,
-                          const std::vector<std::string>& environment);
+  std::string StartServer();
   std::string StartCompositor(const std::vector<std::string>& compositor,
                               const std::vector<std::string>& environment);
   bool Connect();
