@@ -320,9 +320,9 @@ std::uint32_t TX11Session::WaitForWindow(int pid) {
 std::optional<TFrameGeometry> TX11Session::Frame(std::uint32_t window) {
   std::optional<TFrameGeometry> frame = Inside(window);
   std::vector<std::uint32_t> extents = Property(window, "_NET_FRAME_EXTENTS");
-  // KWin gives a dock, which has no frame, no extents either.
+  // A dock has no frame: KWin gives it no extents, mutter leaves those of its frame before.
   const std::vector<std::uint32_t> types = Property(window, "_NET_WM_WINDOW_TYPE");
-  if (extents.empty() && std::ranges::find(types, Atom("_NET_WM_WINDOW_TYPE_DOCK")) != types.end())
+  if (std::ranges::find(types, Atom("_NET_WM_WINDOW_TYPE_DOCK")) != types.end())
     extents.assign(4, 0);
   if (!frame || extents.size() != 4)
     return std::nullopt;
