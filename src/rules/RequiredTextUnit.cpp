@@ -159,12 +159,13 @@ private:
     }
   }
 
-  // At a backslash in a class or a group: steps over it and the byte it escapes. Quoting is not
-  // understood there either.
+  // At a backslash in a class or a group: steps over it and the byte it escapes, and over the
+  // letter a control escape takes, which may be the bracket that seems to end the class. Quoting is
+  // not understood there either.
   bool SkipEscapedByte() {
     if (At(1) == 'Q' || At(1) == 'E')
       return false;
-    FAt += 2;
+    FAt += At(1) == 'c' ? 3 : 2;
     return true;
   }
 

@@ -52,6 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         TReadingCase{"BraceNotACount", "a{b}cd", "cd", false, false, "a{b}cd"},
         TReadingCase{"ClassLeftOut", "user=[a-z]+ id", "user=", false, false, "user=bob id"},
         TReadingCase{"ClassWithBracketFirstAndEscaped", "x[]\\]]yyy", "yyy", false, false, "x]yyy"},
+        TReadingCase{"ControlEscapeInClass", "x[\\c]\\]]yyy", "yyy", false, false, "x]yyy"},
         TReadingCase{"PosixClass", "[[:alpha:]]zz", "zz", false, false, "azz"},
         TReadingCase{"GroupLeftOut", "connection (reset|refused)", "connection ", false, false,
                      "connection refused"},
