@@ -94,6 +94,7 @@ public:
       : FWindow(window), FConnection(connection), FEvents(std::move(events)) {
     const xcb_setup_t* setup = xcb_get_setup(connection);
     FRoot = xcb_setup_roots_iterator(setup).data->root;
+    ReadRootSize();
     qApp->installNativeEventFilter(this);
     for (QScreen* screen : QGuiApplication::screens())
       WatchScreen(screen);
@@ -114,7 +115,6 @@ public:
   }
 
   TBarRect FreeArea() override {
-    ReadRootSize();
     TBarRect area = WorkArea();
     if (FStruts == TStruts{}) {
       FAreaWithoutUs = area;
@@ -137,7 +137,6 @@ public:
   }
 
   void Reserve(TAppBarEdge edge, TBarRect r) override {
-    ReadRootSize();
     const TStruts struts = StrutsFor(edge, r, FScreenWidth, FScreenHeight);
     if (struts == FStruts || !CanDock())
       return;
@@ -217,6 +216,7 @@ private:
   }
 
   void TellPosChanged() {
+    ReadRootSize();
     if (FEvents.PosChanged)
       FEvents.PosChanged();
   }

@@ -266,13 +266,15 @@ void TAppBar::SetWindowRect(TBarRect r) {
 }
 
 TBarMetrics TAppBar::Metrics() const {
-  TBarMetrics metrics = ScreenMetrics();
-  metrics.WorkArea = QueryPosAnswer(ScreenRect(metrics), FShell->FreeArea());
-  return metrics;
+  return WithWorkArea(ScreenMetrics());
 }
 
 TBarMetrics TAppBar::Metrics(TBarPoint at) const {
-  TBarMetrics metrics = ScreenMetrics(at);
+  return WithWorkArea(ScreenMetrics(at));
+}
+
+// The free area on the monitor: the work area spans every monitor.
+TBarMetrics TAppBar::WithWorkArea(TBarMetrics metrics) const {
   metrics.WorkArea = QueryPosAnswer(ScreenRect(metrics), FShell->FreeArea());
   return metrics;
 }

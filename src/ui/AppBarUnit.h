@@ -91,6 +91,7 @@ private:
   // monitor nearest to a point.
   TBarMetrics Metrics() const;
   TBarMetrics Metrics(TBarPoint at) const;
+  TBarMetrics WithWorkArea(TBarMetrics metrics) const;
   TBarMetrics ScreenMetrics() const;
   TBarMetrics ScreenMetrics(TBarPoint at) const;
   TBarMetrics ScreenMetricsOn(TBarRect screen, const std::vector<TBarRect>& monitors) const;
