@@ -410,6 +410,13 @@ std::uint32_t TX11Session::SelectionOwner(const std::string& selection) {
   return reply ? reply->owner : 0;
 }
 
+std::uint32_t TX11Session::InputFocus() {
+  xcb_connection_t* connection = FConnection.get();
+  const TReply<xcb_get_input_focus_reply_t> reply(
+      xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+  return reply ? reply->focus : 0;
+}
+
 void TX11Session::Xdotool(const std::vector<std::string>& arguments) {
   std::vector<std::string> command{FXdotool};
   command.insert(command.end(), arguments.begin(), arguments.end());

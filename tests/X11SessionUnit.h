@@ -73,6 +73,9 @@ protected:
   bool HasState(std::uint32_t window, const std::string& state);
   // The window's _NET_WM_WINDOW_OPACITY as a fraction; 1 (opaque) when it has none.
   double Opacity(std::uint32_t window);
+  // The window that has the keyboard: the window manager may count a window active before,
+  // or without, giving it the keyboard.
+  std::uint32_t InputFocus();
   // Whether one of the process's override-redirect windows (its popup menu) is shown.
   bool PopupShown(int pid);
 

@@ -49,6 +49,7 @@ public:
 
   void AwaitWithdrawn() override {}
   bool ButtonHeld() override { return false; }
+  void TakeFocus(unsigned long) override { FWindow.activateWindow(); }
 
 private:
   QWidget& FWindow;
@@ -207,6 +208,25 @@ public:
     }
   }
 
+  // As a pager asks (source 2): KWin gives a dock the keyboard only then, and refuses an
+  // application's own request or a focus it took itself.
+  void TakeFocus(unsigned long userTime) override {
+    if (!Supports("_NET_ACTIVE_WINDOW")) {
+      FWindow.activateWindow();
+      return;
+    }
+    const std::vector<std::uint32_t> active = Property(FRoot, "_NET_ACTIVE_WINDOW");
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = Window();
+    message.type = Atom("_NET_ACTIVE_WINDOW");
+    message.data.data32[0] = 2;
+    message.data.data32[1] = static_cast<std::uint32_t>(userTime);
+    message.data.data32[2] = active.empty() ? XCB_NONE : active[0];
+    SendToRoot(message);
+  }
+
 private:
   // Monitors come and go, and the free space changes with them.
   void WatchScreen(QScreen* screen) {
@@ -245,6 +265,10 @@ private:
     message.data.data32[0] = add ? 1 : 0;
     message.data.data32[1] = Atom(state);
     message.data.data32[3] = 1; // from an application
+    SendToRoot(message);
+  }
+
+  void SendToRoot(const xcb_client_message_event_t& message) {
     xcb_send_event(FConnection, 0, FRoot,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&message));
@@ -261,12 +285,6 @@ private:
       if (notify->window == FRoot && (notify->atom == Atom("_NET_ACTIVE_WINDOW") ||
                                       notify->atom == Atom("_NET_CLIENT_LIST_STACKING")))
         CheckFullScreen();
-      break;
-    }
-    case XCB_BUTTON_PRESS: {
-      const auto* press = static_cast<const xcb_button_press_event_t*>(message);
-      if (press->event == FWindow.internalWinId() && FEvents.Pressed)
-        FEvents.Pressed();
       break;
     }
     case XCB_FOCUS_IN:

@@ -39,6 +39,9 @@ public:
   virtual void AwaitWithdrawn() = 0;
   // Whether a mouse button is held, wherever the pointer is and whoever grabbed it.
   virtual bool ButtonHeld() = 0;
+  // Asks for the keyboard as the user's own act (a click at that server time, or 0 for now):
+  // some window managers give a desktop bar the keyboard only when asked so.
+  virtual void TakeFocus(unsigned long userTime) = 0;
 };
 
 // What the desktop tells the bar on its own.
@@ -47,8 +50,6 @@ struct TAppBarShellEvents {
   std::function<void(bool open)> FullScreenChanged; // a full-screen window became active or not
   // The user moved the window by the window manager's frame, which holds the keyboard meanwhile.
   std::function<void()> WindowManagerMoved;
-  // A mouse button went down in the window.
-  std::function<void()> Pressed;
 };
 
 // The desktop's service for the window: docking on X11 where the window manager reserves

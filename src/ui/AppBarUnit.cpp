@@ -58,7 +58,7 @@ void TAppBar::SetEdge(TAppBarEdge edge) {
   if (!FShell)
     FShell = MakeAppBarShell(*this, {[this] { ShellPosChanged(); },
                                      [this](bool open) { FullScreenAppChanged(open); },
-                                     [this] { WindowManagerMoved(); }, [this] { Pressed(); }});
+                                     [this] { WindowManagerMoved(); }});
   // Out-of-range ordinals from a hand-edited record float, as does every edge where the desktop
   // cannot dock.
   if (IsDocked(edge) && !FShell->CanDock() && FUndockableEdge == TAppBarEdge::abeUnknown)
@@ -356,6 +356,9 @@ void TAppBar::UseBarWindow(bool bar) {
     return;
   FBarWindow = bar;
   const bool shown = isVisible();
+  // X gives the keyboard back to no one when a window unmaps, and KWin, still counting the
+  // window active, does not give it again by itself.
+  const bool keyboard = isActiveWindow();
   if (shown) {
     QWidget::setVisible(false);
     FShell->AwaitWithdrawn();
@@ -372,6 +375,8 @@ void TAppBar::UseBarWindow(bool bar) {
   if (shown) {
     QWidget::setVisible(true);
     ApplyWindowStates();
+    if (keyboard)
+      FShell->TakeFocus(0);
   }
 }
 
@@ -478,9 +483,9 @@ void TAppBar::UpdateInnerBorder() {
 
 // Some window managers give a desktop bar no keyboard focus when clicked, so that its keys would
 // go to the window behind: it asks for the focus itself.
-void TAppBar::Pressed() {
+void TAppBar::Pressed(unsigned long clickTime) {
   if (FBarWindow && !isActiveWindow())
-    activateWindow();
+    FShell->TakeFocus(clickTime);
 }
 
 // A floating bar moved by the window manager's frame docks where the cursor let it go.
@@ -501,6 +506,10 @@ void TAppBar::WindowManagerMoved() {
 // The drag handles: a press where the handle allows it, then a move beyond the drag distance,
 // starts a move loop that ends when the button comes up.
 bool TAppBar::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == windowHandle() && event->type() == QEvent::MouseButtonPress) {
+    Pressed(static_cast<QMouseEvent*>(event)->timestamp());
+    return false;
+  }
   const auto handle = std::ranges::find_if(
       FDragHandles, [watched](const auto& entry) { return entry.first == watched; });
   if (handle == FDragHandles.end())
@@ -627,6 +636,13 @@ void TAppBar::SizeTo(TBarPoint cursor) {
   else
     sized.Bottom = sized.Top + height;
   SetWindowRect(sized);
+}
+
+// Presses reach the children without passing the bar; its native window sees them all.
+void TAppBar::showEvent(QShowEvent* event) {
+  if (QWindow* window = windowHandle())
+    window->installEventFilter(this);
+  QWidget::showEvent(event);
 }
 
 void TAppBar::mousePressEvent(QMouseEvent* event) {

@@ -72,6 +72,7 @@ protected:
   void CreateBar();
   void setVisible(bool visible) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -109,7 +110,7 @@ private:
   void AutoHideTick();
   void UpdateAutoHideTimer();
   void WindowManagerMoved();
-  void Pressed();
+  void Pressed(unsigned long clickTime);
   void ManagerDragStep();
   void EnterSizeMove();
   void ExitSizeMove();

@@ -93,6 +93,13 @@ protected:
     return WaitUntil([&] { return WorkArea() == wanted; });
   }
 
+  // Activates the window as the user's Alt+Tab does and types into it once it has the keyboard.
+  void PressKeysIn(std::uint32_t window, const std::string& keys) {
+    Xdotool({"windowactivate", "--sync", std::to_string(window)});
+    ASSERT_TRUE(WaitUntil([&] { return InputFocus() == window; })) << InputFocus();
+    Xdotool({"key", keys});
+  }
+
   // Drags the bar by its list's header, the way the user does, to a point on the screen.
   void DragHeaderTo(std::uint32_t window, int x, int y) {
     Xdotool({"mousemove", "--window", std::to_string(window), "30", "8", "mousedown", "1"});
@@ -310,10 +317,11 @@ TEST_F(RealWindow, DraggedToAnEdgeTheBarDocksAndStaysDockedUntilKilled) {
                              free.Height};
   EXPECT_TRUE(WaitUntil([&] { return Frame(window) == strip; }))
       << Describe(window) << ", wanted " << testing::PrintToString(strip);
+  EXPECT_TRUE(WaitUntil([&] { return InputFocus() == window; })) << "the keyboard is lost";
   // Ctrl+H makes it auto-hide, reserving nothing, and back.
-  Xdotool({"windowactivate", "--sync", std::to_string(window), "key", "ctrl+h"});
+  PressKeysIn(window, "ctrl+h");
   EXPECT_TRUE(WorkAreaIs(free));
-  Xdotool({"windowactivate", "--sync", std::to_string(window), "key", "ctrl+h"});
+  PressKeysIn(window, "ctrl+h");
   EXPECT_TRUE(WorkAreaIs(docked));
   ASSERT_EQ(Close(), 0) << Program->Errors();
   ASSERT_TRUE(WorkAreaIs(free));
@@ -391,10 +399,7 @@ TEST_F(RealWindow, AClickedDockedBarTakesTheKeyboard) {
   ASSERT_NE(neighbour, 0U);
   Xdotool({"windowactivate", "--sync", std::to_string(neighbour)});
   Xdotool({"mousemove", "--window", std::to_string(window), "60", "80", "click", "1"});
-  EXPECT_TRUE(WaitUntil([&] {
-    const std::vector<std::uint32_t> active = Property(Root(), "_NET_ACTIVE_WINDOW");
-    return !active.empty() && active[0] == window;
-  }));
+  EXPECT_TRUE(WaitUntil([&] { return InputFocus() == window; }));
   Xdotool({"key", "ctrl+h"});
   EXPECT_TRUE(WorkAreaIs(free)) << testing::PrintToString(WorkArea());
   EXPECT_EQ(Close(), 0) << Program->Errors();
@@ -467,7 +472,7 @@ TEST_F(RealWindow, ASecondAutoHidingBarOnAnEdgeIsRefusedAndTheClaimDiesWithItsOw
   const std::uint32_t box = Start();
   ASSERT_NE(box, 0U) << Program->Errors();
   EXPECT_TRUE(WaitUntil([&] { return HasWindowType(box, "_NET_WM_WINDOW_TYPE_DIALOG"); }));
-  Xdotool({"windowactivate", "--sync", std::to_string(box), "key", "Return"});
+  PressKeysIn(box, "Return");
   EXPECT_TRUE(WorkAreaIs({free.Left, free.Top, free.Width - 200, free.Height}))
       << testing::PrintToString(WorkArea());
   EXPECT_EQ(SelectionOwner(claim), first);
