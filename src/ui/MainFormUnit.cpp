@@ -65,8 +65,10 @@ QSettings PlacementStore() {
 } // namespace
 
 TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles, QWidget* parent)
-    : TAppBar(parent,
-              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    // An ordinary window, not a tool window: GNOME keeps tool windows out of its task list and
+    // window switcher, where the floating window belongs.
+    : TAppBar(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
       FDriver(std::move(factory)), FUpdate(std::make_shared<TUpdateState>()) {
   FDriver.FollowAlso(std::move(extraFiles));
   FUpdate->Form = this;

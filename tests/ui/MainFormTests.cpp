@@ -137,7 +137,7 @@ TEST_F(MainForm, StartsWithTheFirstLineInCaptionAndList) {
   ASSERT_EQ(Rows(), 1);
   EXPECT_EQ(Text(0), "Starting up..");
   EXPECT_TRUE(Errors.empty());
-  EXPECT_TRUE(Form->windowFlags().testFlag(Qt::Tool));
+  EXPECT_EQ(Form->windowType(), Qt::Window);
 }
 
 TEST_F(MainForm, AMissingFileIsShownInTheErrorBoxAndTheWindowOpensAnyway) {
