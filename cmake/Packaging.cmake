@@ -27,5 +27,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ORNAVEL_HOMEPAGE})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # ornavel_<version>_<architecture>.deb
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # dependencies from the binaries, not listed by hand
+# Qt's Wayland plugin is loaded, not linked: the window natively on Wayland without XWayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -214,6 +214,12 @@ std::string TX11Session::StartServer() {
 
 // The compositor, whose command writes its clients' environment among the compositor's own output.
 // Our clients inherit the cookie.
+std::vector<std::string> TX11Session::SessionEnvironment() const {
+  return {"DISPLAY=" + FDisplay, "WAYLAND_DISPLAY=" + FWaylandDisplay,
+          "XDG_RUNTIME_DIR=" + FRuntime.Path(),
+          FWaylandDisplay.empty() ? "XDG_SESSION_TYPE=x11" : "XDG_SESSION_TYPE=wayland"};
+}
+
 std::string TX11Session::StartCompositor(const std::vector<std::string>& compositor,
                                          const std::vector<std::string>& environment) {
   std::vector<std::string> withoutX = environment;
@@ -229,6 +235,7 @@ std::string TX11Session::StartCompositor(const std::vector<std::string>& composi
   FDisplay = value("DISPLAY");
   if (FDisplay.empty())
     return "the compositor told no display: " + FWindowManager->Errors();
+  FWaylandDisplay = value("WAYLAND_DISPLAY");
   if (const std::string cookie = value("XAUTHORITY"); !cookie.empty())
     setenv("XAUTHORITY", cookie.c_str(), 1);
   if (!Connect())

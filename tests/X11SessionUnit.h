@@ -47,6 +47,10 @@ protected:
 
   // ":N", for a client's DISPLAY.
   const std::string& Display() const { return FDisplay; }
+  // The environment of a program in this session as a user's login sets it: the X display and,
+  // under a compositor, its Wayland display and runtime folder.
+  std::vector<std::string> SessionEnvironment() const;
+  bool UnderCompositor() const { return !FWaylandDisplay.empty(); }
   static std::string WindowManagerName();
   // Monitors side by side, each of the screen's size, the left one primary: ORNAVEL_X11_MONITORS,
   // 1 unless set; more than one need a Wayland compositor.
@@ -113,6 +117,7 @@ private:
   test::TTemporaryFolder FRuntime;
   std::string FXdotool;
   std::string FDisplay;
+  std::string FWaylandDisplay;
   // Declared in the order of starting, so that the connection ends first, then the window manager,
   // its session bus and the server.
   std::unique_ptr<TChildProcess> FServer;

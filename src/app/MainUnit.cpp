@@ -73,25 +73,15 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
   return line;
 }
 
-#ifdef ORNAVEL_GUI
-bool HasDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0')
-      return true;
-  }
-  return false;
-}
-#endif
-
 // The window where there is a display to show it on, the console otherwise.
-int RunDefault([[maybe_unused]] int argc, [[maybe_unused]] char** argv,
-               const std::vector<std::string>& files) {
+int RunDefault([[maybe_unused]] char** argv, const std::vector<std::string>& files) {
 #ifdef ORNAVEL_GUI
-  if (HasDisplay())
-    return ornavel::RunWindow(1, argv, files); // Qt must not read the file names as its options
-  std::cerr << "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): running in console mode "
-               "(stop with Ctrl+C).\n";
+  const ornavel::TSessionDisplays session = ornavel::SessionDisplays();
+  const ornavel::TWindowPlatform platform =
+      ornavel::ChooseWindowPlatform(session, ornavel::InstalledDisplayProbe(session));
+  if (platform.Problem.empty())
+    return ornavel::RunWindow(argv[0], platform.Platform, files);
+  std::cerr << platform.Problem << ": running in console mode (stop with Ctrl+C).\n";
 #else
   std::cerr << "This build has no window: running in console mode (stop with Ctrl+C).\n";
 #endif
@@ -116,7 +106,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
-    return option.empty() ? RunDefault(argc, argv, line.Files) : ornavel::RunConsole(line.Files);
+    return option.empty() ? RunDefault(argv, line.Files) : ornavel::RunConsole(line.Files);
   } catch (const std::exception& failure) {
     std::cerr << "Ornavel: " << failure.what() << "\n";
     return 1;

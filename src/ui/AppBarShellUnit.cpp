@@ -21,8 +21,10 @@ namespace {
 // Where the desktop cannot reserve strips: the bar floats.
 class TFloatingShell : public TAppBarShell {
 public:
-  explicit TFloatingShell(QWidget& window) : FWindow(window) {}
+  TFloatingShell(QWidget& window, bool ownsPlacement)
+      : FWindow(window), FOwnsPlacement(ownsPlacement) {}
   bool CanDock() override { return false; }
+  bool OwnsPlacement() override { return FOwnsPlacement; }
   TBarRect FreeArea() override {
     const QScreen* screen = FWindow.screen();
     if (screen == nullptr)
@@ -53,6 +55,7 @@ public:
 
 private:
   QWidget& FWindow;
+  bool FOwnsPlacement;
 };
 
 struct TFree {
@@ -114,6 +117,8 @@ public:
       FCanDock = Supports("_NET_WM_STRUT_PARTIAL") || Supports("_NET_WM_STRUT");
     return FCanDock;
   }
+
+  bool OwnsPlacement() override { return true; }
 
   TBarRect FreeArea() override {
     TBarRect area = WorkArea();
@@ -438,7 +443,8 @@ std::unique_ptr<TAppBarShell> MakeAppBarShell(QWidget& window, TAppBarShellEvent
     if (xcb_connection_t* connection = x11->connection())
       return std::make_unique<TX11Shell>(window, connection, std::move(events));
   }
-  return std::make_unique<TFloatingShell>(window);
+  return std::make_unique<TFloatingShell>(
+      window, !QGuiApplication::platformName().startsWith(QStringLiteral("wayland")));
 }
 
 } // namespace ornavel

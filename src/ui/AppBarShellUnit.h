@@ -18,6 +18,9 @@ public:
 
   // Whether a bar can dock at all; where it cannot, every dock request answers floating.
   virtual bool CanDock() = 0;
+  // Whether the program places the window, keeps it above others and makes it translucent; under
+  // a Wayland compositor it does not, and the window moves only by the compositor's own move.
+  virtual bool OwnsPlacement() = 0;
   // The work area without this bar's own strip.
   virtual TBarRect FreeArea() = 0;
   // Reserves r on the edge (a floating or unknown edge, or an empty r, reserves nothing) and makes

@@ -61,8 +61,11 @@ void TAppBar::SetEdge(TAppBarEdge edge) {
                                      [this] { WindowManagerMoved(); }});
   // Out-of-range ordinals from a hand-edited record float, as does every edge where the desktop
   // cannot dock.
-  if (IsDocked(edge) && !FShell->CanDock() && FUndockableEdge == TAppBarEdge::abeUnknown)
+  if (IsDocked(edge) && !FShell->CanDock() && FUndockableEdge == TAppBarEdge::abeUnknown) {
     FUndockableEdge = edge;
+    if (!FShell->OwnsPlacement())
+      DockingUnavailable();
+  }
   if (edge > TAppBarEdge::abeFloat || (IsDocked(edge) && !FShell->CanDock()))
     edge = TAppBarEdge::abeFloat;
   const TAppBarEdge registered = FShell->RegisteredAutoHideEdge();
@@ -147,6 +150,8 @@ void TAppBar::AutoHideRefused() {
   box.setTextFormat(Qt::PlainText);
   box.exec();
 }
+
+void TAppBar::DockingUnavailable() {}
 
 void TAppBar::FullScreenAppChanged(bool) {
   UpdateBar();
@@ -528,6 +533,11 @@ bool TAppBar::eventFilter(QObject* watched, QEvent* event) {
   case QEvent::MouseMove:
     if (FLoop == TLoop::Pressed && (mouse->globalPosition() - FPressPosition).manhattanLength() >=
                                        QApplication::startDragDistance()) {
+      if (!FShell->OwnsPlacement()) {
+        FLoop = TLoop::None;
+        windowHandle()->startSystemMove();
+        return true;
+      }
       FLoop = TLoop::Moving;
       FLastCursor = DevicePoint(FPressPosition);
       EnterSizeMove();

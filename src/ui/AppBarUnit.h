@@ -45,6 +45,8 @@ public:
 
   virtual void StateChanging(bool proposed, TAppBarEdge state);
   virtual void AutoHideRefused();
+  // Told once, when the bar is first asked to dock where the window system places windows.
+  virtual void DockingUnavailable();
   virtual void FullScreenAppChanged(bool open);
   virtual void ShellPosChanged();
   virtual void WindowArrange(bool beginning);
@@ -60,6 +62,8 @@ public:
 
   // Whether the window can dock here, known once the bar is created.
   bool CanDock() const { return FShell && FShell->CanDock(); }
+  // Whether the program places the window and sets its stacking and opacity (not under Wayland).
+  bool OwnsPlacement() const { return !FShell || FShell->OwnsPlacement(); }
   // The float rectangle in the window system's pixels: where the bar floats when not docked.
   TBarRect FloatRect() const;
   bool AutoHideShown() const { return FAutoHideShown; }

@@ -25,6 +25,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
@@ -417,8 +418,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   QGuiApplication::sync();
   Guarded([this] { SavePlacement(); });
   event->accept();
-  // A tool window does not count as the application's last window, so closing it ends the
-  // program here.
+  // Closing the main window ends the program, whatever other window is open.
   QCoreApplication::quit();
 }
 
@@ -462,6 +462,10 @@ void TMainForm::RestorePlacement() {
 // floated, and starts from there when it docks again.
 void TMainForm::SavePlacement() {
   FPlacementSaved = true;
+  // A place the compositor chose and did not tell is no place to keep: the one an X11 session
+  // stored stays.
+  if (!OwnsPlacement())
+    return;
   TFormPlacement placement;
   placement.PixelsPerInch = PixelsPerInch(*this);
   placement.Normal = isMaximized() || isMinimized() ? normalGeometry() : QRect(pos(), size());
@@ -475,6 +479,30 @@ void TMainForm::SavePlacement() {
   SaveFormPlacement(store, placement, ScreenSize(*this));
   if (!SaveSettings())
     throw std::runtime_error("Cannot save the bar's settings in " + store.fileName().toStdString());
+}
+
+// Under Wayland the compositor decides stacking and opacity; the menu says so rather than
+// offering what would do nothing.
+void TMainForm::LeaveToTheCompositor() {
+  const QString xwayland = QStringLiteral(" Run Ornavel on XWayland (QT_QPA_PLATFORM=xcb) for it.");
+  FStayOnTopAction->setEnabled(false);
+  FStayOnTopAction->setToolTip(
+      QStringLiteral("Under Wayland the compositor decides which windows stay on top.") + xwayland);
+  FAlphaBlendAction->setEnabled(false);
+  FAlphaBlendAction->setToolTip(
+      QStringLiteral("Under Wayland the compositor decides how windows are drawn.") + xwayland);
+  FPopupMenu->setToolTipsVisible(true);
+}
+
+// Asked while the bar is created, before the log exists.
+void TMainForm::DockingUnavailable() {
+  QTimer::singleShot(0, this, [this] {
+    if (FLog != nullptr)
+      FLog->Add(nullptr, TLogLevel::Warning,
+                "Docking to a screen edge is not available under Wayland, where the compositor "
+                "places windows: the window floats. Run Ornavel on XWayland (QT_QPA_PLATFORM=xcb) "
+                "to dock.");
+  });
 }
 
 void TMainForm::LoadBarSettings() {
@@ -491,6 +519,8 @@ void TMainForm::LoadBarSettings() {
   LoadSettings();
   settings.AlwaysOnTop = false;
   UpdateBar();
+  if (!OwnsPlacement())
+    LeaveToTheCompositor();
   AddDragHandle(FLogList->horizontalHeader()->viewport(),
                 [this](QPoint where) { return HeaderCanDragAt(where); });
 }

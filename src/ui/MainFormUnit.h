@@ -70,6 +70,7 @@ public:
 
 protected:
   void closeEvent(QCloseEvent* event) override;
+  void DockingUnavailable() override;
 
 private:
   // Shared with the log's handler, which may outlive the window by one notification.
@@ -97,6 +98,7 @@ private:
   void RestorePlacement();
   // The bar's own defaults, sized for a usable list, then its stored state.
   void LoadBarSettings();
+  void LeaveToTheCompositor();
   // Whether the header may start a drag of the bar at that point: not on a column's border.
   bool HeaderCanDragAt(QPoint where) const;
   void SavePlacement();

@@ -29,13 +29,18 @@ protected:
   }
 
   // Starts the program; answers its window once the window manager has framed and shown it.
+  // Under a compositor the program chooses XWayland itself, as it does in a user's session.
   std::uint32_t Start() {
-    Program = std::make_unique<TChildProcess>(
-        std::vector<std::string>{ORNAVEL_BINARY},
-        std::vector<std::string>{"DISPLAY=" + Display(), "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=xcb",
-                                 "XDG_CONFIG_HOME=" + Settings.Path(),
-                                 "LSAN_OPTIONS=suppressions=" ORNAVEL_LSAN_SUPPRESSIONS});
+    Launch({"QT_QPA_PLATFORM="});
     return WaitForWindow(Program->Pid());
+  }
+  void Launch(const std::vector<std::string>& extraEnvironment) {
+    std::vector<std::string> environment = SessionEnvironment();
+    environment.insert(environment.end(), {"XDG_CONFIG_HOME=" + Settings.Path(),
+                                           "LSAN_OPTIONS=suppressions=" ORNAVEL_LSAN_SUPPRESSIONS});
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+    Program = std::make_unique<TChildProcess>(std::vector<std::string>{ORNAVEL_BINARY},
+                                              std::move(environment));
   }
 
   // Closes the window as a signal does, in order; answers the exit status.
@@ -332,6 +337,28 @@ TEST_F(RealWindow, DraggedToAnEdgeTheBarDocksAndStaysDockedUntilKilled) {
   Program->Signal(SIGKILL);
   Program->Wait(test::Patience);
   EXPECT_TRUE(WorkAreaIs(free)) << testing::PrintToString(WorkArea());
+}
+
+// Natively on Wayland the compositor places the window and decides its stacking and opacity:
+// the program leaves them alone, and the place an X11 session stored stays as it was.
+TEST_F(RealWindow, NativelyOnWaylandTheCompositorPlacesTheWindow) {
+  if (!UnderCompositor())
+    GTEST_SKIP() << "needs kwin_wayland or mutter";
+  StoreBar(2, false);
+  const std::string conf = Settings.File("Ornavel/Ornavel.conf");
+  test::WriteFile(conf, test::ReadFile(conf) + "NormPos=\"100,100,500,400\"\n");
+  const std::string stored = test::ReadFile(conf);
+  Launch({"QT_QPA_PLATFORM=wayland", "QT_LOGGING_RULES=qt.qpa.wayland=true"});
+  // Qt's own news that the compositor has configured the window: the window is up.
+  EXPECT_TRUE(Program->WaitForOutput(
+      [](const std::string&, const std::string& errors) {
+        return errors.find("xdg_toplevel.configure") != std::string::npos;
+      },
+      test::Patience))
+      << Program->Errors();
+  EXPECT_EQ(Close(), 0) << Program->Errors();
+  EXPECT_EQ(test::ReadFile(conf), stored);
+  EXPECT_EQ(Program->Errors().find("opacity"), std::string::npos) << Program->Errors();
 }
 
 // Side by side, the left one primary: the bar docks to the right edge of the right monitor,

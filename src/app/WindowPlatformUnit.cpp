@@ -1,0 +1,49 @@
+#include "WindowPlatformUnit.h"
+
+#include <cstdlib>
+
+namespace ornavel {
+namespace {
+
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+constexpr const char* NoWaylandPlugin =
+    "Qt's Wayland platform plugin is not installed (Debian package qt6-wayland)";
+
+} // namespace
+
+TSessionDisplays SessionDisplays() {
+  return {Variable("DISPLAY"), Variable("WAYLAND_DISPLAY"), Variable("QT_QPA_PLATFORM")};
+}
+
+TWindowPlatform ChooseWindowPlatform(const TSessionDisplays& session, const TDisplayProbe& probe) {
+  const bool x = !session.XDisplay.empty();
+  const bool wayland = !session.WaylandDisplay.empty();
+  if (!session.UserPlatform.empty()) {
+    // Qt aborts where the chosen plugin is missing; that one case is ours to say.
+    if (session.UserPlatform.starts_with("wayland") && !probe.WaylandUsable())
+      return {{}, std::string(NoWaylandPlugin) + ", or the Wayland display does not answer"};
+    return {};
+  }
+  if (x && probe.XUsable())
+    return {"xcb", {}};
+  if (wayland && probe.WaylandUsable())
+    return {"wayland", {}};
+  if (x && wayland)
+    return {{},
+            "Neither the X server " + session.XDisplay + " nor the Wayland display " +
+                session.WaylandDisplay + " can be used (" + NoWaylandPlugin + "?)"};
+  if (x)
+    return {{}, "The X server " + session.XDisplay + " does not answer"};
+  if (wayland)
+    return {{},
+            "The Wayland display " + session.WaylandDisplay +
+                " cannot be used, and there is no X server (DISPLAY): " + NoWaylandPlugin +
+                ", or the display does not answer"};
+  return {{}, "No display (neither DISPLAY nor WAYLAND_DISPLAY is set)"};
+}
+
+} // namespace ornavel
