@@ -443,8 +443,12 @@ std::unique_ptr<TAppBarShell> MakeAppBarShell(QWidget& window, TAppBarShellEvent
     if (xcb_connection_t* connection = x11->connection())
       return std::make_unique<TX11Shell>(window, connection, std::move(events));
   }
-  return std::make_unique<TFloatingShell>(
-      window, !QGuiApplication::platformName().startsWith(QStringLiteral("wayland")));
+  return MakeFloatingShell(window,
+                           !QGuiApplication::platformName().startsWith(QStringLiteral("wayland")));
+}
+
+std::unique_ptr<TAppBarShell> MakeFloatingShell(QWidget& window, bool ownsPlacement) {
+  return std::make_unique<TFloatingShell>(window, ownsPlacement);
 }
 
 } // namespace ornavel

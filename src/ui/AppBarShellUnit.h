@@ -58,5 +58,10 @@ struct TAppBarShellEvents {
 // The desktop's service for the window: docking on X11 where the window manager reserves
 // strips, floating only elsewhere (Wayland, offscreen, a window manager without strips).
 std::unique_ptr<TAppBarShell> MakeAppBarShell(QWidget& window, TAppBarShellEvents events);
+using TAppBarShellFactory =
+    std::function<std::unique_ptr<TAppBarShell>(QWidget& window, TAppBarShellEvents events)>;
+// Where the bar only floats; where the program does not own placement, the window system moves
+// the window and decides its stacking and opacity.
+std::unique_ptr<TAppBarShell> MakeFloatingShell(QWidget& window, bool ownsPlacement);
 
 } // namespace ornavel

@@ -23,9 +23,9 @@ constexpr int ManagerDragInterval = 30;
 
 } // namespace
 
-TAppBar::TAppBar(QWidget* parent, Qt::WindowFlags flags)
+TAppBar::TAppBar(QWidget* parent, Qt::WindowFlags flags, TAppBarShellFactory makeShell)
     : QWidget(parent, flags), FOrganisation(QCoreApplication::organizationName()),
-      FApplication(QCoreApplication::applicationName()) {
+      FApplication(QCoreApplication::applicationName()), FMakeShell(std::move(makeShell)) {
   const QScreen* screen = QGuiApplication::primaryScreen();
   const QSize size = screen != nullptr ? screen->size() * screen->devicePixelRatio() : QSize();
   FSettings = DefaultBarSettings(size.width(), size.height());
@@ -56,9 +56,9 @@ TAppBarEdge TAppBar::Edge() const {
 
 void TAppBar::SetEdge(TAppBarEdge edge) {
   if (!FShell)
-    FShell = MakeAppBarShell(*this, {[this] { ShellPosChanged(); },
-                                     [this](bool open) { FullScreenAppChanged(open); },
-                                     [this] { WindowManagerMoved(); }});
+    FShell = FMakeShell(*this, {[this] { ShellPosChanged(); },
+                                [this](bool open) { FullScreenAppChanged(open); },
+                                [this] { WindowManagerMoved(); }});
   // Out-of-range ordinals from a hand-edited record float, as does every edge where the desktop
   // cannot dock.
   if (IsDocked(edge) && !FShell->CanDock() && FUndockableEdge == TAppBarEdge::abeUnknown) {

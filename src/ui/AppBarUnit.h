@@ -23,7 +23,8 @@ namespace ornavel {
 // docked bar by its inner border. Its state persists as the 84-byte "AppBar" value.
 class TAppBar : public QWidget {
 public:
-  explicit TAppBar(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+  explicit TAppBar(QWidget* parent = nullptr, Qt::WindowFlags flags = {},
+                   TAppBarShellFactory makeShell = MakeAppBarShell);
   // Leaves the desktop; never throws.
   ~TAppBar() override;
 
@@ -133,6 +134,7 @@ private:
   std::unique_ptr<TAppBarShell> FShell;
   QString FOrganisation;
   QString FApplication;
+  TAppBarShellFactory FMakeShell;
   QString FKeyName;
   bool FCreated = false;
   bool FBarWindow = false;

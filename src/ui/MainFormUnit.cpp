@@ -65,11 +65,14 @@ QSettings PlacementStore() {
 
 } // namespace
 
-TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles, QWidget* parent)
+TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles, QWidget* parent,
+                     TAppBarShellFactory makeShell)
     // An ordinary window, not a tool window: GNOME keeps tool windows out of its task list and
     // window switcher, where the floating window belongs.
-    : TAppBar(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
+    : TAppBar(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                  Qt::WindowCloseButtonHint,
+              std::move(makeShell)),
       FDriver(std::move(factory)), FUpdate(std::make_shared<TUpdateState>()) {
   FDriver.FollowAlso(std::move(extraFiles));
   FUpdate->Form = this;

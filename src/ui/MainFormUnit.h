@@ -31,7 +31,7 @@ public:
   // box and the window opens as usual.
   // extraFiles are followed besides the listed ones, for this run only.
   explicit TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles = {},
-                     QWidget* parent = nullptr);
+                     QWidget* parent = nullptr, TAppBarShellFactory makeShell = MakeAppBarShell);
   // Stops the sources if closing did not, saves the placement if closing did not.
   ~TMainForm() override;
 

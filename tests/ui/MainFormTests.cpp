@@ -479,6 +479,32 @@ int ScreenPixelsPerInch() {
   return qRound(QApplication::primaryScreen()->logicalDotsPerInch());
 }
 
+// Where the compositor places windows (Wayland), the menu offers nothing that would do nothing,
+// docking is said unavailable once, and no place of the compositor's choosing is saved.
+TEST_F(MainForm, WhereTheCompositorPlacesWindowsNothingIsPretended) {
+  Form = std::make_unique<TMainForm>(
+      TSourceFactory{}, std::vector<std::string>{}, nullptr,
+      [](QWidget& window, TAppBarShellEvents) { return MakeFloatingShell(window, false); });
+  Show();
+  for (QAction* action : {Form->StayOnTopAction(), Form->AlphaBlendAction()}) {
+    EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+    EXPECT_TRUE(action->toolTip().contains("compositor decides")) << action->text().toStdString();
+  }
+  Form->SetEdge(TAppBarEdge::abeRight);
+  Form->SetEdge(TAppBarEdge::abeTop);
+  const auto told = [this] {
+    int count = 0;
+    for (int row = 0; row < Rows(); ++row)
+      count += Text(row).startsWith("Docking to a screen edge is not available") ? 1 : 0;
+    return count;
+  };
+  EXPECT_TRUE(Serve([&] { return told() > 0; }));
+  EXPECT_EQ(told(), 1);
+  Form->close();
+  EXPECT_FALSE(Store().contains("FormSettings/NormPos"));
+  EXPECT_FALSE(Store().contains("FormSettings/AppBar"));
+}
+
 TEST_F(MainForm, ClosingSavesThePlacementUnderBothNames) {
   Create();
   Show();
