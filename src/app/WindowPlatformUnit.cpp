@@ -23,9 +23,11 @@ TWindowPlatform ChooseWindowPlatform(const TSessionDisplays& session, const TDis
   const bool x = !session.XDisplay.empty();
   const bool wayland = !session.WaylandDisplay.empty();
   if (!session.UserPlatform.empty()) {
-    // Qt aborts where the chosen plugin is missing; that one case is ours to say.
+    // Qt aborts where the chosen platform cannot be had; for the two of a desktop we say why.
     if (session.UserPlatform.starts_with("wayland") && !probe.WaylandUsable())
       return {{}, std::string(NoWaylandPlugin) + ", or the Wayland display does not answer"};
+    if (session.UserPlatform.starts_with("xcb") && !(x && probe.XUsable()))
+      return {{}, "QT_QPA_PLATFORM asks for X11, and no X server answers on DISPLAY"};
     return {};
   }
   if (x && probe.XUsable())

@@ -40,6 +40,8 @@ TEST(WindowPlatform, NoUsableDisplayIsAReasonNotAnAbort) {
             std::string::npos);
   EXPECT_NE(problem({":0", "wayland-0", ""}, Usable(false, false)).find(":0"), std::string::npos);
   EXPECT_EQ(problem({":5", "", ""}, Usable(false, true)), "The X server :5 does not answer");
+  EXPECT_NE(problem({"", "wayland-0", "xcb"}, Usable(true, true)).find("no X server"),
+            std::string::npos);
 }
 
 } // namespace
