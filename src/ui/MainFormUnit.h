@@ -23,7 +23,7 @@ class TLog;
 class TLogFinder;
 class TMainConfig;
 
-// The program's one permanent window: a narrow tool window filled by the log list, with a
+// The program's one permanent window: a narrow window filled by the log list, with a
 // popup menu, floating or docked to a screen edge. It drives the sources for its whole life.
 class TMainForm : public TAppBar, private TLogListCells {
 public:
