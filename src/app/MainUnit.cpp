@@ -9,6 +9,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,13 +34,15 @@ std::string FollowedSources() {
 }
 
 std::string Usage() {
-  return "Usage: ornavel [--console] [FILE...]\n"
+  return "Usage: ornavel [--console | -platform NAME] [FILE...]\n"
          "       ornavel --help | --version\n\n"
          "Ornavel follows " +
          FollowedSources() +
          ",\nfilters every line through your rules, and shows the kept lines.\n\n"
          "  FILE        also follow this file, for this run only (besides the settings' files)\n"
          "  --console   run without a window; every kept line is printed to standard output\n"
+         "  -platform NAME\n"
+         "              show the window on Qt's platform NAME (xcb: X11 or XWayland; wayland)\n"
          "  --help      show this text\n"
          "  --version   show the version\n";
 }
@@ -47,6 +50,7 @@ std::string Usage() {
 struct TCommandLine {
   std::string_view Option; // --console, --help, --version or nothing
   std::vector<std::string> Files;
+  std::string Platform; // -platform NAME, as Qt's own programs take it
   bool Valid = true;
 };
 
@@ -58,6 +62,10 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     const std::string_view argument = argv[index];
     if (!optionsEnded && argument == "--") {
       optionsEnded = true;
+    } else if (!optionsEnded && (argument == "-platform" || argument == "--platform")) {
+      line.Valid = line.Valid && index + 1 < argc && *argv[index + 1] != '\0';
+      if (index + 1 < argc)
+        line.Platform = argv[++index];
     } else if (!optionsEnded && argument.starts_with('-') && argument != "-") {
       const bool known = argument == "--console" || argument == "--help" || argument == "--version";
       line.Valid = line.Valid && known && line.Option.empty();
@@ -69,20 +77,26 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     }
   }
   const bool alone = line.Option == "--help" || line.Option == "--version";
-  line.Valid = line.Valid && !(alone && !line.Files.empty());
+  line.Valid = line.Valid && !(alone && !line.Files.empty()) &&
+               !(line.Option == "--console" && !line.Platform.empty());
   return line;
 }
 
 // The window where there is a display to show it on, the console otherwise.
-int RunDefault([[maybe_unused]] char** argv, const std::vector<std::string>& files) {
+int RunDefault([[maybe_unused]] char** argv, const TCommandLine& line) {
+  const std::vector<std::string>& files = line.Files;
 #ifdef ORNAVEL_GUI
-  const ornavel::TSessionDisplays session = ornavel::SessionDisplays();
+  ornavel::TSessionDisplays session = ornavel::SessionDisplays();
+  if (!line.Platform.empty())
+    session.UserPlatform = line.Platform;
   const ornavel::TWindowPlatform platform =
       ornavel::ChooseWindowPlatform(session, ornavel::InstalledDisplayProbe(session));
   if (platform.Problem.empty())
     return ornavel::RunWindow(argv[0], platform.Platform, files);
   std::cerr << platform.Problem << ": running in console mode (stop with Ctrl+C).\n";
 #else
+  if (!line.Platform.empty())
+    throw std::runtime_error("-platform " + line.Platform + ": this build has no window");
   std::cerr << "This build has no window: running in console mode (stop with Ctrl+C).\n";
 #endif
   return ornavel::RunConsole(files);
@@ -106,7 +120,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
-    return option.empty() ? RunDefault(argv, line.Files) : ornavel::RunConsole(line.Files);
+    return option.empty() ? RunDefault(argv, line) : ornavel::RunConsole(line.Files);
   } catch (const std::exception& failure) {
     std::cerr << "Ornavel: " << failure.what() << "\n";
     return 1;

@@ -27,8 +27,10 @@ TWindowPlatform ChooseWindowPlatform(const TSessionDisplays& session, const TDis
     if (session.UserPlatform.starts_with("wayland") && !probe.WaylandUsable())
       return {{}, std::string(NoWaylandPlugin) + ", or the Wayland display does not answer"};
     if (session.UserPlatform.starts_with("xcb") && !(x && probe.XUsable()))
-      return {{}, "QT_QPA_PLATFORM asks for X11, and no X server answers on DISPLAY"};
-    return {};
+      return {{},
+              "The chosen platform " + session.UserPlatform +
+                  " is X11, and no X server answers on DISPLAY"};
+    return {session.UserPlatform, {}};
   }
   if (x && probe.XUsable())
     return {"xcb", {}};

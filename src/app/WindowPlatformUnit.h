@@ -9,7 +9,7 @@ namespace ornavel {
 struct TSessionDisplays {
   std::string XDisplay;       // DISPLAY
   std::string WaylandDisplay; // WAYLAND_DISPLAY
-  std::string UserPlatform;   // QT_QPA_PLATFORM: the user's own choice
+  std::string UserPlatform;   // QT_QPA_PLATFORM or -platform: the user's own choice
 };
 
 // Whether the session's display can be had: its Qt plugin is installed and its server answers.
@@ -20,7 +20,7 @@ struct TDisplayProbe {
 
 // The platform the window runs on, or why there can be no window.
 struct TWindowPlatform {
-  std::string Platform; // given to Qt; empty: the user's choice, left to Qt
+  std::string Platform; // given to Qt
   std::string Problem;  // when not empty, there is no window: the reason, for the console
 };
 

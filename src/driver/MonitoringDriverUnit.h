@@ -16,7 +16,7 @@ class TThreadManager;
 class TMainConfig;
 
 // Makes a source of one kind, suspended; fileName is the listed file for a kind that follows one.
-// A file monitor fails when its file cannot be followed ("File %s not found!").
+// A file monitor fails when its file cannot be read (one that is not there yet is waited for).
 using TSourceMaker = std::function<std::shared_ptr<TSourceThread>(const std::string& fileName)>;
 
 // The makers of the sources this build has. The driver lives below the sources, so the front end

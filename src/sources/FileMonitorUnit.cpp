@@ -31,6 +31,9 @@ constexpr std::size_t FingerprintSize = 64;
 // Longer lines go out in pieces of this size, so that no line can hold the file up.
 constexpr std::size_t MaxLineSize = 1024 * 1024;
 constexpr int PollingIntervalMs = 1;
+// A file made in a folder that is not there yet is new, so read from its start: the wait for the
+// folder costs no line.
+constexpr int MissingFolderPollMs = 250;
 // Notifications report every change made through this machine's kernel; on a local file system
 // the safety net only bounds the cost of one that went amiss (a write through a mapping, say).
 constexpr int LocalSafetyNetMs = 10000;
@@ -170,8 +173,11 @@ void TFileMonitorThread::SetFileName(const std::string& fileName) {
   TOpenFile file;
   file.Descriptor = OpenForReading(fileName, file.Opened);
   if (!file.Descriptor.Valid()) {
-    if (errno == ENOENT || errno == ENOTDIR)
-      throw std::runtime_error(Format("File %s not found!", fileName));
+    // Often the log of a program that has not run yet: it is followed once it is made.
+    if (errno == ENOENT || errno == ENOTDIR) {
+      GetLog().AddFmt(nullptr, TLogLevel::Warning, "File %s not found!", fileName);
+      return;
+    }
     RaiseSystemError(Format("Cannot open file %s", fileName));
   }
   file.Position = static_cast<std::uint64_t>(file.Opened.st_size);
@@ -222,14 +228,29 @@ void TFileMonitorThread::StartNotification() {
   if (!FChangeNotification)
     return;
   FNotifier = TFileChangeNotifier::Shared();
-  // The folder tells when a new file takes the name.
   if (FNotifier)
-    FFolderWatch = FNotifier->Watch(FolderOf(FFileName), FolderEvents, FWake);
-  if (!FFolderWatch.Valid())
-    FNotifier.reset();
+    WatchFolder();
   if (FFile.Descriptor.Valid())
     WatchFile(FFile);
   ChooseSafetyNet();
+}
+
+// The folder tells when a new file takes the name. One that is not there yet, or has been made
+// again since it was watched, is looked for now and then.
+void TFileMonitorThread::WatchFolder() {
+  const std::string folder = FolderOf(FFileName);
+  struct stat status {};
+  FFolderMissing = ::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode);
+  if (FFolderMissing) {
+    FFolderWatch.Reset();
+    return;
+  }
+  if (FFolderWatch.Valid() && SameFile(status, FWatchedFolder))
+    return;
+  FFolderWatch = FNotifier->Watch(folder, FolderEvents, FWake);
+  FWatchedFolder = status;
+  if (!FFolderWatch.Valid())
+    StopNotification();
 }
 
 void TFileMonitorThread::ChooseSafetyNet() {
@@ -263,6 +284,8 @@ void TFileMonitorThread::StopNotification() {
 void TFileMonitorThread::WaitForChange() {
   const bool notified = FNotifier && !FFileGrowing;
   int timeoutMs = notified ? FSafetyNetMs : PollingIntervalMs;
+  if (notified && FFolderMissing)
+    timeoutMs = MissingFolderPollMs;
   if (const auto deadline = NextDeadline()) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - TClock::now());
     timeoutMs = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, timeoutMs));
@@ -317,6 +340,8 @@ void TFileMonitorThread::Pass() {
   }
   if (nameTaken)
     OpenNamedFile();
+  else if (FNotifier)
+    WatchFolder();
 }
 
 // Files rotated away are read on until idle for a while; deleted ones are let go at once.

@@ -27,7 +27,8 @@ class TLog;
 // rest of the old file is read first, then the new one from its start; while no file of that
 // name exists the monitor waits for one. A file renamed away is drained on beside the new one
 // until it has been idle a few seconds; a file that is let go posts its unfinished last line as a
-// line of its own. A file that shrinks or is rewritten in place is read again from its start.
+// line of its own. A file that is not there at the start is waited for in the same way, its
+// folder too. A file that shrinks or is rewritten in place is read again from its start.
 // Zero bytes are not text: a zero is awaited about a second, as a writer that reserves space
 // fills it in later; zeros still there then with other bytes behind them are passed over.
 //
@@ -36,8 +37,9 @@ class TFileMonitorThread : public TSourceThread {
 public:
   TMonitorType MonitorType() const final { return mtFile; }
 
-  // Before the thread is resumed: fails with "File %s not found!" when no such file exists;
-  // otherwise only what is appended from now on is posted.
+  // Before the thread is resumed: only what is appended from now on is posted. A file that does
+  // not exist is reported with the warning "File %s not found!" and followed once it is made;
+  // one that cannot be read fails.
   void SetFileName(const std::string& fileName);
   // Before the thread is resumed. Off, the monitor looks at the file about every millisecond
   // instead of waiting for the system's change notifications, as it does by itself when those
@@ -82,6 +84,7 @@ private:
   };
 
   void StartNotification();
+  void WatchFolder();
   void WatchFile(TOpenFile& file);
   void ChooseSafetyNet();
   void WaitForChange();
@@ -130,6 +133,8 @@ private:
   // None while polling. The watches go before the wake-up they signal.
   std::shared_ptr<TFileChangeNotifier> FNotifier;
   TFileWatch FFolderWatch;
+  struct stat FWatchedFolder {};
+  bool FFolderMissing = false;
   // On network and FUSE file systems other machines' changes raise no notification at all.
   static constexpr int RemoteSafetyNetMs = 500;
   // How long a notified monitor waits at most, by where the file is.

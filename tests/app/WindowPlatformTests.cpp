@@ -20,7 +20,7 @@ TEST(WindowPlatform, XWaylandFirstUnlessTheUserChose) {
   for (const char* chosen : {"wayland", "xcb", "offscreen"}) {
     const TWindowPlatform platform =
         ChooseWindowPlatform({":0", "wayland-0", chosen}, Usable(true, true));
-    EXPECT_EQ(platform.Platform, "") << chosen;
+    EXPECT_EQ(platform.Platform, chosen);
     EXPECT_EQ(platform.Problem, "") << chosen;
   }
 }

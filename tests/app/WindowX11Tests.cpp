@@ -34,13 +34,15 @@ protected:
     Launch({"QT_QPA_PLATFORM="});
     return WaitForWindow(Program->Pid());
   }
-  void Launch(const std::vector<std::string>& extraEnvironment) {
+  void Launch(const std::vector<std::string>& extraEnvironment,
+              const std::vector<std::string>& arguments = {}) {
     std::vector<std::string> environment = SessionEnvironment();
     environment.insert(environment.end(), {"XDG_CONFIG_HOME=" + Settings.Path(),
                                            "LSAN_OPTIONS=suppressions=" ORNAVEL_LSAN_SUPPRESSIONS});
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
-    Program = std::make_unique<TChildProcess>(std::vector<std::string>{ORNAVEL_BINARY},
-                                              std::move(environment));
+    std::vector<std::string> command{ORNAVEL_BINARY};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    Program = std::make_unique<TChildProcess>(std::move(command), std::move(environment));
   }
 
   // Closes the window as a signal does, in order; answers the exit status.
@@ -348,7 +350,7 @@ TEST_F(RealWindow, NativelyOnWaylandTheCompositorPlacesTheWindow) {
   const std::string conf = Settings.File("Ornavel/Ornavel.conf");
   test::WriteFile(conf, test::ReadFile(conf) + "NormPos=\"100,100,500,400\"\n");
   const std::string stored = test::ReadFile(conf);
-  Launch({"QT_QPA_PLATFORM=wayland", "QT_LOGGING_RULES=qt.qpa.wayland=true"});
+  Launch({"QT_QPA_PLATFORM=", "QT_LOGGING_RULES=qt.qpa.wayland=true"}, {"-platform", "wayland"});
   // Qt's own news that the compositor has configured the window: the window is up.
   EXPECT_TRUE(Program->WaitForOutput(
       [](const std::string&, const std::string& errors) {

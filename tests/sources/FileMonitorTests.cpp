@@ -409,9 +409,8 @@ TEST_F(FileMonitor, AFailureEndsTheBodyWithAWarningNamingTheFileAndTheReason) {
   EXPECT_EQ(GetLog().GetItem(2).Source, nullptr);
 }
 
-TEST_F(FileMonitor, SetFileNameFailsForAMissingOrUnreadableFileNamingIt) {
+TEST_F(FileMonitor, SetFileNameFailsForAFileThatCannotBeReadNamingIt) {
   const auto monitor = TThread::Create<TFileMonitorThread>(true);
-  const std::string missing = Folder.File("missing.log");
   const auto failure = [&](const std::string& name) -> std::string {
     try {
       monitor->SetFileName(name);
@@ -420,12 +419,29 @@ TEST_F(FileMonitor, SetFileNameFailsForAMissingOrUnreadableFileNamingIt) {
     }
     return "no failure";
   };
-  EXPECT_EQ(failure(missing), "File " + missing + " not found!");
   EXPECT_EQ(failure(Folder.Path()), "Cannot open file " + Folder.Path() + ": Is a directory");
   if (geteuid() != 0) {
     std::filesystem::permissions(Name, std::filesystem::perms::none);
     EXPECT_EQ(failure(Name), "Cannot open file " + Name + ": Permission denied");
   }
+}
+
+// A file that is not there, nor its folder, is said to be missing and followed once it appears:
+// it is new, so from its start. So again when its folder goes and comes back.
+TEST_F(FileMonitor, AMissingFileIsFollowedOnceItAndItsFolderAppear) {
+  const std::string folder = Folder.File("later"), name = folder + "/app.log";
+  const auto monitor = TThread::Create<TFileMonitorThread>(true);
+  monitor->SetFileName(name);
+  monitor->Resume();
+  ASSERT_EQ(Posted(), Lines{"File " + name + " not found!"});
+  EXPECT_EQ(GetLog().GetItem(0).Level, TLogLevel::Warning);
+  std::filesystem::create_directories(folder);
+  Append(name, "one\n");
+  ExpectLines(PostedOnceThereAre(2), {"File " + name + " not found!", "one"});
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  Append(name, "two\n");
+  ExpectLines(PostedOnceThereAre(3), {"File " + name + " not found!", "one", "two"});
 }
 
 } // namespace
