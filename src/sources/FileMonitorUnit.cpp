@@ -23,8 +23,10 @@
 namespace ornavel {
 namespace {
 
-// Big reads work a burst off in few system calls.
+// Big reads work a burst off in few system calls; a quiet file, as most followed files are, needs
+// no more than a small buffer, which grows when a read fills it and shrinks when the file rests.
 constexpr std::size_t ReadSize = 64 * 1024;
+constexpr std::size_t QuietReadSize = 4 * 1024 - 64;
 // Each read takes these bytes before the position again, so that a rewrite costs no extra call
 // to notice. A rewrite that leaves them as they were looks like an append.
 constexpr std::size_t FingerprintSize = 64;
@@ -195,7 +197,7 @@ void TFileMonitorThread::SetFileName(const std::string& fileName) {
 void TFileMonitorThread::Execute() {
   try {
     FLog = &GetLog();
-    FBuffer.resize(FingerprintSize + ReadSize);
+    FitBuffer(QuietReadSize);
     StartNotification();
     while (!Terminated()) {
       Pass();
@@ -290,6 +292,8 @@ void TFileMonitorThread::WaitForChange() {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - TClock::now());
     timeoutMs = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, timeoutMs));
   }
+  if (!FFileGrowing)
+    FitBuffer(QuietReadSize);
   pollfd wake{FWake.Descriptor(), POLLIN, 0};
   ::poll(&wake, 1, timeoutMs);
   // Which change it was does not matter: every pass looks at the name and the files afresh.
@@ -430,7 +434,10 @@ bool TFileMonitorThread::ReadAppended(TOpenFile& file, const struct stat& status
     const std::uint64_t position = file.Position;
     const TTaken taken = TakeBytes(file, read.substr(file.Before.size()), length, lettingGo);
     took = took || file.Position != position;
-    if (taken == TTaken::Stopped || (taken == TTaken::All && count < FBuffer.size()))
+    const bool filled = count == FBuffer.size();
+    if (filled)
+      FitBuffer(ReadSize); // the lines read are posted: nothing points into the buffer
+    if (taken == TTaken::Stopped || (taken == TTaken::All && !filled))
       break;
   }
   if (file.ZeroAwaited && file.ZeroAt != file.Position)
@@ -501,6 +508,13 @@ void TFileMonitorThread::AwaitZero(TOpenFile& file, std::uint64_t horizon) {
   file.ZeroAt = file.Position;
   file.ZeroDeadline = TClock::now() + ZeroPatience;
   file.ZeroHorizon = horizon;
+}
+
+void TFileMonitorThread::FitBuffer(std::size_t readSize) {
+  if (FBuffer.size() == FingerprintSize + readSize)
+    return;
+  FBuffer.resize(FingerprintSize + readSize);
+  FBuffer.shrink_to_fit();
 }
 
 // A file that has shrunk was truncated, or copied away and emptied: all it holds is new.

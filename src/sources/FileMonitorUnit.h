@@ -83,6 +83,7 @@ private:
     TClock::time_point LastGrowth;
   };
 
+  void FitBuffer(std::size_t readSize);
   void StartNotification();
   void WatchFolder();
   void WatchFile(TOpenFile& file);
