@@ -1,14 +1,17 @@
 #include "ConsoleUnit.h"
+#include "config/ConfigUnit.h"
 #include "sources/SourcesUnit.h"
 #ifdef ORNAVEL_GUI
 #include "WindowUnit.h"
 #endif
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -34,12 +37,14 @@ std::string FollowedSources() {
 }
 
 std::string Usage() {
-  return "Usage: ornavel [--console | -platform NAME] [FILE...]\n"
+  return "Usage: ornavel [--console | -platform NAME] [-n LINES] [FILE...]\n"
          "       ornavel --help | --version\n\n"
          "Ornavel follows " +
          FollowedSources() +
          ",\nfilters every line through your rules, and shows the kept lines.\n\n"
-         "  FILE        also follow this file, for this run only (besides the settings' files)\n"
+         "  FILE        also follow this file, for this run only (besides the settings' files);\n"
+         "              a pattern such as '/var/log/nginx/*.log' follows every file it matches\n"
+         "  -n LINES    show the last LINES lines of each file and journal at the start\n"
          "  --console   run without a window; every kept line is printed to standard output\n"
          "  -platform NAME\n"
          "              show the window on Qt's platform NAME (xcb: X11 or XWayland; wayland)\n"
@@ -47,10 +52,19 @@ std::string Usage() {
          "  --version   show the version\n";
 }
 
+std::optional<std::size_t> LineCount(std::string_view text) {
+  std::size_t count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size())
+    return std::nullopt;
+  return count;
+}
+
 struct TCommandLine {
   std::string_view Option; // --console, --help, --version or nothing
   std::vector<std::string> Files;
   std::string Platform; // -platform NAME, as Qt's own programs take it
+  std::optional<std::size_t> RecentLines; // -n LINES, as tail takes it
   bool Valid = true;
 };
 
@@ -66,6 +80,9 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
       line.Valid = line.Valid && index + 1 < argc && *argv[index + 1] != '\0';
       if (index + 1 < argc)
         line.Platform = argv[++index];
+    } else if (!optionsEnded && argument == "-n") {
+      line.RecentLines = index + 1 < argc ? LineCount(argv[++index]) : std::nullopt;
+      line.Valid = line.Valid && line.RecentLines;
     } else if (!optionsEnded && argument.starts_with('-') && argument != "-") {
       const bool known = argument == "--console" || argument == "--help" || argument == "--version";
       line.Valid = line.Valid && known && line.Option.empty();
@@ -119,6 +136,8 @@ int main(int argc, char** argv) {
     std::cout << "Ornavel " ORNAVEL_VERSION "\n";
     return 0;
   }
+  if (line.RecentLines)
+    ornavel::TMainConfig::SetInitialLinesForThisRun(*line.RecentLines);
   try {
     return option.empty() ? RunDefault(argv, line) : ornavel::RunConsole(line.Files);
   } catch (const std::exception& failure) {

@@ -255,17 +255,28 @@ std::string TMainConfig::JournalDirectory() const {
 }
 
 std::size_t TMainConfig::MaxLines() const {
-  const TConfigValue value = ReadValue("MaxLines", std::to_string(DefaultMaxLines));
+  return ReadLineCount("MaxLines", MinMaxLines, DefaultMaxLines);
+}
+
+std::size_t TMainConfig::InitialLines() const {
+  if (FInitialLinesForThisRun)
+    return *FInitialLinesForThisRun;
+  return ReadLineCount("InitialLines", 0, 0);
+}
+
+std::size_t TMainConfig::ReadLineCount(std::string_view key, std::size_t minimum,
+                                       std::size_t defaultValue) const {
+  const TConfigValue value = ReadValue(key, std::to_string(defaultValue));
   const auto* text = std::get_if<std::string>(&value);
   const auto lines = text != nullptr ? TryStrToInt(*text) : std::nullopt;
-  if (lines && *lines >= static_cast<std::int32_t>(MinMaxLines))
+  if (lines && *lines >= 0 && static_cast<std::size_t>(*lines) >= minimum)
     return static_cast<std::size_t>(*lines);
   ReportDefaultUsed(
-      "MaxLines",
-      text != nullptr ? Format("=\"%s\" is not a number of lines (%u or more)", *text, MinMaxLines)
+      key,
+      text != nullptr ? Format("=\"%s\" is not a number of lines (%u or more)", *text, minimum)
                       : std::string(HoldsElements),
-      std::to_string(DefaultMaxLines));
-  return DefaultMaxLines;
+      std::to_string(defaultValue));
+  return defaultValue;
 }
 
 TStringList& TMainConfig::MonitorFilenames() {

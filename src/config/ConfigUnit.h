@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <pugixml.hpp>
 #include <set>
 #include <string>
@@ -93,6 +94,11 @@ public:
   int SyslogPort() const;
   // Set by hand only: the most lines the central log holds, at least MinMaxLines.
   std::size_t MaxLines() const;
+  // Set by hand, or for this run only: how many of the last lines of each file and journal are
+  // shown at the start; 0 by default, for only what comes after.
+  std::size_t InitialLines() const;
+  // Before the store is first used, from the command line.
+  static void SetInitialLinesForThisRun(std::size_t lines) { FInitialLinesForThisRun = lines; }
   // Set by hand only: the folder whose journal files the event log reads instead of the
   // machine's; empty for the machine's.
   std::string JournalDirectory() const;
@@ -104,6 +110,8 @@ private:
   void ReportDefaultUsed(std::string_view key, std::string_view problem,
                          std::string_view used) const;
   std::string ReadText(std::string_view key, const std::string& defaultValue) const;
+  std::size_t ReadLineCount(std::string_view key, std::size_t minimum,
+                            std::size_t defaultValue) const;
   pugi::xml_node FindTopElement(std::string_view name) const;
 
   mutable std::mutex FLock; // guards the document, its root and the modified mark
@@ -113,6 +121,7 @@ private:
   std::string FFileName;
   bool FModified = false;
   std::atomic<bool> FDestroying{false};
+  inline static std::optional<std::size_t> FInitialLinesForThisRun;
   mutable std::mutex FReportedLock; // guards FReported
   mutable std::set<std::string> FReported;
 };

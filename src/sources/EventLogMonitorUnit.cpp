@@ -41,8 +41,9 @@ std::uint64_t RealtimeNow() {
 class TJournalLog {
 public:
   TJournalLog(std::string_view name, TJournalScope scope, const std::string& folder,
-              std::uint64_t startRealtime)
-      : FName(name), FScope(scope), FFolder(folder), FStartRealtime(startRealtime) {}
+              std::uint64_t startRealtime, std::size_t recentEntries)
+      : FName(name), FScope(scope), FFolder(folder), FStartRealtime(startRealtime),
+        FRecentEntries(recentEntries) {}
 
   // Posts every entry written since the last pass, answering how many; opens the log first when
   // it is due.
@@ -98,14 +99,14 @@ private:
     return true;
   }
 
-  // At the start, and after a read failure, at the end; a log that could not be read from the
-  // start on, or whose files all went, from that moment, so that nothing written since is
-  // passed over.
+  // At the start at the end, its recent entries before it; after a read failure at the end; a
+  // log that could not be read from the start on, or whose files all went, from that moment, so
+  // that nothing written since is passed over.
   void Position() {
     if (FResumeRealtime)
       FJournal->SeekRealtime(*FResumeRealtime);
     else
-      FJournal->SeekEnd();
+      FJournal->SeekEnd(FEverFollowed ? 0 : FRecentEntries);
     FResumeRealtime.reset();
     FEverFollowed = true;
   }
@@ -152,6 +153,7 @@ private:
   bool FEverFollowed = false;
   std::optional<std::uint64_t> FResumeRealtime;
   const std::uint64_t FStartRealtime;
+  const std::size_t FRecentEntries;
   TClock::time_point FRetryAt{};
 };
 
@@ -184,7 +186,8 @@ void WaitForChange(int wakeDescriptor, const std::array<TJournalLog, 2>& logs, b
 
 } // namespace
 
-TEventLogMonitorThread::TEventLogMonitorThread(std::string folder) : FFolder(std::move(folder)) {}
+TEventLogMonitorThread::TEventLogMonitorThread(std::string folder, std::size_t recentEntries)
+    : FFolder(std::move(folder)), FRecentEntries(recentEntries) {}
 
 std::string TEventLogMonitorThread::EntryText(std::optional<std::string_view> identifier,
                                               std::optional<std::string_view> command,
@@ -199,8 +202,9 @@ std::string TEventLogMonitorThread::EntryText(std::optional<std::string_view> id
 
 void TEventLogMonitorThread::Execute() {
   const std::uint64_t start = RealtimeNow();
-  std::array<TJournalLog, 2> logs{TJournalLog("System", TJournalScope::System, FFolder, start),
-                                  TJournalLog("User", TJournalScope::CurrentUser, FFolder, start)};
+  std::array<TJournalLog, 2> logs{
+      TJournalLog("System", TJournalScope::System, FFolder, start, FRecentEntries),
+      TJournalLog("User", TJournalScope::CurrentUser, FFolder, start, FRecentEntries)};
   TLog& log = GetLog();
   while (!Terminated()) {
     std::size_t posted = 0;

@@ -3,6 +3,7 @@
 #include "core/ThreadUnit.h"
 #include "core/WakeEventUnit.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,7 +17,8 @@ namespace ornavel {
 class TEventLogMonitorThread : public TSourceThread {
 public:
   // folder: where to read both logs' journal files; empty for the machine's own journals.
-  explicit TEventLogMonitorThread(std::string folder = {});
+  // recentEntries: how many of each log's last entries are posted first.
+  explicit TEventLogMonitorThread(std::string folder = {}, std::size_t recentEntries = 0);
 
   TMonitorType MonitorType() const final { return mtEventLog; }
 
@@ -32,6 +34,7 @@ protected:
 
 private:
   const std::string FFolder;
+  const std::size_t FRecentEntries;
   TWakeEvent FTerminateRequested;
 };
 

@@ -91,6 +91,11 @@ TFileDescriptor OpenForReading(const std::string& fileName, struct stat& status)
   return file;
 }
 
+bool IsFolder(const std::string& name) {
+  struct stat status {};
+  return ::stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 std::string FolderOf(const std::string& fileName) {
   const std::string folder = std::filesystem::path(fileName).parent_path().string();
   return folder.empty() ? "." : folder;
@@ -168,6 +173,35 @@ std::size_t ReadAt(const TFileDescriptor& file, char* buffer, std::size_t size,
   }
 }
 
+// Where the last count lines that end before end begin, walking back a block at a time; the
+// bytes after the last line end are an unfinished line, and blank lines do not count.
+std::uint64_t StartOfRecentLines(const TFileDescriptor& file, std::uint64_t end,
+                                 std::size_t count) {
+  std::vector<char> block(16 * 1024);
+  bool finished = false; // whether a line end has been met: the bytes before it are lines
+  bool text = false;     // whether the line being walked through holds text
+  std::size_t lines = 0;
+  for (std::uint64_t at = end; at > 0;) {
+    const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), at));
+    at -= size;
+    if (ReadAt(file, block.data(), size, at) != size)
+      return at + size; // shrunk meanwhile: what is left is read as appended
+    for (std::size_t index = size; index-- > 0;) {
+      const char c = block[index];
+      if (c == '\n' || c == '\r') {
+        lines += text ? 1 : 0;
+        if (lines == count)
+          return at + index + 1;
+        finished = true;
+        text = false;
+      } else if (finished && !IsBlank(c)) {
+        text = true;
+      }
+    }
+  }
+  return 0;
+}
+
 } // namespace
 
 void TFileMonitorThread::SetFileName(const std::string& fileName) {
@@ -192,6 +226,18 @@ void TFileMonitorThread::SetFileName(const std::string& fileName) {
   file.Changed = file.Opened.st_ctim;
   file.ChangedSettled = Settled(file.Changed);
   FFile = std::move(file);
+}
+
+void TFileMonitorThread::ReadFromStart() {
+  FFile.Position = 0;
+  FFile.Before.clear();
+}
+
+void TFileMonitorThread::SetRecentLines(std::size_t count) {
+  if (count > 0 && FFile.Descriptor.Valid())
+    FFile.Position = StartOfRecentLines(FFile.Descriptor, FFile.Position, count);
+  if (FFile.Position < static_cast<std::uint64_t>(FFile.Opened.st_size))
+    FFile.Before.clear();
 }
 
 void TFileMonitorThread::Execute() {
@@ -237,20 +283,18 @@ void TFileMonitorThread::StartNotification() {
   ChooseSafetyNet();
 }
 
-// The folder tells when a new file takes the name. One that is not there yet, or has been made
-// again since it was watched, is looked for now and then.
+// The folder tells when a new file takes the name. One that is not there yet is looked for now
+// and then. The watch is made anew each time the name is found free: a folder made again, even
+// with the old one's inode number, is another folder, and watching the same one again is cheap.
 void TFileMonitorThread::WatchFolder() {
   const std::string folder = FolderOf(FFileName);
-  struct stat status {};
-  FFolderMissing = ::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode);
+  FFolderMissing = !IsFolder(folder);
   if (FFolderMissing) {
     FFolderWatch.Reset();
     return;
   }
-  if (FFolderWatch.Valid() && SameFile(status, FWatchedFolder))
-    return;
+  TFileWatch previous = std::move(FFolderWatch);
   FFolderWatch = FNotifier->Watch(folder, FolderEvents, FWake);
-  FWatchedFolder = status;
   if (!FFolderWatch.Valid())
     StopNotification();
 }

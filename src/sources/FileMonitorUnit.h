@@ -41,6 +41,12 @@ public:
   // not exist is reported with the warning "File %s not found!" and followed once it is made;
   // one that cannot be read fails.
   void SetFileName(const std::string& fileName);
+  // After SetFileName, before the thread is resumed: all the file holds is posted first, as for a
+  // file that is new.
+  void ReadFromStart();
+  // After SetFileName, before the thread is resumed: the last count lines are posted first, as
+  // lines are shown (blank ones skipped); an unfinished last line waits for its end as any.
+  void SetRecentLines(std::size_t count);
   // Before the thread is resumed. Off, the monitor looks at the file about every millisecond
   // instead of waiting for the system's change notifications, as it does by itself when those
   // cannot be had.
@@ -134,7 +140,6 @@ private:
   // None while polling. The watches go before the wake-up they signal.
   std::shared_ptr<TFileChangeNotifier> FNotifier;
   TFileWatch FFolderWatch;
-  struct stat FWatchedFolder {};
   bool FFolderMissing = false;
   // On network and FUSE file systems other machines' changes raise no notification at all.
   static constexpr int RemoteSafetyNetMs = 500;

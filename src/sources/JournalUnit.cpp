@@ -77,11 +77,14 @@ bool TJournal::Process() {
          SD_JOURNAL_INVALIDATE;
 }
 
-void TJournal::SeekEnd() {
+void TJournal::SeekEnd(std::size_t recent) {
   Check(sd_journal_seek_tail(FJournal), "cannot go to the journal's end");
-  // On the last entry, so that the next is the first new one; an empty journal starts at its
-  // head instead, or its first entries would be passed over.
-  if (Check(sd_journal_previous(FJournal), "cannot go to the journal's end") == 0)
+  // On the entry before the first one wanted, so that the next is that one; a journal with no
+  // more entries than wanted starts at its head instead, or its first entries would be passed
+  // over.
+  const auto back = static_cast<std::uint64_t>(recent) + 1;
+  if (static_cast<std::uint64_t>(Check(sd_journal_previous_skip(FJournal, back),
+                                       "cannot go to the journal's end")) < back)
     Check(sd_journal_seek_head(FJournal), "cannot go to the journal's start");
 }
 

@@ -49,8 +49,9 @@ public:
   // added or removed.
   bool Process();
 
-  // Places the reader so that the next entry is the first one written after now.
-  void SeekEnd();
+  // Places the reader so that the next entry is the first one written after now, or the first of
+  // the last recent ones.
+  void SeekEnd(std::size_t recent = 0);
   // Places the reader so that the next entry is the first one stamped at or after the moment.
   void SeekRealtime(std::uint64_t microseconds);
   // Steps to the next entry; false at the end.

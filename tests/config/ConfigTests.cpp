@@ -235,7 +235,8 @@ TEST_F(Config, UnusableValuesAreReportedOnceAndTheDefaultIsUsed) {
   EXPECT_THROW(store.DateStringFormat(), EConvertError); // the value as it stands in the file
 }
 
-// MaxLines: a number of at least 1000, or the default of a million with one warning.
+// MaxLines: a number of at least 1000, or the default of a million with one warning; so for
+// InitialLines, from 0.
 TEST_F(Config, MaxLinesIsReadByHandOrGivesWayToItsDefault) {
   const std::vector<std::pair<std::string, std::size_t>> cases{
       {"", 1'000'000},    {"1000", 1000},    {"250000", 250'000},
@@ -257,6 +258,14 @@ TEST_F(Config, MaxLinesIsReadByHandOrGivesWayToItsDefault) {
       EXPECT_TRUE(reports.empty()) << value;
     }
   }
+  TMainConfig& store = OpenStore(CrLf(
+      {R"(<?xml version="1.0"?>)", "<Config>", R"(<InitialLines value="-1"/>)", "</Config>"}));
+  const std::size_t before = GetLog().Count();
+  EXPECT_EQ(store.InitialLines(), 0u);
+  ASSERT_EQ(ReportsSince(before).size(), 1u);
+  EXPECT_EQ(ReportsSince(before)[0].Text,
+            FileName() + ": InitialLines=\"-1\" is not a number of lines (0 or more); the "
+                         "default 0 is used");
 }
 
 TEST_F(Config, FileNamesAreStoredTrimmedAndKeptAsAddedInMemory) {

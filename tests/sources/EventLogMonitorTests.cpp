@@ -52,9 +52,9 @@ protected:
     return *writer;
   }
 
-  void Start(const std::string& folder = {}) {
-    Monitor =
-        TThread::Create<TEventLogMonitorThread>(false, folder.empty() ? Folder.Path() : folder);
+  void Start(const std::string& folder = {}, std::size_t recentEntries = 0) {
+    Monitor = TThread::Create<TEventLogMonitorThread>(
+        false, folder.empty() ? Folder.Path() : folder, recentEntries);
   }
 
   // Lines of the monitor, probes left out, and of nobody (the monitor's warnings).
@@ -117,6 +117,22 @@ TEST_F(EventLog, PostsOnlyEntriesWrittenAfterTheStartInOrder) {
                                                SystemLine("ornavel-test: two"),
                                                SystemLine("ornavel-test: three")}));
   EXPECT_TRUE(Lines(false).empty());
+}
+
+// Asked for recent entries, each log gives that many of its last ones first, or all it has.
+TEST_F(EventLog, PostsTheRecentEntriesFirstWhenAsked) {
+  Writer(System).Write({{"old 1"}, {"old 2"}, {"old 3"}});
+  Writer(User).Write({{"mine"}});
+  ASSERT_TRUE(test::WaitForEntries(Folder.Path(), System, 3));
+  ASSERT_TRUE(test::WaitForEntries(Folder.Path(), User, 1));
+  Start({}, 2);
+  ASSERT_TRUE(WaitForLines(3));
+  Writer(System).Write({{"new"}});
+  ASSERT_TRUE(WaitForLines(4));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{SystemLine("ornavel-test: old 2"),
+                                               SystemLine("ornavel-test: old 3"),
+                                               "(User) ornavel-test: mine ",
+                                               SystemLine("ornavel-test: new")}));
 }
 
 TEST_F(EventLog, GivesTheIdentifierOrTheCommandAndTheWholeMessage) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -442,6 +443,27 @@ TEST_F(FileMonitor, AMissingFileIsFollowedOnceItAndItsFolderAppear) {
   std::filesystem::create_directories(folder);
   Append(name, "two\n");
   ExpectLines(PostedOnceThereAre(3), {"File " + name + " not found!", "one", "two"});
+}
+
+// The last lines as they are shown, blank ones not counted, come before what is appended; a last
+// line without its end waits for it as any.
+TEST_F(FileMonitor, RecentLinesComeFirstAsTheyAreShown) {
+  const std::string longLine(20000, 'x'); // beyond a block of the walk back
+  const std::vector<std::tuple<std::string, std::size_t, Lines>> cases{
+      {"a\nb\n\n  \nc\r\nd", 2, {"b", "c", "d more"}},
+      {"one\ntwo\n", 10, {"one", "two", "more"}},
+      {"a\n" + longLine + "\nz\n", 2, {longLine, "z", "more"}},
+      {"a\nb\n", 0, {"more"}}};
+  for (const auto& [text, count, expected] : cases) {
+    GetLog().Clear();
+    test::WriteFile(Name, text);
+    const auto monitor = TThread::Create<TFileMonitorThread>(true);
+    monitor->SetFileName(Name);
+    monitor->SetRecentLines(count);
+    monitor->Resume();
+    Append(Name, " more\n");
+    ExpectLines(PostedOnceThereAre(expected.size()), expected);
+  }
 }
 
 } // namespace
