@@ -63,7 +63,7 @@ std::optional<std::size_t> LineCount(std::string_view text) {
 struct TCommandLine {
   std::string_view Option; // --console, --help, --version or nothing
   std::vector<std::string> Files;
-  std::string Platform; // -platform NAME, as Qt's own programs take it
+  std::string Platform;                   // -platform NAME, as Qt's own programs take it
   std::optional<std::size_t> RecentLines; // -n LINES, as tail takes it
   bool Valid = true;
 };

@@ -271,11 +271,11 @@ std::size_t TMainConfig::ReadLineCount(std::string_view key, std::size_t minimum
   const auto lines = text != nullptr ? TryStrToInt(*text) : std::nullopt;
   if (lines && *lines >= 0 && static_cast<std::size_t>(*lines) >= minimum)
     return static_cast<std::size_t>(*lines);
-  ReportDefaultUsed(
-      key,
-      text != nullptr ? Format("=\"%s\" is not a number of lines (%u or more)", *text, minimum)
-                      : std::string(HoldsElements),
-      std::to_string(defaultValue));
+  ReportDefaultUsed(key,
+                    text != nullptr
+                        ? Format("=\"%s\" is not a number of lines (%u or more)", *text, minimum)
+                        : std::string(HoldsElements),
+                    std::to_string(defaultValue));
   return defaultValue;
 }
 

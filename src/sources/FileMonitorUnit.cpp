@@ -366,7 +366,7 @@ void TFileMonitorThread::Pass() {
   FFileGrowing = false;
   DrainRotated();
   struct stat named {};
-  const bool nameTaken = ::stat(FFileName.c_str(), &named) == 0;
+  bool nameTaken = ::stat(FFileName.c_str(), &named) == 0;
   if (FFile.Descriptor.Valid() && nameTaken && SameFile(named, FFile.Opened)) {
     ReadAppended(FFile, named);
     return;
@@ -386,10 +386,13 @@ void TFileMonitorThread::Pass() {
       LeaveFile(FFile, open);
     }
   }
+  if (!nameTaken && FNotifier) {
+    WatchFolder();
+    // A file made before the watch raised nothing.
+    nameTaken = ::stat(FFileName.c_str(), &named) == 0;
+  }
   if (nameTaken)
     OpenNamedFile();
-  else if (FNotifier)
-    WatchFolder();
 }
 
 // Files rotated away are read on until idle for a while; deleted ones are let go at once.

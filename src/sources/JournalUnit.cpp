@@ -83,8 +83,8 @@ void TJournal::SeekEnd(std::size_t recent) {
   // more entries than wanted starts at its head instead, or its first entries would be passed
   // over.
   const auto back = static_cast<std::uint64_t>(recent) + 1;
-  if (static_cast<std::uint64_t>(Check(sd_journal_previous_skip(FJournal, back),
-                                       "cannot go to the journal's end")) < back)
+  if (static_cast<std::uint64_t>(
+          Check(sd_journal_previous_skip(FJournal, back), "cannot go to the journal's end")) < back)
     Check(sd_journal_seek_head(FJournal), "cannot go to the journal's start");
 }
 

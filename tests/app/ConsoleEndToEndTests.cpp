@@ -284,6 +284,27 @@ TEST_F(ConsoleEndToEnd, AMissingFileIsWaitedForWhileTheSourcesAfterItRun) {
   EXPECT_EQ(Program->Errors(), "");
 }
 
+// A pattern on the command line follows the files that match, with -n their recent lines first,
+// and a file that appears later from its start.
+TEST_F(ConsoleEndToEnd, APatternFollowsItsFilesWithTheirRecentLines) {
+  test::WriteFile(Logs.File("a.log"), "a old\na last\n");
+  test::WriteFile(Logs.File("b.log"), "b last\n");
+  test::WriteFile(Logs.File("c.txt"), "c last\n");
+  Configure({}, 0);
+  Start({"-n", "1", Logs.Path() + "/*.log"});
+  ASSERT_TRUE(WaitFor("b last"));
+  Append(Logs.File("new.log"), "new first\n");
+  ASSERT_TRUE(WaitFor("new first"));
+  EXPECT_EQ(Stop(), 0);
+  auto texts = Texts();
+  ASSERT_EQ(texts.size(), 8u) << testing::PrintToString(texts);
+  std::sort(texts.begin() + 4, texts.begin() + 6); // each file's monitor posts on its own
+  EXPECT_EQ(texts, (std::vector<std::string>{
+                       "Starting up..", "Monitoring " + Logs.Path() + "/*.log",
+                       "Monitoring " + Logs.File("a.log"), "Monitoring " + Logs.File("b.log"),
+                       "a last", "b last", "Monitoring " + Logs.File("new.log"), "new first"}));
+}
+
 // Files named on the command line join the listed ones for this run, each followed once.
 TEST_F(ConsoleEndToEnd, FilesOnTheCommandLineAreFollowedAfterTheListedOnes) {
   const std::string listed = Logs.File("listed.log"), extra = Logs.File("extra.log"),

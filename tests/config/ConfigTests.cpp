@@ -258,8 +258,8 @@ TEST_F(Config, MaxLinesIsReadByHandOrGivesWayToItsDefault) {
       EXPECT_TRUE(reports.empty()) << value;
     }
   }
-  TMainConfig& store = OpenStore(CrLf(
-      {R"(<?xml version="1.0"?>)", "<Config>", R"(<InitialLines value="-1"/>)", "</Config>"}));
+  TMainConfig& store = OpenStore(
+      CrLf({R"(<?xml version="1.0"?>)", "<Config>", R"(<InitialLines value="-1"/>)", "</Config>"}));
   const std::size_t before = GetLog().Count();
   EXPECT_EQ(store.InitialLines(), 0u);
   ASSERT_EQ(ReportsSince(before).size(), 1u);

@@ -129,10 +129,9 @@ TEST_F(EventLog, PostsTheRecentEntriesFirstWhenAsked) {
   ASSERT_TRUE(WaitForLines(3));
   Writer(System).Write({{"new"}});
   ASSERT_TRUE(WaitForLines(4));
-  EXPECT_EQ(Lines(), (std::vector<std::string>{SystemLine("ornavel-test: old 2"),
-                                               SystemLine("ornavel-test: old 3"),
-                                               "(User) ornavel-test: mine ",
-                                               SystemLine("ornavel-test: new")}));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         SystemLine("ornavel-test: old 2"), SystemLine("ornavel-test: old 3"),
+                         "(User) ornavel-test: mine ", SystemLine("ornavel-test: new")}));
 }
 
 TEST_F(EventLog, GivesTheIdentifierOrTheCommandAndTheWholeMessage) {
