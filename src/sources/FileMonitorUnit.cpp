@@ -284,8 +284,9 @@ void TFileMonitorThread::StartNotification() {
 }
 
 // The folder tells when a new file takes the name. One that is not there yet is looked for now
-// and then. The watch is made anew each time the name is found free: a folder made again, even
-// with the old one's inode number, is another folder, and watching the same one again is cheap.
+// and then. The watch is made anew whenever the folder may have been made again (a folder made
+// again, even with the old one's inode number, is another folder); watching the same one again is
+// cheap.
 void TFileMonitorThread::WatchFolder() {
   const std::string folder = FolderOf(FFileName);
   FFolderMissing = !IsFolder(folder);
@@ -367,6 +368,11 @@ void TFileMonitorThread::Pass() {
   DrainRotated();
   struct stat named {};
   bool nameTaken = ::stat(FFileName.c_str(), &named) == 0;
+  // While the name is free its folder may go and be made again at any time.
+  if (!nameTaken && FNotifier) {
+    WatchFolder();
+    nameTaken = ::stat(FFileName.c_str(), &named) == 0; // made before the watch, unnoticed
+  }
   if (FFile.Descriptor.Valid() && nameTaken && SameFile(named, FFile.Opened)) {
     ReadAppended(FFile, named);
     return;
@@ -385,11 +391,6 @@ void TFileMonitorThread::Pass() {
     } else {
       LeaveFile(FFile, open);
     }
-  }
-  if (!nameTaken && FNotifier) {
-    WatchFolder();
-    // A file made before the watch raised nothing.
-    nameTaken = ::stat(FFileName.c_str(), &named) == 0;
   }
   if (nameTaken)
     OpenNamedFile();
@@ -444,6 +445,9 @@ void TFileMonitorThread::OpenNamedFile() {
     FFile = std::move(*back);
     FDrained.erase(back);
   } else {
+    // Its folder may have been made again too, without the name ever being seen free.
+    if (FNotifier)
+      WatchFolder();
     FFile = std::move(file);
     WatchFile(FFile);
   }
