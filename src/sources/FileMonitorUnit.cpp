@@ -91,11 +91,6 @@ TFileDescriptor OpenForReading(const std::string& fileName, struct stat& status)
   return file;
 }
 
-bool IsFolder(const std::string& name) {
-  struct stat status {};
-  return ::stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 std::string FolderOf(const std::string& fileName) {
   const std::string folder = std::filesystem::path(fileName).parent_path().string();
   return folder.empty() ? "." : folder;
@@ -289,7 +284,8 @@ void TFileMonitorThread::StartNotification() {
 // cheap.
 void TFileMonitorThread::WatchFolder() {
   const std::string folder = FolderOf(FFileName);
-  FFolderMissing = !IsFolder(folder);
+  std::error_code ignored; // an unreadable folder counts as missing
+  FFolderMissing = !std::filesystem::is_directory(folder, ignored);
   if (FFolderMissing) {
     FFolderWatch.Reset();
     return;

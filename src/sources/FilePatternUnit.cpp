@@ -22,11 +22,6 @@ bool HasPatternCharacter(const std::string& text) {
   return text.find_first_of("*?[") != std::string::npos;
 }
 
-bool IsFolder(const std::string& name) {
-  struct stat status {};
-  return ::stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 class TGlob {
 public:
   explicit TGlob(const std::string& pattern) {
@@ -40,7 +35,9 @@ public:
   std::vector<std::string> Names(bool folders) const {
     std::vector<std::string> names;
     for (std::size_t index = 0; FFound && index < FGlob.gl_pathc; ++index) {
-      if (IsFolder(FGlob.gl_pathv[index]) == folders)
+      std::error_code gone; // one gone meanwhile is left out
+      const auto type = std::filesystem::status(FGlob.gl_pathv[index], gone).type();
+      if (!gone && (type == std::filesystem::file_type::directory) == folders)
         names.emplace_back(FGlob.gl_pathv[index]);
     }
     return names;
