@@ -74,6 +74,11 @@ void TStringList::Delete(std::size_t index) {
   Changed();
 }
 
+void TStringList::Set(std::size_t index, std::string item) {
+  FItems.at(index) = std::move(item);
+  Changed();
+}
+
 void TStringList::Changed() const {
   if (FOnChange)
     FOnChange();

@@ -30,6 +30,7 @@ public:
   const std::vector<std::string>& Items() const { return FItems; }
   void Add(std::string item);
   void Delete(std::size_t index);
+  void Set(std::size_t index, std::string item);
   void SetOnChange(std::function<void()> handler) { FOnChange = std::move(handler); }
 
 private:

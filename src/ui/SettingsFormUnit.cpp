@@ -114,6 +114,9 @@ QWidget* TSettingsForm::MakeFilesTab() {
   MonitorFilenamesListBox = Named(new QListWidget(tab), "MonitorFilenamesListBox");
   MonitorFilenamesListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
   MonitorFilenamesListBox->setMinimumSize(Scaled(357), Scaled(174));
+  MonitorFilenamesListBox->setToolTip(
+      QStringLiteral("Double-click a name to edit it: a pattern such as /var/log/nginx/*.log "
+                     "follows every file that matches."));
   layout->addWidget(MonitorFilenamesListBox, 1);
   auto* buttons = new QHBoxLayout;
   AddFilesButton = Named(new QPushButton(QStringLiteral("A&dd..."), tab), "AddFilesButton");
@@ -126,6 +129,7 @@ QWidget* TSettingsForm::MakeFilesTab() {
   layout->addLayout(buttons);
   connect(AddFilesButton, &QPushButton::clicked, this, &TSettingsForm::AddFilesButtonClick);
   connect(DeleteFilesButton, &QPushButton::clicked, this, &TSettingsForm::DeleteFilesButtonClick);
+  connect(MonitorFilenamesListBox, &QListWidget::itemChanged, this, &TSettingsForm::FileNameEdited);
   return tab;
 }
 
@@ -241,12 +245,33 @@ void TSettingsForm::EnableApplyButton() {
   ApplyButton->setEnabled(true);
 }
 
+// Each item keeps the bytes of its entry, which its text may not show exactly.
 void TSettingsForm::FillFilesList() {
+  const QSignalBlocker quiet(MonitorFilenamesListBox);
   MonitorFilenamesListBox->clear();
   for (const std::string& file : FConfig->MonitorFilenames().Items()) {
-    MonitorFilenamesListBox->addItem(Decoded(file));
+    auto* item = new QListWidgetItem(Decoded(file), MonitorFilenamesListBox);
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    item->setData(Qt::UserRole, QByteArray::fromStdString(file));
     FLastFile = file;
   }
+}
+
+// A name typed over an entry replaces it, so that a pattern can be given where the file dialog
+// gives only files; a name emptied is put back.
+void TSettingsForm::FileNameEdited(QListWidgetItem* item) {
+  const std::string original = item->data(Qt::UserRole).toByteArray().toStdString();
+  const std::string edited = Edited(item->text().trimmed(), original);
+  TStringList& files = FConfig->MonitorFilenames();
+  const auto entry = std::ranges::find(files.Items(), original);
+  const QSignalBlocker quiet(MonitorFilenamesListBox);
+  if (edited.empty() || entry == files.Items().end()) {
+    item->setText(Decoded(original));
+    return;
+  }
+  files.Set(static_cast<std::size_t>(entry - files.Items().begin()), edited);
+  item->setData(Qt::UserRole, QByteArray::fromStdString(edited));
+  EnableApplyButton();
 }
 
 void TSettingsForm::AddFilesButtonClick() {

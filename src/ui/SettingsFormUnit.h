@@ -39,6 +39,7 @@ public:
   void EnableApplyButton();
   void AddFilesButtonClick();
   void DeleteFilesButtonClick();
+  void FileNameEdited(QListWidgetItem* item);
   // Raises when a file cannot be written; Apply then stays enabled.
   void ApplyButtonClick();
   void FormClose(int result);

@@ -212,6 +212,20 @@ TEST_F(SettingsFormTest, DeletingTwoOfThreeRemovesExactlyThoseFromListAndSetting
   EXPECT_EQ(Shown(form), std::vector<std::string>{"/b.log"});
 }
 
+// A name typed over an entry, such as a pattern, replaces that entry; one emptied is put back.
+TEST_F(SettingsFormTest, EditingANameReplacesItsEntry) {
+  SetFiles({"/a.log", "/b.log"});
+  TSettingsForm form(nullptr);
+  QListWidgetItem& item = *Child<QListWidget>(form, "MonitorFilenamesListBox").item(1);
+  EXPECT_TRUE(item.flags().testFlag(Qt::ItemIsEditable));
+  item.setText(" /var/log/nginx/*.log ");
+  EXPECT_EQ(Settings(), (std::vector<std::string>{"/a.log", "/var/log/nginx/*.log"}));
+  EXPECT_TRUE(ApplyEnabled(form));
+  item.setText("");
+  EXPECT_EQ(Settings(), (std::vector<std::string>{"/a.log", "/var/log/nginx/*.log"}));
+  EXPECT_EQ(Shown(form), (std::vector<std::string>{"/a.log", "/var/log/nginx/*.log"}));
+}
+
 // File names that differ in letter case name different files.
 TEST_F(SettingsFormTest, DeletingRemovesTheFirstEntryOfExactlyThatName) {
   SetFiles({"/tmp/Log.txt", "/tmp/log.txt", "/tmp/x.txt", "/tmp/x.txt"});
