@@ -228,11 +228,16 @@ void TFileMonitorThread::ReadFromStart() {
   FFile.Before.clear();
 }
 
+// Posted here, on the caller's thread, so that the files' recent lines come in the files' order
+// and before any new line.
 void TFileMonitorThread::SetRecentLines(std::size_t count) {
-  if (count > 0 && FFile.Descriptor.Valid())
-    FFile.Position = StartOfRecentLines(FFile.Descriptor, FFile.Position, count);
-  if (FFile.Position < static_cast<std::uint64_t>(FFile.Opened.st_size))
-    FFile.Before.clear();
+  if (count == 0 || !FFile.Descriptor.Valid())
+    return;
+  FFile.Position = StartOfRecentLines(FFile.Descriptor, FFile.Position, count);
+  FFile.Before.clear();
+  FLog = &GetLog();
+  FitBuffer(QuietReadSize);
+  ReadAppended(FFile, StatusOf(FFile.Descriptor));
 }
 
 void TFileMonitorThread::Execute() {

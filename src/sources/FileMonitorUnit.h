@@ -44,8 +44,8 @@ public:
   // After SetFileName, before the thread is resumed: all the file holds is posted first, as for a
   // file that is new.
   void ReadFromStart();
-  // After SetFileName, before the thread is resumed: the last count lines are posted first, as
-  // lines are shown (blank ones skipped); an unfinished last line waits for its end as any.
+  // After SetFileName, before the thread is resumed: posts the last count lines now, as lines
+  // are shown (blank ones skipped); an unfinished last line waits for its end as any.
   void SetRecentLines(std::size_t count);
   // Before the thread is resumed. Off, the monitor looks at the file about every millisecond
   // instead of waiting for the system's change notifications, as it does by itself when those
