@@ -128,7 +128,7 @@ void TFilePatternThread::Follow(const std::string& fileName, bool appeared) {
     else
       monitor->SetRecentLines(FRecentLines);
   } catch (const std::exception& failure) {
-    GetLog().AddLine(nullptr, failure.what());
+    GetLog().Add(nullptr, TLogLevel::Warning, failure.what());
     monitor.reset();
   }
   FFollowed.emplace(fileName, std::move(monitor));
