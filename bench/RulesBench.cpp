@@ -36,12 +36,9 @@ void Decide(bool matched, const TBenchRule& rule, bool& keep, TColor& color) {
   }
 }
 
-// With the options the rule list uses.
+// Compiled as the rules compile their patterns; freed by the caller.
 pcre2_code* CompileBenchPattern(const char* pattern) {
-  int error = 0;
-  PCRE2_SIZE offset = 0;
-  return pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED,
-                       PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY, &error, &offset, nullptr);
+  return CompileRulePattern(pattern).release();
 }
 
 PCRE2_SPTR Subject(const std::string& line) {

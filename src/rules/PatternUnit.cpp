@@ -71,45 +71,48 @@ private:
 
 } // namespace
 
+void TPatternCodeFree::operator()(pcre2_real_code_8* code) const {
+  pcre2_code_free(code);
+}
+
+TPatternCode CompileRulePattern(std::string_view source, std::string* error) {
+  const auto compile = [&](std::uint32_t options) {
+    int errorCode = 0;
+    PCRE2_SIZE errorOffset = 0;
+    TPatternCode code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(),
+                                    options, &errorCode, &errorOffset, nullptr));
+    if (!code && error != nullptr)
+      *error = Format("%s at offset %u", EngineMessage(errorCode), errorOffset);
+    return code;
+  };
+  constexpr std::uint32_t Options = PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY;
+  TPatternCode code = compile(Options);
+  // Log lines need not be UTF-8: where the pattern asks for UTF, invalid bytes simply do not
+  // match, instead of failing the search. The option implies UTF, so only such patterns get it.
+  std::uint32_t options = 0;
+  if (code && pcre2_pattern_info(code.get(), PCRE2_INFO_ALLOPTIONS, &options) == 0 &&
+      (options & PCRE2_UTF) != 0)
+    code = compile(Options | PCRE2_MATCH_INVALID_UTF);
+  return code;
+}
+
 TPattern::TPattern(std::string source)
     : FSource(std::move(source)), FRequired(RequiredText(FSource)) {
   // Plain text alone always compiles and never needs the engine: a long list of such rules costs
   // no compiled code.
   if (FRequired && FRequired->Whole)
     return;
-  constexpr std::uint32_t Options = PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY;
-  if (!Compile(Options)) {
+  FCode = CompileRulePattern(FSource, &FCompileError);
+  if (!FCode)
     FRequired.reset();
-    return;
-  }
-  // Log lines need not be UTF-8: where the pattern asks for UTF, invalid bytes simply do not
-  // match, instead of failing the search. The option implies UTF, so only such patterns get it.
-  std::uint32_t options = 0;
-  pcre2_pattern_info(FCode, PCRE2_INFO_ALLOPTIONS, &options);
-  if ((options & PCRE2_UTF) != 0) {
-    pcre2_code_free(FCode);
-    Compile(Options | PCRE2_MATCH_INVALID_UTF);
-  }
 }
+
+TPattern::~TPattern() = default;
 
 bool TPattern::JitCompiled() const {
-  std::call_once(FJitOnce,
-                 [this] { FJitCompiled = pcre2_jit_compile(FCode, PCRE2_JIT_COMPLETE) == 0; });
+  std::call_once(
+      FJitOnce, [this] { FJitCompiled = pcre2_jit_compile(FCode.get(), PCRE2_JIT_COMPLETE) == 0; });
   return FJitCompiled;
-}
-
-bool TPattern::Compile(std::uint32_t options) {
-  int errorCode = 0;
-  PCRE2_SIZE errorOffset = 0;
-  FCode = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(FSource.data()), FSource.size(), options,
-                        &errorCode, &errorOffset, nullptr);
-  if (FCode == nullptr)
-    FCompileError = Format("%s at offset %u", EngineMessage(errorCode), errorOffset);
-  return FCode != nullptr;
-}
-
-TPattern::~TPattern() {
-  pcre2_code_free(FCode);
 }
 
 bool TPattern::Search(std::string_view text) const {
@@ -125,8 +128,8 @@ bool TPattern::Search(std::string_view text) const {
   const bool jit = JitCompiled();
   pcre2_match_context* context = scratch.Context(jit);
   const int result =
-      jit ? pcre2_jit_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context)
-          : pcre2_match(FCode, subject, text.size(), 0, 0, scratch.Data(), context);
+      jit ? pcre2_jit_match(FCode.get(), subject, text.size(), 0, 0, scratch.Data(), context)
+          : pcre2_match(FCode.get(), subject, text.size(), 0, 0, scratch.Data(), context);
   if (result >= 0)
     return true;
   if (result == PCRE2_ERROR_NOMATCH)

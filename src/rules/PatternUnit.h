@@ -21,6 +21,16 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+struct TPatternCodeFree {
+  void operator()(pcre2_real_code_8* code) const;
+};
+using TPatternCode = std::unique_ptr<pcre2_real_code_8, TPatternCodeFree>;
+
+// Compiles a pattern with the options every rule's pattern has; none when it does not compile,
+// the engine's message then in error. The fuzz target and the benchmark compile through it too,
+// so that they check and measure what the rules do.
+TPatternCode CompileRulePattern(std::string_view source, std::string* error = nullptr);
+
 // A rule's compiled regular expression (PCRE2, JIT where available), shareable between threads.
 // Defaults: case-sensitive, the dot matches line breaks, ^ and $ only at the very start and end
 // of the text, greedy, literal white space; inline groups such as (?i) switch them.
@@ -42,13 +52,12 @@ public:
   bool Search(std::string_view text) const;
 
 private:
-  bool Compile(std::uint32_t options);
   bool JitCompiled() const;
 
   std::string FSource;
   // Lines without it are answered without the engine.
   std::optional<TRequiredText> FRequired;
-  pcre2_real_code_8* FCode = nullptr; // none for plain text alone
+  TPatternCode FCode; // none for plain text alone
   std::string FCompileError;
   // Made at the first search that needs the engine: a list of many rules loads in a moment, and
   // a rule whose plain text decides never needs it.

@@ -4,6 +4,7 @@
 // length (modulo 64), the pattern, then the text. Build with -DORNAVEL_FUZZ=ON (clang); run:
 //   build/fuzz/tests/fuzz/pattern_fuzz -max_total_time=600 tests/fuzz/pattern-corpus
 #define PCRE2_CODE_UNIT_WIDTH 8
+#include "rules/PatternUnit.h"
 #include "rules/RequiredTextUnit.h"
 
 #include <algorithm>
@@ -20,28 +21,9 @@ namespace {
 using ornavel::TRequiredText;
 
 struct TFree {
-  void operator()(pcre2_code* code) const { pcre2_code_free(code); }
   void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
   void operator()(pcre2_match_context* context) const { pcre2_match_context_free(context); }
 };
-
-// Compiled as the rules compile patterns.
-std::unique_ptr<pcre2_code, TFree> Compile(std::string_view pattern) {
-  const auto compile = [&](std::uint32_t options) {
-    int error = 0;
-    PCRE2_SIZE offset = 0;
-    return std::unique_ptr<pcre2_code, TFree>(
-        pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options, &error,
-                      &offset, nullptr));
-  };
-  constexpr std::uint32_t Options = PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY;
-  auto code = compile(Options);
-  std::uint32_t all = 0;
-  if (code && pcre2_pattern_info(code.get(), PCRE2_INFO_ALLOPTIONS, &all) == 0 &&
-      (all & PCRE2_UTF) != 0)
-    code = compile(Options | PCRE2_MATCH_INVALID_UTF);
-  return code;
-}
 
 // 1 for a match, 0 for none, -1 where the engine gave up.
 int Match(const pcre2_code& code, std::string_view text) {
@@ -78,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool contains = ornavel::ContainsRequired(text, *required);
   if (contains != PlainContains(text, *required))
     std::abort();
-  const auto code = Compile(pattern);
+  const ornavel::TPatternCode code = ornavel::CompileRulePattern(pattern);
   if (!code) {
     // Plain text alone is taken as valid without the engine.
     if (required->Whole)
