@@ -173,11 +173,9 @@ bool TConsoleWriter::WaitWritable() {
     int timeout = -1;
     nfds_t count = 2;
     if (FFinishing) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          FGiveUp - std::chrono::steady_clock::now());
-      if (left.count() <= 0)
+      if (std::chrono::steady_clock::now() >= FGiveUp)
         return false;
-      timeout = static_cast<int>(left.count());
+      timeout = PollTimeoutMs(FGiveUp);
       count = 1;
     }
     const int ready = ::poll(watched, count, timeout);

@@ -1,5 +1,6 @@
 #include "WakeEventUnit.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -8,6 +9,12 @@
 #include <sys/eventfd.h>
 
 namespace ornavel {
+
+int PollTimeoutMs(std::chrono::steady_clock::time_point deadline, int cap) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, cap));
+}
 
 TWakeEvent::TWakeEvent() : FDescriptor(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (!FDescriptor.Valid())

@@ -168,8 +168,7 @@ int TimeoutMs(const std::array<TJournalLog, 2>& logs) {
   }
   if (!earliest)
     return -1;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*earliest - TClock::now());
-  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60000));
+  return PollTimeoutMs(*earliest, 60000);
 }
 
 // busy: the last pass found entries. Then the next waits a millisecond for more to gather, as a

@@ -334,10 +334,8 @@ void TFileMonitorThread::WaitForChange() {
   int timeoutMs = notified ? FSafetyNetMs : PollingIntervalMs;
   if (notified && FFolderMissing)
     timeoutMs = MissingFolderPollMs;
-  if (const auto deadline = NextDeadline()) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - TClock::now());
-    timeoutMs = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, timeoutMs));
-  }
+  if (const auto deadline = NextDeadline())
+    timeoutMs = PollTimeoutMs(*deadline, timeoutMs);
   if (!FFileGrowing)
     FitBuffer(QuietReadSize);
   pollfd wake{FWake.Descriptor(), POLLIN, 0};

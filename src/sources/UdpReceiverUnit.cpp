@@ -39,11 +39,7 @@ void EnlargeReceiveBuffer(int socket, int size) {
 int WaitTimeout(std::optional<TDropCounter::TClock::time_point> due) {
   if (!due)
     return IdleWaitMilliseconds;
-  const auto now = TDropCounter::TClock::now();
-  if (*due <= now)
-    return 0;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - now).count();
-  return static_cast<int>(std::min<long long>(left, IdleWaitMilliseconds));
+  return PollTimeoutMs(*due, IdleWaitMilliseconds);
 }
 
 } // namespace

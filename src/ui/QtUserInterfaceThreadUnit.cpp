@@ -1,5 +1,7 @@
 #include "QtUserInterfaceThreadUnit.h"
 
+#include "core/WakeEventUnit.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QThread>
@@ -114,11 +116,9 @@ void TQtUserInterfaceThread::Report(const std::string& message) {
 bool TQtUserInterfaceThread::ServeUntil(const std::function<bool()>& done, TDeadline deadline) {
   QTimer deadlineTimer;
   if (deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
     deadlineTimer.setSingleShot(true);
     deadlineTimer.setTimerType(Qt::PreciseTimer);
-    deadlineTimer.start(std::max<std::chrono::milliseconds>(left, std::chrono::milliseconds(0)));
+    deadlineTimer.start(PollTimeoutMs(*deadline));
   }
   while (!done()) {
     if (deadline && std::chrono::steady_clock::now() >= *deadline)

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "core/ThreadUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
+#include "core/WakeEventUnit.h"
 
 #include <atomic>
 #include <stdexcept>
@@ -205,6 +206,15 @@ TEST(EventLoop, TimedWaitOnTheUserInterfaceThreadStillServes) {
   std::thread poster([&] { RunOnUserInterfaceThread([&] { served.Set(); }); });
   EXPECT_TRUE(served.WaitFor(test::Patience));
   poster.join();
+}
+
+// A wait never ends before its deadline: part of a millisecond counts as a whole one.
+TEST(PollTimeout, NeverEndsBeforeTheDeadlineAndStaysWithinZeroAndTheCap) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(100'500);
+  const int waited = PollTimeoutMs(deadline);
+  EXPECT_GE(std::chrono::steady_clock::now() + std::chrono::milliseconds(waited), deadline);
+  EXPECT_EQ(PollTimeoutMs(deadline - std::chrono::seconds(1)), 0);
+  EXPECT_EQ(PollTimeoutMs(deadline + std::chrono::hours(1), 250), 250);
 }
 
 } // namespace
