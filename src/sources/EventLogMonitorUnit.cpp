@@ -49,6 +49,7 @@ public:
   // it is due.
   std::size_t Pass(const TSourceThread& source, TLog& log) {
     std::size_t posted = 0;
+    std::vector<std::string> gathered;
     try {
       if (!FFollowing && !TryFollow(log))
         return 0;
@@ -56,11 +57,15 @@ public:
         Vanished(log);
         return 0;
       }
-      for (; FJournal->Next(); ++posted) {
-        log.AddLine(&source, Format("(%s) %s ", FName, CurrentText()));
-        FReported = false;
-      }
+      // Entries written while a batch is posted belong to this pass too.
+      do {
+        while (gathered.size() < PostedTogether && FJournal->Next())
+          gathered.push_back(Format("(%s) %s ", FName, CurrentText()));
+        posted += gathered.size();
+      } while (Post(source, log, gathered));
     } catch (const EJournalError& error) {
+      posted += gathered.size();
+      Post(source, log, gathered);
       Lost(log, error.Reason());
     }
     return posted;
@@ -79,6 +84,21 @@ public:
   }
 
 private:
+  // Entries are posted a few hundred at a time, under one lock of the log and one clock reading,
+  // yet soon enough that a flood shows as it comes.
+  static constexpr std::size_t PostedTogether = 256;
+
+  // Answers whether there was anything to post.
+  bool Post(const TSourceThread& source, TLog& log, std::vector<std::string>& gathered) {
+    if (gathered.empty())
+      return false;
+    const std::vector<std::string_view> lines(gathered.begin(), gathered.end());
+    log.AddLines(&source, lines);
+    gathered.clear();
+    FReported = false;
+    return true;
+  }
+
   // Answers whether the log can be read now, positioning a reader that has just become usable.
   bool TryFollow(TLog& log) {
     if (FJournal)
