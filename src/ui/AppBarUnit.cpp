@@ -162,7 +162,6 @@ void TAppBar::ShellPosChanged() {
     UpdateBar();
 }
 
-void TAppBar::WindowArrange(bool) {}
 
 void TAppBar::UpdateBar() {
   SetEdge(Edge());

@@ -44,18 +44,13 @@ public:
   void SetRootKey(QString organisation, QString application);
   void SetKeyName(QString group) { FKeyName = std::move(group); }
 
-  virtual void StateChanging(bool proposed, TAppBarEdge state);
-  virtual void AutoHideRefused();
   // Told once, when the bar is first asked to dock where the window system places windows.
   virtual void DockingUnavailable();
-  virtual void FullScreenAppChanged(bool open);
-  virtual void ShellPosChanged();
-  virtual void WindowArrange(bool beginning);
   // Re-applies the whole state.
-  virtual void UpdateBar();
+  void UpdateBar();
   // Replaces the settings with the stored record when it is exactly 84 bytes; applies nothing.
-  virtual bool LoadSettings();
-  virtual bool SaveSettings();
+  bool LoadSettings();
+  bool SaveSettings();
 
   // Pressing the primary button on the handle where canDragAt says so and dragging moves the
   // bar: near a screen edge it docks there, in the middle (or with Ctrl) it floats.
@@ -87,6 +82,10 @@ protected:
   void resizeEvent(QResizeEvent* event) override;
 
 private:
+  void StateChanging(bool proposed, TAppBarEdge state);
+  void AutoHideRefused();
+  void FullScreenAppChanged(bool open);
+  void ShellPosChanged();
   enum class TLoop { None, Pressed, Moving, Sizing };
 
   qreal Ratio() const;
