@@ -144,7 +144,7 @@ void Run() {
   }
   TEventLoop loop;
   const auto reader = TThread::Create<TOutputDebugStringMonitorThread>(
-      false, TDebugObjectNames::WithSuffix(suffix));
+      false, GetLog(), GetConfig(), TDebugObjectNames::WithSuffix(suffix));
   if (!test::ServeUntil(
           loop, [&] { return access(("/dev/shm/DBWIN_BUFFER" + suffix).c_str(), F_OK) == 0; }))
     throw std::runtime_error("the reader did not start");

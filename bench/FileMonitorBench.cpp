@@ -63,7 +63,7 @@ private:
 };
 
 std::shared_ptr<TFileMonitorThread> Follow(const std::string& path, bool notification) {
-  auto monitor = TThread::Create<TFileMonitorThread>(true);
+  auto monitor = TThread::Create<TFileMonitorThread>(true, GetLog());
   monitor->SetFileName(path);
   monitor->SetChangeNotification(notification);
   monitor->Resume();

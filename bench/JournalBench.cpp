@@ -128,7 +128,7 @@ public:
       else
         seen(Number(text), TClock::now());
     });
-    FMonitor = TThread::Create<TEventLogMonitorThread>(false, journals.Folder.Path());
+    FMonitor = TThread::Create<TEventLogMonitorThread>(false, GetLog(), journals.Folder.Path());
     // Following once an entry written after the start is shown.
     while (!FReady) {
       journals.System.WriteOne(TJournalEntry("ready", "bench"));

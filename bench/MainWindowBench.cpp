@@ -40,6 +40,7 @@ struct TOptions {
 // A file source that never runs: lines posted in its name are file lines.
 class TPostingSource final : public TSourceThread {
 public:
+  TPostingSource() : TSourceThread(GetLog()) {}
   TMonitorType MonitorType() const override { return TMonitorType::mtFile; }
 
 protected:

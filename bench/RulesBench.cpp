@@ -25,6 +25,9 @@ namespace ornavel {
 namespace {
 
 class TBenchFileSource final : public TFileMonitorThread {
+public:
+  TBenchFileSource() : TFileMonitorThread(GetLog()) {}
+
 protected:
   void Execute() override {}
 };

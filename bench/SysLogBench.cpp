@@ -13,6 +13,7 @@
 // A smoke run: --duration=0.5 --start-rate=20000 --max-rate=40000 --precision=1
 // rsyslog is left out when rsyslogd is not installed.
 #include "TestSupport.h"
+#include "config/ConfigUnit.h"
 #include "core/LogUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
 #include "sources/SysLogMonitorUnit.h"
@@ -182,7 +183,7 @@ public:
   }
   void Start(int port) override {
     GetLog().Clear();
-    FMonitor = TThread::Create<TSysLogMonitorThread>(false, port);
+    FMonitor = TThread::Create<TSysLogMonitorThread>(false, GetLog(), GetConfig(), port);
   }
   // Lines from the listener; its loss reports, the only others, as far as they were looked at.
   std::uint64_t Stored() override { return GetLog().Count() - FReports; }
@@ -617,7 +618,8 @@ void LossFreeRate(benchmark::State& state, const std::string& name, const TRecei
 
 // The handler alone: split, parse, prefix with the sender, post to the log (no rules).
 void BM_DatagramReceived(benchmark::State& state) {
-  auto monitor = TThread::Create<TSysLogMonitorThread>(true);
+  auto monitor =
+      TThread::Create<TSysLogMonitorThread>(true, GetLog(), GetConfig());
   std::string datagram(DatagramSize, 'x');
   const std::string head = "<13>Oct 11 22:14:15 benchhost bench[4242]: message 0000000001 ";
   datagram.replace(0, head.size(), head);

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,7 +62,26 @@ std::string IncludedFolder(std::string_view line) {
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
 }
 
-// One line per include that crosses the layers the wrong way, and per folder with no layer.
+// The program's single objects that a folder is given instead of fetching them.
+const std::map<std::string, std::vector<std::string>> ForbiddenCalls{
+    {"sources", {"GetLog", "GetConfig", "GetRules", "GetThreadManager"}}};
+
+// The first call of a forbidden function on a line outside comments; empty for none.
+std::string ForbiddenCall(std::string_view line, const std::vector<std::string>& functions) {
+  line = line.substr(0, line.find("//"));
+  for (const std::string& function : functions) {
+    for (auto at = line.find(function + "("); at != std::string_view::npos;
+         at = line.find(function + "(", at + 1)) {
+      const char before = at == 0 ? ' ' : line[at - 1];
+      if (!std::isalnum(static_cast<unsigned char>(before)) && before != '_' && before != ':')
+        return function;
+    }
+  }
+  return {};
+}
+
+// One line per include that crosses the layers the wrong way, per call of a single object the
+// folder is to be given, and per folder with no layer.
 std::vector<std::string> LayeringViolations(const fs::path& sourceRoot) {
   const auto allowed = ReadLayers(sourceRoot / "Layers.txt");
   std::vector<std::string> violations;
@@ -75,12 +95,18 @@ std::vector<std::string> LayeringViolations(const fs::path& sourceRoot) {
       violations.push_back(relative.string() + ": folder " + folder + " is in no layer");
       continue;
     }
+    const auto forbidden = ForbiddenCalls.find(folder);
     std::ifstream input(entry.path());
     for (std::string line; std::getline(input, line);) {
       const std::string used = IncludedFolder(line);
       if (allowed.contains(used) && !layer->second.contains(used))
         violations.push_back(relative.string() + ": " + line + " (" + folder + " may not use " +
                              used + ")");
+      if (forbidden == ForbiddenCalls.end())
+        continue;
+      if (const std::string call = ForbiddenCall(line, forbidden->second); !call.empty())
+        violations.push_back(relative.string() + ": " + line + " (" + folder + " is given what " +
+                             call + " answers)");
     }
   }
   return violations;
@@ -117,6 +143,20 @@ TEST(Layering, BackEdgesAndFoldersWithoutALayerAreNamed) {
       "extra/ToolUnit.cpp: folder extra is in no layer",
       "ui/FormUnit.cpp: #include <sources/SourcesUnit.h> (ui may not use sources)"};
   EXPECT_EQ(violations, expected);
+}
+
+TEST(Layering, SourcesCallingForTheProgramsSingleObjectsAreNamed) {
+  test::TTemporaryFolder root;
+  test::WriteFile(root.File("Layers.txt"), "core\nsources\n");
+  for (const char* folder : {"core", "sources"})
+    fs::create_directory(fs::path(root.Path()) / folder);
+  test::WriteFile(root.File("core/LogUnit.cpp"), "TLog& GetLog() { return log; }\n");
+  test::WriteFile(root.File("sources/MonitorUnit.cpp"),
+                  "Log().Add(x);\n// not GetLog()\nFConfig.MyGetConfig();\n"
+                  "  x = GetRules( );\n");
+  const std::vector<std::string> expected{
+      "sources/MonitorUnit.cpp:   x = GetRules( ); (sources is given what GetRules answers)"};
+  EXPECT_EQ(LayeringViolations(root.Path()), expected);
 }
 
 } // namespace

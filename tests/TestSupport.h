@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/FileDescriptorUnit.h"
+#include "core/LogUnit.h"
 #include "core/ThreadUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
 
@@ -216,28 +217,27 @@ private:
   rlimit FPrevious{};
 };
 
-// A source of kind T whose body does nothing; made suspended, it serves as an item's source.
-template <class T>
-class TIdleSource final : public T {
-protected:
-  void Execute() override {}
-};
-
-template <class T>
-std::shared_ptr<T> MakeSource() {
-  return TThread::Create<TIdleSource<T>>(true);
+// The log that sources under test post to: their own, not the program's single one.
+inline TLog& SourceLog() {
+  static TLog log;
+  return log;
 }
 
-// A source of any kind whose body does nothing.
+// A source of any kind whose body does nothing; lines are posted in its name by others.
 class TKindSource final : public TSourceThread {
 public:
-  explicit TKindSource(TMonitorType type) : FType(type) {}
+  explicit TKindSource(TMonitorType type) : TSourceThread(UnusedLog()), FType(type) {}
   TMonitorType MonitorType() const override { return FType; }
 
 protected:
   void Execute() override {}
 
 private:
+  static TLog& UnusedLog() {
+    static TLog log;
+    return log;
+  }
+
   const TMonitorType FType;
 };
 

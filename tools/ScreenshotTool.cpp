@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   {
     QApplication application(argc, argv);
     TQtUserInterfaceThread uiThread;
-    TMainForm form(MakeSourceFactory());
+    TMainForm form(MakeSourceFactory(GetLog(), GetConfig()));
     form.show();
     Serve(uiThread, std::chrono::milliseconds(300));
     std::ofstream log(logFile, std::ios::app);

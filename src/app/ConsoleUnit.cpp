@@ -137,7 +137,7 @@ std::string ConsoleColor(const TLogItem& item) {
 int RunConsole(const std::vector<std::string>& extraFiles) {
   TEventLoop loop;
   TShutdownSignals shutdownSignals([&loop] { loop.Quit(); });
-  TMonitoringDriver driver(MakeSourceFactory());
+  TMonitoringDriver driver(MakeSourceFactory(GetLog(), GetConfig()));
   driver.FollowAlso(extraFiles);
   driver.CreateThreadManager();
   TLog& log = GetLog();

@@ -1,5 +1,6 @@
 #include "ConsoleUnit.h"
 #include "config/ConfigUnit.h"
+#include "core/LogUnit.h"
 #include "sources/SourcesUnit.h"
 #ifdef ORNAVEL_GUI
 #include "WindowUnit.h"
@@ -21,7 +22,8 @@ namespace {
 
 // "text files and syslog over UDP": what this build can follow, and nothing it cannot.
 std::string FollowedSources() {
-  const ornavel::TMonitorTypes available = ornavel::MakeSourceFactory().AvailableTypes();
+  const ornavel::TMonitorTypes available =
+      ornavel::MakeSourceFactory(ornavel::GetLog(), ornavel::GetConfig()).AvailableTypes();
   std::vector<std::string_view> followed;
   for (const ornavel::TSourceKind& kind : ornavel::SourceKinds) {
     if (available.Contains(kind.Type))

@@ -1,7 +1,9 @@
 #include "WindowUnit.h"
 
 #include "ShutdownSignalsUnit.h"
+#include "config/ConfigUnit.h"
 #include "core/FileDescriptorUnit.h"
+#include "core/LogUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
 #include "driver/MonitoringDriverUnit.h"
 #include "sources/SourcesUnit.h"
@@ -90,7 +92,7 @@ int RunWindow(const char* program, const std::string& platform,
   });
   int result = 0;
   {
-    TMainForm mainForm(MakeSourceFactory(), extraFiles);
+    TMainForm mainForm(MakeSourceFactory(GetLog(), GetConfig()), extraFiles);
     form = &mainForm;
     mainForm.show();
     result = QApplication::exec();

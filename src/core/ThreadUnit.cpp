@@ -1,6 +1,9 @@
 #include "ThreadUnit.h"
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 namespace ornavel {
@@ -166,6 +169,18 @@ void TThread::Dispose() {
     lock.unlock();
   }
   std::unique_ptr<TThread> owned(this);
+}
+
+bool TSourceThread::WaitForWork(TClock::time_point deadline, std::span<pollfd> descriptors) {
+  std::vector<pollfd> watched{{FWake.Descriptor(), POLLIN, 0}};
+  watched.insert(watched.end(), descriptors.begin(), descriptors.end());
+  if (!Terminated() && ::poll(watched.data(), watched.size(), PollTimeoutMs(deadline)) < 0 &&
+      errno != EINTR)
+    throw std::system_error(errno, std::generic_category(), "Cannot wait");
+  FWake.Clear();
+  for (std::size_t i = 0; i < descriptors.size(); ++i)
+    descriptors[i].revents = watched[i + 1].revents;
+  return !Terminated();
 }
 
 } // namespace ornavel

@@ -3,16 +3,22 @@
 #include "EventUnit.h"
 #include "SourceKindUnit.h"
 #include "UserInterfaceThreadUnit.h"
+#include "WakeEventUnit.h"
 
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <poll.h>
+#include <span>
 #include <thread>
 #include <type_traits>
 
 namespace ornavel {
+
+class TLog;
 
 // A thread object with a cooperative terminate flag. Threads are shared objects made with
 // Create; a thread holds itself while its body runs only when it frees itself on termination,
@@ -94,10 +100,27 @@ private:
   std::thread::id FThreadId;
 };
 
-// A thread that posts lines of one kind of source; the rules tell the kinds apart by it.
+// A thread that posts lines of one kind of source to the log it is given; the rules tell the
+// kinds apart by it. Its body sleeps in WaitForWork between passes.
 class TSourceThread : public TThread {
 public:
+  using TClock = std::chrono::steady_clock;
+
   virtual TMonitorType MonitorType() const = 0;
+
+protected:
+  explicit TSourceThread(TLog& log) : FLog(log) {}
+  TLog& Log() const { return FLog; }
+  // Signalled from any thread to end a wait early: a watched file changed, say.
+  TWakeEvent& WakeEvent() { return FWake; }
+  // Sleeps until one of descriptors is ready, the wake event is signalled or deadline passes, and
+  // clears the wake event; answers false once the thread is asked to stop.
+  bool WaitForWork(TClock::time_point deadline, std::span<pollfd> descriptors = {});
+  void TerminateRequested() final { FWake.Signal(); }
+
+private:
+  TLog& FLog;
+  TWakeEvent FWake;
 };
 
 } // namespace ornavel

@@ -17,6 +17,7 @@
 namespace ornavel {
 namespace {
 
+using namespace std::chrono_literals;
 using TClock = std::chrono::steady_clock;
 
 // How often a log that cannot be read is opened again, so that a journal that appears is followed.
@@ -177,36 +178,34 @@ private:
   TClock::time_point FRetryAt{};
 };
 
-// Milliseconds until the earliest deadline, rounded up so that a wait never ends early; -1 for
-// none.
-int TimeoutMs(const std::array<TJournalLog, 2>& logs) {
-  std::optional<TClock::time_point> earliest;
-  for (const TJournalLog& log : logs) {
-    const auto deadline = log.Deadline();
-    if (deadline && (!earliest || *deadline < *earliest))
-      earliest = deadline;
-  }
-  if (!earliest)
-    return -1;
-  return PollTimeoutMs(*earliest, 60000);
-}
+struct TWait {
+  TClock::time_point Deadline = TClock::time_point::max();
+  std::vector<pollfd> Descriptors;
+};
 
 // busy: the last pass found entries. Then the next waits a millisecond for more to gather, as a
-// writer that wakes a waiting reader for every entry it writes is slowed down by it.
-void WaitForChange(int wakeDescriptor, const std::array<TJournalLog, 2>& logs, bool busy) {
-  std::vector<pollfd> watched{{wakeDescriptor, POLLIN, 0}};
-  for (const TJournalLog& log : logs) {
-    if (!busy && log.Descriptor() >= 0)
-      watched.push_back({log.Descriptor(), POLLIN, 0});
+// writer that wakes a waiting reader for every entry it writes is slowed down by it. Otherwise it
+// waits for the journals' descriptors or their earliest deadline, a minute away at most.
+TWait NextWait(const std::array<TJournalLog, 2>& logs, bool busy) {
+  TWait wait;
+  if (busy) {
+    wait.Deadline = TClock::now() + 1ms;
+    return wait;
   }
-  if (::poll(watched.data(), watched.size(), busy ? 1 : TimeoutMs(logs)) < 0 && errno != EINTR)
-    throw EJournalError("cannot wait for the journal", std::strerror(errno));
+  for (const TJournalLog& log : logs) {
+    if (log.Descriptor() >= 0)
+      wait.Descriptors.push_back({log.Descriptor(), POLLIN, 0});
+    if (const auto deadline = log.Deadline())
+      wait.Deadline = std::min({wait.Deadline, *deadline, TClock::now() + 60s});
+  }
+  return wait;
 }
 
 } // namespace
 
-TEventLogMonitorThread::TEventLogMonitorThread(std::string folder, std::size_t recentEntries)
-    : FFolder(std::move(folder)), FRecentEntries(recentEntries) {}
+TEventLogMonitorThread::TEventLogMonitorThread(TLog& log, std::string folder,
+                                               std::size_t recentEntries)
+    : TSourceThread(log), FFolder(std::move(folder)), FRecentEntries(recentEntries) {}
 
 std::string TEventLogMonitorThread::EntryText(std::optional<std::string_view> identifier,
                                               std::optional<std::string_view> command,
@@ -224,17 +223,15 @@ void TEventLogMonitorThread::Execute() {
   std::array<TJournalLog, 2> logs{
       TJournalLog("System", TJournalScope::System, FFolder, start, FRecentEntries),
       TJournalLog("User", TJournalScope::CurrentUser, FFolder, start, FRecentEntries)};
-  TLog& log = GetLog();
-  while (!Terminated()) {
+  TWait wait;
+  if (Terminated())
+    return;
+  do {
     std::size_t posted = 0;
     for (TJournalLog& journal : logs)
-      posted += journal.Pass(*this, log);
-    WaitForChange(FTerminateRequested.Descriptor(), logs, posted > 0);
-  }
-}
-
-void TEventLogMonitorThread::TerminateRequested() {
-  FTerminateRequested.Signal();
+      posted += journal.Pass(*this, Log());
+    wait = NextWait(logs, posted > 0);
+  } while (WaitForWork(wait.Deadline, wait.Descriptors));
 }
 
 } // namespace ornavel

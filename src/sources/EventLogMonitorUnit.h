@@ -18,7 +18,8 @@ class TEventLogMonitorThread : public TSourceThread {
 public:
   // folder: where to read both logs' journal files; empty for the machine's own journals.
   // recentEntries: how many of each log's last entries are posted first.
-  explicit TEventLogMonitorThread(std::string folder = {}, std::size_t recentEntries = 0);
+  explicit TEventLogMonitorThread(TLog& log, std::string folder = {},
+                                  std::size_t recentEntries = 0);
 
   TMonitorType MonitorType() const final { return mtEventLog; }
 
@@ -30,12 +31,10 @@ public:
 
 protected:
   void Execute() override;
-  void TerminateRequested() override;
 
 private:
   const std::string FFolder;
   const std::size_t FRecentEntries;
-  TWakeEvent FTerminateRequested;
 };
 
 } // namespace ornavel

@@ -11,7 +11,6 @@
 #include <functional>
 #include <iterator>
 #include <linux/magic.h>
-#include <poll.h>
 #include <stdexcept>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -206,7 +205,7 @@ void TFileMonitorThread::SetFileName(const std::string& fileName) {
   if (!file.Descriptor.Valid()) {
     // Often the log of a program that has not run yet: it is followed once it is made.
     if (errno == ENOENT || errno == ENOTDIR) {
-      GetLog().AddFmt(nullptr, TLogLevel::Warning, "File %s not found!", fileName);
+      Log().AddFmt(nullptr, TLogLevel::Warning, "File %s not found!", fileName);
       return;
     }
     RaiseSystemError(Format("Cannot open file %s", fileName));
@@ -235,19 +234,18 @@ void TFileMonitorThread::SetRecentLines(std::size_t count) {
     return;
   FFile.Position = StartOfRecentLines(FFile.Descriptor, FFile.Position, count);
   FFile.Before.clear();
-  FLog = &GetLog();
   FitBuffer(QuietReadSize);
   ReadAppended(FFile, StatusOf(FFile.Descriptor));
 }
 
 void TFileMonitorThread::Execute() {
   try {
-    FLog = &GetLog();
     FitBuffer(QuietReadSize);
     StartNotification();
-    while (!Terminated()) {
-      Pass();
-      WaitForChange();
+    if (!Terminated()) {
+      do
+        Pass();
+      while (WaitForChange());
     }
   } catch (const std::exception& failure) {
     ReportStop(failure.what());
@@ -260,14 +258,10 @@ void TFileMonitorThread::Execute() {
 // Otherwise the window would go on saying the file is followed.
 void TFileMonitorThread::ReportStop(const char* reason) noexcept {
   try {
-    GetLog().AddFmt(nullptr, TLogLevel::Warning, "Stopped following %s: %s", FFileName, reason);
+    Log().AddFmt(nullptr, TLogLevel::Warning, "Stopped following %s: %s", FFileName, reason);
   } catch (...) {
     // The report failed too: nothing more can be done.
   }
-}
-
-void TFileMonitorThread::TerminateRequested() {
-  FWake.Signal();
 }
 
 // Without notifications (inotify unavailable, or the system's limit of watches reached) the
@@ -296,7 +290,7 @@ void TFileMonitorThread::WatchFolder() {
     return;
   }
   TFileWatch previous = std::move(FFolderWatch);
-  FFolderWatch = FNotifier->Watch(folder, FolderEvents, FWake);
+  FFolderWatch = FNotifier->Watch(folder, FolderEvents, WakeEvent());
   if (!FFolderWatch.Valid())
     StopNotification();
 }
@@ -312,7 +306,7 @@ void TFileMonitorThread::WatchFile(TOpenFile& file) {
   // Through the descriptor, so that the watch is on the file being read even when the name has
   // moved on since it was opened.
   const std::string path = "/proc/self/fd/" + std::to_string(file.Descriptor.Get());
-  file.Watch = FNotifier->Watch(path, FileEvents, FWake);
+  file.Watch = FNotifier->Watch(path, FileEvents, WakeEvent());
   if (!file.Watch.Valid())
     StopNotification();
 }
@@ -329,19 +323,18 @@ void TFileMonitorThread::StopNotification() {
 // be told: a writer that appends line by line then does not pay for waking it at every write, and
 // it reads bigger pieces. Awaited zeros and drained files wake it by themselves, as no change may
 // come.
-void TFileMonitorThread::WaitForChange() {
+bool TFileMonitorThread::WaitForChange() {
   const bool notified = FNotifier && !FFileGrowing;
   int timeoutMs = notified ? FSafetyNetMs : PollingIntervalMs;
   if (notified && FFolderMissing)
     timeoutMs = MissingFolderPollMs;
-  if (const auto deadline = NextDeadline())
-    timeoutMs = PollTimeoutMs(*deadline, timeoutMs);
+  auto deadline = TClock::now() + std::chrono::milliseconds(timeoutMs);
+  if (const auto next = NextDeadline())
+    deadline = std::min(deadline, *next);
   if (!FFileGrowing)
     FitBuffer(QuietReadSize);
-  pollfd wake{FWake.Descriptor(), POLLIN, 0};
-  ::poll(&wake, 1, timeoutMs);
   // Which change it was does not matter: every pass looks at the name and the files afresh.
-  FWake.Clear();
+  return WaitForWork(deadline);
 }
 
 std::optional<TFileMonitorThread::TClock::time_point> TFileMonitorThread::NextDeadline() const {
@@ -623,7 +616,7 @@ void TFileMonitorThread::PostGathered() {
   for (const TGatheredLine& line : FGatheredPlaces)
     FGatheredLines.emplace_back(line.Read ? line.Read : FGathered.data() + line.Offset, line.Size);
   FGatheredPlaces.clear();
-  FLog->AddLines(this, FGatheredLines);
+  Log().AddLines(this, FGatheredLines);
   FGathered.clear();
   // A long line must not keep its size for the rest of the run.
   if (FGathered.capacity() > 4 * ReadSize)

@@ -2,7 +2,6 @@
 
 #include "core/FileDescriptorUnit.h"
 #include "core/ThreadUnit.h"
-#include "core/WakeEventUnit.h"
 #include "sources/FileChangeNotifierUnit.h"
 
 #include <chrono>
@@ -15,8 +14,6 @@
 #include <vector>
 
 namespace ornavel {
-
-class TLog;
 
 // Follows one text file that other programs append to and posts every complete line added after
 // SetFileName. Its lines carry the thread itself as their source, which gives them the monitor
@@ -35,6 +32,8 @@ class TLog;
 // A failure ends the monitor with one warning, "Stopped following %s: %s".
 class TFileMonitorThread : public TSourceThread {
 public:
+  explicit TFileMonitorThread(TLog& log) : TSourceThread(log) {}
+
   TMonitorType MonitorType() const final { return mtFile; }
 
   // Before the thread is resumed: only what is appended from now on is posted. A file that does
@@ -54,11 +53,8 @@ public:
 
 protected:
   void Execute() override;
-  void TerminateRequested() override;
 
 private:
-  using TClock = std::chrono::steady_clock;
-
   // A file being read: the one under the name, or one rotated away that is drained.
   struct TOpenFile {
     TFileDescriptor Descriptor;
@@ -94,7 +90,7 @@ private:
   void WatchFolder();
   void WatchFile(TOpenFile& file);
   void ChooseSafetyNet();
-  void WaitForChange();
+  bool WaitForChange();
   std::optional<TClock::time_point> NextDeadline() const;
   void StopNotification();
   void ReportStop(const char* reason) noexcept;
@@ -133,9 +129,7 @@ private:
   std::string FGathered;
   std::vector<TGatheredLine> FGatheredPlaces;
   std::vector<std::string_view> FGatheredLines;
-  TLog* FLog = nullptr;
 
-  TWakeEvent FWake;
   bool FChangeNotification = true;
   // None while polling. The watches go before the wake-up they signal.
   std::shared_ptr<TFileChangeNotifier> FNotifier;

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <glob.h>
-#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 
@@ -68,7 +67,7 @@ std::vector<std::string> FolderLevels(const std::string& pattern) {
 
 } // namespace
 
-TFilePatternThread::TFilePatternThread() = default;
+TFilePatternThread::TFilePatternThread(TLog& log) : TSourceThread(log) {}
 
 TFilePatternThread::~TFilePatternThread() {
   StopFollowing();
@@ -88,26 +87,22 @@ void TFilePatternThread::SetPattern(const std::string& pattern, std::size_t rece
 void TFilePatternThread::Execute() {
   try {
     FNotifier = TFileChangeNotifier::Shared();
-    while (!Terminated()) {
-      // Watched first: a file made meanwhile is then either matched now or notified.
-      WatchFolders();
-      PickUp(true);
-      for (const auto& [name, monitor] : FFollowed) {
-        if (monitor)
-          monitor->Resume();
-      }
-      WaitForChange();
+    if (!Terminated()) {
+      do {
+        // Watched first: a file made meanwhile is then either matched now or notified.
+        WatchFolders();
+        PickUp(true);
+        for (const auto& [name, monitor] : FFollowed) {
+          if (monitor)
+            monitor->Resume();
+        }
+      } while (WaitForChange());
     }
   } catch (const std::exception& failure) {
-    GetLog().AddFmt(nullptr, TLogLevel::Warning, "Stopped following %s: %s", FPattern,
-                    failure.what());
+    Log().AddFmt(nullptr, TLogLevel::Warning, "Stopped following %s: %s", FPattern, failure.what());
   }
   StopFollowing();
   FFolderWatches.clear();
-}
-
-void TFilePatternThread::TerminateRequested() {
-  FWake.Signal();
 }
 
 void TFilePatternThread::PickUp(bool appeared) {
@@ -119,8 +114,8 @@ void TFilePatternThread::PickUp(bool appeared) {
 
 // A file that cannot be read is said once and not tried again.
 void TFilePatternThread::Follow(const std::string& fileName, bool appeared) {
-  GetLog().AddLineFmt(nullptr, SourceKindOf(mtFile).Announcement, fileName);
-  std::shared_ptr<TFileMonitorThread> monitor = TThread::Create<TFileMonitorThread>(true);
+  Log().AddLineFmt(nullptr, SourceKindOf(mtFile).Announcement, fileName);
+  std::shared_ptr<TFileMonitorThread> monitor = TThread::Create<TFileMonitorThread>(true, Log());
   try {
     monitor->SetFileName(fileName);
     if (appeared)
@@ -128,7 +123,7 @@ void TFilePatternThread::Follow(const std::string& fileName, bool appeared) {
     else
       monitor->SetRecentLines(FRecentLines);
   } catch (const std::exception& failure) {
-    GetLog().Add(nullptr, TLogLevel::Warning, failure.what());
+    Log().Add(nullptr, TLogLevel::Warning, failure.what());
     monitor.reset();
   }
   FFollowed.emplace(fileName, std::move(monitor));
@@ -144,7 +139,7 @@ void TFilePatternThread::WatchFolders() {
     const std::vector<std::string> folders = TGlob(levels[level]).Names(true);
     complete = complete && !(level == 0 && folders.empty());
     for (const std::string& folder : folders) {
-      watches.push_back(FNotifier->Watch(folder, FolderEvents, FWake));
+      watches.push_back(FNotifier->Watch(folder, FolderEvents, WakeEvent()));
       complete = complete && watches.back().Valid();
     }
   }
@@ -152,10 +147,9 @@ void TFilePatternThread::WatchFolders() {
   FFoldersWatched = complete;
 }
 
-void TFilePatternThread::WaitForChange() {
-  pollfd wake{FWake.Descriptor(), POLLIN, 0};
-  ::poll(&wake, 1, FFoldersWatched ? SafetyNetMs : LookAgainMs);
-  FWake.Clear();
+bool TFilePatternThread::WaitForChange() {
+  return WaitForWork(TClock::now() +
+                     std::chrono::milliseconds(FFoldersWatched ? SafetyNetMs : LookAgainMs));
 }
 
 void TFilePatternThread::StopFollowing() noexcept {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/ThreadUnit.h"
-#include "core/WakeEventUnit.h"
 #include "sources/FileChangeNotifierUnit.h"
 
 #include <map>
@@ -21,7 +20,7 @@ class TFileMonitorThread;
 // followed as a listed file is, through rotation and deletion.
 class TFilePatternThread : public TSourceThread {
 public:
-  TFilePatternThread();
+  explicit TFilePatternThread(TLog& log);
   ~TFilePatternThread() override;
 
   TMonitorType MonitorType() const final { return mtFile; }
@@ -35,20 +34,18 @@ public:
 
 protected:
   void Execute() override;
-  void TerminateRequested() override;
 
 private:
   void PickUp(bool appeared);
   void Follow(const std::string& fileName, bool appeared);
   void WatchFolders();
-  void WaitForChange();
+  bool WaitForChange();
   void StopFollowing() noexcept;
 
   std::string FPattern;
   std::size_t FRecentLines = 0;
   // By name; none for a file that could not be followed, which is not tried again.
   std::map<std::string, std::shared_ptr<TFileMonitorThread>> FFollowed;
-  TWakeEvent FWake;
   std::shared_ptr<TFileChangeNotifier> FNotifier;
   std::vector<TFileWatch> FFolderWatches;
   // Whether every folder that can hold a match is watched.

@@ -87,8 +87,10 @@ private:
 
 } // namespace
 
-TOutputDebugStringMonitorThread::TOutputDebugStringMonitorThread(TDebugObjectNames names)
-    : FNames(std::move(names)) {}
+TOutputDebugStringMonitorThread::TOutputDebugStringMonitorThread(TLog& log,
+                                                                 const TMainConfig& config,
+                                                                 TDebugObjectNames names)
+    : TSourceThread(log), FConfig(config), FNames(std::move(names)) {}
 
 std::string TOutputDebugStringMonitorThread::BuildLine(const unsigned char* buffer,
                                                        bool includePid) {
@@ -109,11 +111,11 @@ void TOutputDebugStringMonitorThread::Execute() {
   try {
     objects.emplace(FNames);
   } catch (const EDebugSetupError& error) {
-    GetLog().Add(nullptr, error.Level(), error.what());
+    Log().Add(nullptr, error.Level(), error.what());
     return;
   }
   if (objects->Shared())
-    GetLog().Add(nullptr, TLogLevel::Warning, "Event already exists");
+    Log().Add(nullptr, TLogLevel::Warning, "Event already exists");
   Serve(*objects);
 }
 
@@ -129,6 +131,7 @@ void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
   bool busy = false;
   // On a single processor the writer cannot run while the reader spins.
   const bool spin = std::thread::hardware_concurrency() > 1;
+  // Not WaitForWork: a semaphore cannot be polled, so the wait is timed to see a stop request.
   while (!Terminated()) {
     if (std::exchange(handOver, false))
       objects.BufferReady().PostIfZero();
@@ -148,11 +151,11 @@ void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
       objects.MarkProgress();
       watch.Progressed();
       objects.BufferReady().PostIfZero();
-      GetLog().AddLine(this, BuildLine(message.data(), GetConfig().IncludePID()));
+      Log().AddLine(this, BuildLine(message.data(), FConfig.IncludePID()));
     } else if (waited == ETIMEDOUT) {
       handOver = watch.HolderGaveUp(objects);
     } else if (waited != EINTR) {
-      GetLog().Add(nullptr, TLogLevel::Exception, "Wait failed");
+      Log().Add(nullptr, TLogLevel::Exception, "Wait failed");
       break;
     }
   }

@@ -7,12 +7,16 @@
 
 namespace ornavel {
 
+class TMainConfig;
+
 // Reads the debug output that local programs send through the shared buffer and its two
 // semaphores, and posts each message as a line. Its lines carry the thread itself as their
-// source, which gives them the monitor type mtDebugString.
+// source, which gives them the monitor type mtDebugString. The setting IncludePID is read for
+// every message.
 class TOutputDebugStringMonitorThread : public TSourceThread {
 public:
-  explicit TOutputDebugStringMonitorThread(TDebugObjectNames names = TDebugObjectNames::Machine());
+  TOutputDebugStringMonitorThread(TLog& log, const TMainConfig& config,
+                                  TDebugObjectNames names = TDebugObjectNames::Machine());
 
   TMonitorType MonitorType() const final { return mtDebugString; }
 
@@ -26,6 +30,7 @@ protected:
 private:
   void Serve(TDebugObjects& objects);
 
+  const TMainConfig& FConfig;
   const TDebugObjectNames FNames;
 };
 

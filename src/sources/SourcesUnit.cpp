@@ -9,29 +9,29 @@
 
 namespace ornavel {
 
-TSourceFactory MakeSourceFactory() {
+TSourceFactory MakeSourceFactory(TLog& log, const TMainConfig& config) {
   TSourceFactory factory;
-  factory.SetMaker(mtFile, [](const std::string& fileName) -> std::shared_ptr<TSourceThread> {
-    const std::size_t recentLines = GetConfig().InitialLines();
+  factory.SetMaker(mtFile, [&](const std::string& fileName) -> std::shared_ptr<TSourceThread> {
+    const std::size_t recentLines = config.InitialLines();
     if (TFilePatternThread::IsPattern(fileName)) {
-      auto pattern = TThread::Create<TFilePatternThread>(true);
+      auto pattern = TThread::Create<TFilePatternThread>(true, log);
       pattern->SetPattern(fileName, recentLines);
       return pattern;
     }
-    auto monitor = TThread::Create<TFileMonitorThread>(true);
+    auto monitor = TThread::Create<TFileMonitorThread>(true, log);
     monitor->SetFileName(fileName);
     monitor->SetRecentLines(recentLines);
     return monitor;
   });
-  factory.SetMaker(mtSyslog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
-    return TThread::Create<TSysLogMonitorThread>(true, GetConfig().SyslogPort());
+  factory.SetMaker(mtSyslog, [&](const std::string&) -> std::shared_ptr<TSourceThread> {
+    return TThread::Create<TSysLogMonitorThread>(true, log, config, config.SyslogPort());
   });
-  factory.SetMaker(mtEventLog, [](const std::string&) -> std::shared_ptr<TSourceThread> {
-    return TThread::Create<TEventLogMonitorThread>(true, GetConfig().JournalDirectory(),
-                                                   GetConfig().InitialLines());
+  factory.SetMaker(mtEventLog, [&](const std::string&) -> std::shared_ptr<TSourceThread> {
+    return TThread::Create<TEventLogMonitorThread>(true, log, config.JournalDirectory(),
+                                                   config.InitialLines());
   });
-  factory.SetMaker(mtDebugString, [](const std::string&) -> std::shared_ptr<TSourceThread> {
-    return TThread::Create<TOutputDebugStringMonitorThread>(true);
+  factory.SetMaker(mtDebugString, [&](const std::string&) -> std::shared_ptr<TSourceThread> {
+    return TThread::Create<TOutputDebugStringMonitorThread>(true, log, config);
   });
   return factory;
 }

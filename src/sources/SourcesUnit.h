@@ -4,7 +4,11 @@
 
 namespace ornavel {
 
-// The makers of every source available on this system, for the monitoring driver.
-TSourceFactory MakeSourceFactory();
+class TLog;
+class TMainConfig;
+
+// The makers of every source available on this system, for the monitoring driver; each source
+// posts to log and reads its settings from config, which outlive the factory.
+TSourceFactory MakeSourceFactory(TLog& log, const TMainConfig& config);
 
 } // namespace ornavel

@@ -28,14 +28,6 @@ constexpr std::size_t PriorityWindow = 5;
 constexpr std::size_t MostSendersApart = 256;
 constexpr const char* OtherSenders = "other senders";
 
-void PostBadData(const std::string& sender, std::uint64_t count) {
-  if (count == 1)
-    GetLog().AddFmt(nullptr, TLogLevel::Exception, "Got bad data from %s", sender);
-  else
-    GetLog().AddFmt(nullptr, TLogLevel::Exception, "Got bad data from %s %d more times", sender,
-                    count);
-}
-
 bool IsLineEnd(char c) {
   return c == '\n' || c == '\r';
 }
@@ -101,17 +93,23 @@ TBadDataReports::ReportDue(TClock::time_point now, const TReport& report) {
   return FNextDue;
 }
 
-TSysLogMonitorThread::TSysLogMonitorThread(int port)
-    : FPort(port),
-      FReceiver(std::make_unique<TUdpReceiver>(
+TSysLogMonitorThread::TSysLogMonitorThread(TLog& log, const TMainConfig& config, int port)
+    : TSourceThread(log), FConfig(config), FPort(port),
+      FReceiver(
           TUdpReceiverOptions{.Port = port, .DatagramSize = 4096},
           [this](std::string_view datagram, const std::string& peerAddress) {
             DatagramReceived(datagram, peerAddress);
           },
           [this](TDropReason reason, std::uint64_t count) { ReportDrops(reason, count); },
-          [this](TBadDataReports::TClock::time_point now) { return ReportBadData(now); })) {}
+          [this](TBadDataReports::TClock::time_point now) { return ReportBadData(now); }) {}
 
-TSysLogMonitorThread::~TSysLogMonitorThread() = default;
+void TSysLogMonitorThread::PostBadData(const std::string& sender, std::uint64_t count) {
+  if (count == 1)
+    Log().AddFmt(nullptr, TLogLevel::Exception, "Got bad data from %s", sender);
+  else
+    Log().AddFmt(nullptr, TLogLevel::Exception, "Got bad data from %s %d more times", sender,
+                 count);
+}
 
 void TSysLogMonitorThread::DatagramReceived(std::string_view datagram,
                                             const std::string& peerAddress) {
@@ -139,16 +137,19 @@ void TSysLogMonitorThread::HandlePiece(std::string_view piece, const std::string
     if (!ParsePriority(line, priority))
       return;
     // The line is appended, not formatted: a percent sign in it is an ordinary character.
-    std::string text = GetConfig().IncludePeerIP() ? Format("(%s) ", peerAddress) + line : line;
-    GetLog().AddLine(this, std::move(text));
+    std::string text = FConfig.IncludePeerIP() ? Format("(%s) ", peerAddress) + line : line;
+    Log().AddLine(this, std::move(text));
   } catch (...) {
-    FBadData.Count(peerAddress, TBadDataReports::TClock::now(), PostBadData);
+    FBadData.Count(
+        peerAddress, TBadDataReports::TClock::now(),
+        [this](const std::string& sender, std::uint64_t count) { PostBadData(sender, count); });
   }
 }
 
 std::optional<TBadDataReports::TClock::time_point>
 TSysLogMonitorThread::ReportBadData(TBadDataReports::TClock::time_point now) {
-  return FBadData.ReportDue(now, PostBadData);
+  return FBadData.ReportDue(
+      now, [this](const std::string& sender, std::uint64_t count) { PostBadData(sender, count); });
 }
 
 bool TSysLogMonitorThread::ParsePriority(std::string& line,
@@ -168,21 +169,21 @@ bool TSysLogMonitorThread::ParsePriority(std::string& line,
 
 void TSysLogMonitorThread::ReportDrops(TDropReason reason, std::uint64_t count) {
   // The size is the DatagramSize the receiver was given.
-  GetLog().AddFmt(nullptr, TLogLevel::Warning,
-                  reason == TDropReason::TooLong
-                      ? "%d syslog datagrams dropped: longer than 4096 bytes"
-                      : "%d syslog datagrams lost: receive buffer full",
-                  count);
+  Log().AddFmt(nullptr, TLogLevel::Warning,
+               reason == TDropReason::TooLong
+                   ? "%d syslog datagrams dropped: longer than 4096 bytes"
+                   : "%d syslog datagrams lost: receive buffer full",
+               count);
 }
 
 // Answers false, after saying so in the log, when the port cannot be had.
 bool TSysLogMonitorThread::StartReceiving() {
   try {
-    FReceiver->Activate();
+    FReceiver.Open();
     return true;
   } catch (const ESocketError& error) {
-    GetLog().AddFmt(nullptr, TLogLevel::Warning, "Unable to listen for syslog on UDP port %d: %s",
-                    FPort, error.Reason());
+    Log().AddFmt(nullptr, TLogLevel::Warning, "Unable to listen for syslog on UDP port %d: %s",
+                 FPort, error.Reason());
     return false;
   }
 }
@@ -190,12 +191,9 @@ bool TSysLogMonitorThread::StartReceiving() {
 void TSysLogMonitorThread::Execute() {
   if (Terminated() || !StartReceiving())
     return;
-  FTerminateRequested.WaitFor();
-  FReceiver->Deactivate();
-}
-
-void TSysLogMonitorThread::TerminateRequested() {
-  FTerminateRequested.Set();
+  FReceiver.Run([this](TUdpReceiver::TClock::time_point deadline, std::span<pollfd> descriptors) {
+    return WaitForWork(deadline, descriptors);
+  });
 }
 
 } // namespace ornavel

@@ -1,18 +1,18 @@
 #pragma once
 
 #include "UdpReceiverUnit.h"
-#include "core/EventUnit.h"
 #include "core/ThreadUnit.h"
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 namespace ornavel {
+
+class TMainConfig;
 
 // Counts bad data per sender, so that no sender can flood the log with reports of it: a sender's
 // first is reported at once, further ones as a count at most once per interval. Senders beyond a
@@ -44,14 +44,14 @@ private:
 // source, which gives them the monitor type mtSyslog.
 class TSysLogMonitorThread : public TSourceThread {
 public:
-  explicit TSysLogMonitorThread(int port = 514);
-  ~TSysLogMonitorThread() override;
+  // The setting IncludePeerIP is read for every line.
+  TSysLogMonitorThread(TLog& log, const TMainConfig& config, int port = 514);
 
   TMonitorType MonitorType() const final { return mtSyslog; }
 
-  // Runs on the receiving thread for every datagram received.
+  // Runs on the thread for every datagram received.
   void DatagramReceived(std::string_view datagram, const std::string& peerAddress);
-  // Runs on the receiving thread: reports the counts of bad data that are due, and answers when
+  // Runs on the thread: reports the counts of bad data that are due, and answers when
   // the next will be.
   std::optional<TBadDataReports::TClock::time_point>
   ReportBadData(TBadDataReports::TClock::time_point now);
@@ -62,7 +62,6 @@ public:
 
 protected:
   void Execute() override;
-  void TerminateRequested() override;
 
 private:
   void HandlePiece(std::string_view piece, const std::string& peerAddress,
@@ -70,10 +69,12 @@ private:
   void ReportDrops(TDropReason reason, std::uint64_t count);
   bool StartReceiving();
 
+  void PostBadData(const std::string& sender, std::uint64_t count);
+
+  const TMainConfig& FConfig;
   const int FPort;
-  TBadDataReports FBadData; // used on the receiving thread only
-  TEvent FTerminateRequested;
-  std::unique_ptr<TUdpReceiver> FReceiver;
+  TBadDataReports FBadData; // used on the thread only
+  TUdpReceiver FReceiver;
 };
 
 } // namespace ornavel

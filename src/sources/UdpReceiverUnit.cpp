@@ -16,8 +16,10 @@
 namespace ornavel {
 namespace {
 
+using TClock = TDropCounter::TClock;
+
 // Long enough to cost nothing while idle; it also paces the query for losses nobody carried.
-constexpr int IdleWaitMilliseconds = 1000;
+constexpr auto IdleWait = std::chrono::seconds(1);
 
 [[noreturn]] void RaiseSocketError(const char* step, int port, int error) {
   throw ESocketError(
@@ -36,10 +38,9 @@ void EnlargeReceiveBuffer(int socket, int size) {
 }
 
 // Until pending losses may be reported, if that comes before the idle wait ends.
-int WaitTimeout(std::optional<TDropCounter::TClock::time_point> due) {
-  if (!due)
-    return IdleWaitMilliseconds;
-  return PollTimeoutMs(*due, IdleWaitMilliseconds);
+TClock::time_point WaitDeadline(std::optional<TClock::time_point> due) {
+  const auto idleEnd = TClock::now() + IdleWait;
+  return due ? std::min(*due, idleEnd) : idleEnd;
 }
 
 } // namespace
@@ -60,7 +61,7 @@ std::optional<std::uint64_t> TDropCounter::TakeDue(TClock::time_point now) {
   return std::exchange(FPending, 0);
 }
 
-std::optional<TDropCounter::TClock::time_point> TDropCounter::NextDue() const {
+std::optional<TClock::time_point> TDropCounter::NextDue() const {
   if (FPending == 0)
     return std::nullopt;
   return FLastReport ? *FLastReport + FInterval : TClock::time_point::min();
@@ -70,8 +71,8 @@ bool TDropCounter::Quiet(TClock::time_point now) const {
   return FPending == 0 && (!FLastReport || now - *FLastReport >= FInterval);
 }
 
-std::optional<TDropCounter::TClock::time_point> TUdpReceiver::TDrops::NextDue() const {
-  std::optional<TDropCounter::TClock::time_point> earliest;
+std::optional<TClock::time_point> TUdpReceiver::TDrops::NextDue() const {
+  std::optional<TClock::time_point> earliest;
   for (const auto& due : {BufferFull.NextDue(), TooLong.NextDue(), NextTick}) {
     if (due && (!earliest || *due < *earliest))
       earliest = due;
@@ -169,13 +170,9 @@ TUdpReceiver::TUdpReceiver(TUdpReceiverOptions options, TDatagramHandler onDatag
     : FOptions(options), FOnDatagram(std::move(onDatagram)), FOnDrops(std::move(onDrops)),
       FOnTick(std::move(onTick)) {}
 
-TUdpReceiver::~TUdpReceiver() {
-  Deactivate();
-}
+TUdpReceiver::~TUdpReceiver() = default;
 
-void TUdpReceiver::Activate() {
-  if (Active())
-    return;
+void TUdpReceiver::Open() {
   TFileDescriptor socket(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!socket.Valid())
     RaiseSocketError("make", FOptions.Port, errno);
@@ -187,52 +184,35 @@ void TUdpReceiver::Activate() {
   address.sin_port = htons(static_cast<std::uint16_t>(FOptions.Port));
   if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     RaiseSocketError("bind", FOptions.Port, errno);
-  if (!FBatch)
-    FBatch = std::make_unique<TReceiveBatch>(FOptions.BatchSize, FOptions.DatagramSize);
   FSocket = std::move(socket);
-  FStopping = false;
-  FStop.Clear();
-  try {
-    FThread = std::thread([this] { Run(); });
-  } catch (...) {
-    FSocket.Reset();
-    throw;
-  }
 }
 
-void TUdpReceiver::Deactivate() noexcept {
-  if (Active()) {
-    FStopping = true;
-    FStop.Signal();
-    FThread.join();
-  }
-  // Closed only once nothing waits on it any more.
-  FSocket.Reset();
-}
-
-void TUdpReceiver::Run() noexcept {
+void TUdpReceiver::Run(const TWait& wait) {
+  TReceiveBatch batch(FOptions.BatchSize, FOptions.DatagramSize);
   TPeerText peer;
   TDrops drops;
   bool moreQueued = false;
-  while (!FStopping) {
+  bool stop = false;
+  while (!stop) {
     // A full batch suggests more is waiting: take it without asking poll first.
-    if (moreQueued || WaitForDatagrams(drops))
-      moreQueued = ReceiveBatch(*FBatch, peer, drops);
+    if (moreQueued || WaitForDatagrams(wait, drops, stop))
+      moreQueued = ReceiveBatch(batch, peer, drops);
     ReportDue(drops);
     Tick(drops);
   }
+  FSocket.Reset();
 }
 
 // Answers whether datagrams are waiting; on a quiet socket, picks up the losses that no
 // datagram will carry because none arrived after them.
-bool TUdpReceiver::WaitForDatagrams(TDrops& drops) {
-  pollfd waits[2] = {{FSocket.Get(), POLLIN, 0}, {FStop.Descriptor(), POLLIN, 0}};
-  const int ready = ::poll(waits, 2, WaitTimeout(drops.NextDue()));
-  if (ready == 0) {
+bool TUdpReceiver::WaitForDatagrams(const TWait& wait, TDrops& drops, bool& stop) {
+  pollfd socket{FSocket.Get(), POLLIN, 0};
+  stop = !wait(WaitDeadline(drops.NextDue()), {&socket, 1});
+  if (!stop && socket.revents == 0) {
     if (const auto count = QueryDropCount())
       drops.BufferFull.Observe(*count);
   }
-  return ready > 0 && waits[1].revents == 0 && waits[0].revents != 0;
+  return !stop && socket.revents != 0;
 }
 
 // Answers whether the batch was filled.
@@ -265,7 +245,7 @@ void TUdpReceiver::Deliver(const TReceiveBatch& batch, unsigned index, TPeerText
 }
 
 void TUdpReceiver::ReportDue(TDrops& drops) {
-  const auto now = TDropCounter::TClock::now();
+  const auto now = TClock::now();
   Report(TDropReason::BufferFull, drops.BufferFull.TakeDue(now));
   Report(TDropReason::TooLong, drops.TooLong.TakeDue(now));
 }
@@ -274,7 +254,7 @@ void TUdpReceiver::Tick(TDrops& drops) {
   if (!FOnTick)
     return;
   try {
-    drops.NextTick = FOnTick(TDropCounter::TClock::now());
+    drops.NextTick = FOnTick(TClock::now());
   } catch (...) {
     drops.NextTick.reset(); // as with reports: lost, and the listener goes on
   }

@@ -1,19 +1,18 @@
 #pragma once
 
 #include "core/FileDescriptorUnit.h"
-#include "core/WakeEventUnit.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <poll.h>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace ornavel {
 
@@ -71,18 +70,20 @@ enum class TDropReason {
   TooLong,    // longer than the options' DatagramSize
 };
 
-// One IPv4 UDP socket bound to every local address, read by a thread of its own that hands each
-// datagram, with its sender's dotted address, to the handler on that thread, one at a time and
-// in arrival order. Datagrams dropped before that are counted by reason and reported to a second
-// handler, also on that thread. A third handler, if given, is called there after every wake and
-// answers when it wants to be called again (for reports of its own that are due later).
+// One IPv4 UDP socket bound to every local address, read by Run, which hands each datagram, with
+// its sender's dotted address, to the handler, one at a time and in arrival order. Datagrams
+// dropped before that are counted by reason and reported to a second handler. A third handler, if
+// given, is called after every wake and answers when it wants to be called again (for reports of
+// its own that are due later).
 class TUdpReceiver {
 public:
+  using TClock = TDropCounter::TClock;
   using TDatagramHandler =
       std::function<void(std::string_view datagram, const std::string& peerAddress)>;
   using TDropHandler = std::function<void(TDropReason reason, std::uint64_t count)>;
-  using TTickHandler = std::function<std::optional<TDropCounter::TClock::time_point>(
-      TDropCounter::TClock::time_point now)>;
+  using TTickHandler = std::function<std::optional<TClock::time_point>(TClock::time_point now)>;
+  // Sleeps until a descriptor is ready or the deadline passes; answers false to stop.
+  using TWait = std::function<bool(TClock::time_point deadline, std::span<pollfd> descriptors)>;
 
   TUdpReceiver(TUdpReceiverOptions options, TDatagramHandler onDatagram, TDropHandler onDrops,
                TTickHandler onTick = {});
@@ -90,13 +91,10 @@ public:
   TUdpReceiver(const TUdpReceiver&) = delete;
   TUdpReceiver& operator=(const TUdpReceiver&) = delete;
 
-  // Makes and binds the socket and starts the receiving thread; ESocketError when the socket
-  // cannot be made or bound. Does nothing when already active.
-  void Activate();
-  // Stops the receiving thread, waits for it and closes the socket; no handler call is running
-  // or can start afterwards. Not to be called from a handler.
-  void Deactivate() noexcept;
-  bool Active() const { return FThread.joinable(); }
+  // Makes and binds the socket; ESocketError when it cannot be made or bound.
+  void Open();
+  // Receives until wait answers false, then closes the socket.
+  void Run(const TWait& wait);
 
 private:
   class TReceiveBatch;
@@ -105,12 +103,11 @@ private:
   struct TDrops {
     TDropCounter BufferFull;
     TDropCounter TooLong;
-    std::optional<TDropCounter::TClock::time_point> NextTick; // asked for by the tick handler
-    std::optional<TDropCounter::TClock::time_point> NextDue() const;
+    std::optional<TClock::time_point> NextTick; // asked for by the tick handler
+    std::optional<TClock::time_point> NextDue() const;
   };
 
-  void Run() noexcept;
-  bool WaitForDatagrams(TDrops& drops);
+  bool WaitForDatagrams(const TWait& wait, TDrops& drops, bool& stop);
   bool ReceiveBatch(TReceiveBatch& batch, TPeerText& peer, TDrops& drops);
   void Deliver(const TReceiveBatch& batch, unsigned index, TPeerText& peer);
   void ReportDue(TDrops& drops);
@@ -123,10 +120,6 @@ private:
   const TDropHandler FOnDrops;
   const TTickHandler FOnTick;
   TFileDescriptor FSocket;
-  TWakeEvent FStop;
-  std::atomic<bool> FStopping{false};
-  std::unique_ptr<TReceiveBatch> FBatch; // used by the receiving thread only
-  std::thread FThread;
 };
 
 } // namespace ornavel

@@ -1,5 +1,6 @@
 #include "ChildProcessUnit.h"
 #include "TestSupport.h"
+#include "config/ConfigUnit.h"
 #include "core/LogUnit.h"
 #include "sources/OutputDebugStringMonitorThreadUnit.h"
 #include "writer/DebugWriterUnit.h"
@@ -96,7 +97,7 @@ protected:
 
   TEventLoop Loop;
   std::shared_ptr<TOutputDebugStringMonitorThread> Reader =
-      TThread::Create<TOutputDebugStringMonitorThread>(false,
+      TThread::Create<TOutputDebugStringMonitorThread>(false, GetLog(), GetConfig(),
                                                        TDebugObjectNames::WithSuffix(Suffix));
 };
 

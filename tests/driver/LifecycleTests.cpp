@@ -14,6 +14,7 @@ namespace {
 
 class TFileSource final : public TSourceThread {
 public:
+  TFileSource() : TSourceThread(GetLog()) {}
   TMonitorType MonitorType() const override { return mtFile; }
 
 protected:

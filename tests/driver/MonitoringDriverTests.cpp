@@ -22,7 +22,7 @@ using test::ServeUntil;
 class TFakeSource final : public TSourceThread {
 public:
   TFakeSource(TMonitorType type, std::string name, bool busy)
-      : FType(type), FName(std::move(name)), FBusy(busy) {}
+      : TSourceThread(GetLog()), FType(type), FName(std::move(name)), FBusy(busy) {}
 
   TMonitorType MonitorType() const override { return FType; }
   const std::string& Name() const { return FName; }

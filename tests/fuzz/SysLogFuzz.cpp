@@ -105,7 +105,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ornavel;
-  static const auto monitor = TThread::Create<TSysLogMonitorThread>(true);
+  static const auto monitor =
+      TThread::Create<TSysLogMonitorThread>(true, GetLog(), GetConfig());
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (bytes.size() < 2)
     return -1;

@@ -35,14 +35,14 @@ protected:
   void SetUp() override {
     if (::access(test::JournalRemote, X_OK) != 0)
       GTEST_SKIP() << test::JournalRemote << " is missing (Debian package systemd-journal-remote)";
-    GetLog().Clear();
+    test::SourceLog().Clear();
   }
   void TearDown() override {
     if (Monitor) {
       Monitor->Terminate();
       Monitor->WaitFor();
     }
-    GetLog().SetOnLogItem(nullptr);
+    test::SourceLog().SetOnLogItem(nullptr);
   }
 
   TJournalWriter& Writer(TJournalScope scope, const std::string& folder = {}) {
@@ -54,14 +54,14 @@ protected:
 
   void Start(const std::string& folder = {}, std::size_t recentEntries = 0) {
     Monitor = TThread::Create<TEventLogMonitorThread>(
-        false, folder.empty() ? Folder.Path() : folder, recentEntries);
+        false, test::SourceLog(), folder.empty() ? Folder.Path() : folder, recentEntries);
   }
 
   // Lines of the monitor, probes left out, and of nobody (the monitor's warnings).
   std::vector<std::string> Lines(bool fromMonitor = true) const {
     std::vector<std::string> lines;
-    for (std::size_t i = 0; i < GetLog().Count(); ++i) {
-      const TLogItem item = GetLog().GetItem(i);
+    for (std::size_t i = 0; i < test::SourceLog().Count(); ++i) {
+      const TLogItem item = test::SourceLog().GetItem(i);
       if ((item.Source == Monitor.get()) == fromMonitor &&
           item.Text.find("probe") == std::string::npos)
         lines.push_back(item.Text);
@@ -70,8 +70,8 @@ protected:
   }
 
   bool Shows(const std::string& text) const {
-    for (std::size_t i = 0; i < GetLog().Count(); ++i) {
-      if (GetLog().GetItem(i).Text == text)
+    for (std::size_t i = 0; i < test::SourceLog().Count(); ++i) {
+      if (test::SourceLog().GetItem(i).Text == text)
         return true;
     }
     return false;
@@ -164,7 +164,7 @@ TEST_F(EventLog, GivesSystemBeforeUserWithinAPass) {
   std::condition_variable changed;
   bool held = false;
   bool released = false;
-  GetLog().SetOnLogItem([&](TLogLevel, std::string_view text) {
+  test::SourceLog().SetOnLogItem([&](TLogLevel, std::string_view text) {
     if (text.find("hold") == std::string::npos)
       return;
     std::unique_lock guard(lock);
@@ -266,7 +266,7 @@ TEST_F(EventLog, LosesAndDoublesNothingWhenTheJournalRotatesDuringAFlood) {
   const char* asked = std::getenv("ORNAVEL_JOURNAL_ROTATIONS");
   const int rotations = asked != nullptr ? std::max(1, std::atoi(asked)) : 1;
   const int perFile = rotations > 1 ? 500 : 5000;
-  GetLog().SetMaxLines(
+  test::SourceLog().SetMaxLines(
       std::max<std::size_t>(1000000, static_cast<std::size_t>(rotations + 2) * perFile));
   Writer(User);
   Start();
@@ -288,7 +288,7 @@ TEST_F(EventLog, LosesAndDoublesNothingWhenTheJournalRotatesDuringAFlood) {
   std::uint64_t next = 0;
   std::vector<TLogItem> items(4096);
   const auto look = [&] {
-    for (std::size_t count; (count = GetLog().CopyItems(next, items)) > 0; next += count) {
+    for (std::size_t count; (count = test::SourceLog().CopyItems(next, items)) > 0; next += count) {
       for (std::size_t i = 0; i < count; ++i) {
         if (items[i].Source != Monitor.get())
           continue;

@@ -151,12 +151,12 @@ class TModel {
 public:
   TModel(const std::vector<TStep>& steps, bool notification, std::vector<std::string>* told)
       : FSteps(steps), FTold(told) {
-    GetLog().Clear();
+    test::SourceLog().Clear();
     test::WriteFile(FName, "before the start\nhalf a line");
     TModelFile& first = NewFile();
     FCurrent.File = OpenWriter(FName, O_APPEND);
     FCurrent.Model = &first;
-    FMonitor = TThread::Create<TFileMonitorThread>(true);
+    FMonitor = TThread::Create<TFileMonitorThread>(true, test::SourceLog());
     FMonitor->SetFileName(FName);
     FMonitor->SetChangeNotification(notification);
     FMonitor->Resume();
@@ -338,8 +338,8 @@ private:
   }
 
   void TakePosted() {
-    for (; FSeen < GetLog().Count(); ++FSeen) {
-      TLogItem item = GetLog().GetItem(FSeen);
+    for (; FSeen < test::SourceLog().Count(); ++FSeen) {
+      TLogItem item = test::SourceLog().GetItem(FSeen);
       if (item.Source != FMonitor.get())
         throw EModelFailure("a line not from the monitor: " + Shown(item.Text));
       FPosted.push_back(std::move(item.Text));

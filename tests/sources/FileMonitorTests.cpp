@@ -47,13 +47,13 @@ class FileMonitor : public testing::Test {
 protected:
   FileMonitor() {
     test::WriteFile(Name, "");
-    GetLog().Clear();
+    test::SourceLog().Clear();
   }
-  ~FileMonitor() override { GetLog().SetOnLogItem(nullptr); }
+  ~FileMonitor() override { test::SourceLog().SetOnLogItem(nullptr); }
 
   // Notification off makes the monitor poll.
   std::shared_ptr<TFileMonitorThread> Follow(bool notification = true) {
-    auto monitor = TThread::Create<TFileMonitorThread>(true);
+    auto monitor = TThread::Create<TFileMonitorThread>(true, test::SourceLog());
     monitor->SetFileName(Name);
     monitor->SetChangeNotification(notification);
     monitor->Resume();
@@ -62,8 +62,8 @@ protected:
 
   static Lines Posted() {
     Lines lines;
-    for (std::size_t i = 0; i < GetLog().Count(); ++i)
-      lines.push_back(GetLog().GetItem(i).Text);
+    for (std::size_t i = 0; i < test::SourceLog().Count(); ++i)
+      lines.push_back(test::SourceLog().GetItem(i).Text);
     return lines;
   }
 
@@ -83,7 +83,7 @@ protected:
   }
 
   static Lines PostedOnceThereAre(std::size_t count) {
-    Eventually([&] { return GetLog().Count() >= count; });
+    Eventually([&] { return test::SourceLog().Count() >= count; });
     return Posted();
   }
 
@@ -177,7 +177,7 @@ TEST_P(FileMonitorZeros, ZerosAreAwaitedASecondThenDroppedWhenBytesFollow) {
     const auto size = static_cast<ssize_t>(zeros.Overwrite.size());
     ASSERT_EQ(::pwrite(file.Get(), zeros.Overwrite.data(), zeros.Overwrite.size(), zeros.At), size);
   }
-  Eventually([&] { return GetLog().Count() >= zeros.Expected.size(); }, 5s);
+  Eventually([&] { return test::SourceLog().Count() >= zeros.Expected.size(); }, 5s);
   EXPECT_EQ(Posted(), zeros.Expected);
 }
 
@@ -227,7 +227,7 @@ class FileMonitorRewriting : public FileMonitor,
 // looks again the new content is as long as the old, or longer.
 TEST_P(FileMonitorRewriting, AFileRewrittenInPlaceIsReadAgainFromItsStart) {
   test::TQuietEvent held, release;
-  GetLog().SetOnLogItem([&](TLogLevel, std::string_view text) {
+  test::SourceLog().SetOnLogItem([&](TLogLevel, std::string_view text) {
     if (text == "first") {
       held.Set();
       release.WaitFor();
@@ -253,7 +253,7 @@ TEST_P(FileMonitorWaking, PostsOnlyCompleteLinesAppendedAfterTheStart) {
   Append(Name, "ne \nabc");
   EXPECT_EQ(PostedOnceThereAre(1), Lines{"ne"});
   LetPassesRun();
-  EXPECT_EQ(GetLog().Count(), 1u);
+  EXPECT_EQ(test::SourceLog().Count(), 1u);
   Append(Name, "def\n");
   EXPECT_EQ(PostedOnceThereAre(2), (Lines{"ne", "abcdef"}));
 }
@@ -307,7 +307,7 @@ TEST_P(FileMonitorWaking, RotationByRenameLosesAndDoublesNoLine) {
         // Rotated once the monitor has read from this file, as a log lives long enough for that:
         // on a starved machine, one written and renamed away before the monitor's first look
         // at the name was never seen at all, as with any follower by name.
-        Eventually([&] { return GetLog().Count() > expected.size() - 1000; });
+        Eventually([&] { return test::SourceLog().Count() > expected.size() - 1000; });
         std::filesystem::rename(Name, Name + "." + std::to_string(i));
         std::this_thread::sleep_for(20ms); // the monitor sees the name free meanwhile
         Write(file, "after rename\n");
@@ -330,7 +330,7 @@ TEST_P(FileMonitorWaking, ADeletedFileIsAwaitedSilentlyAndItsSuccessorReadFromIt
   EXPECT_EQ(PostedOnceThereAre(2), (Lines{"last words", "unfinished"}));
   EXPECT_TRUE(Eventually([&] { return !HoldsDeleted(Name); })) << "its space would not be freed";
   LetPassesRun();
-  EXPECT_EQ(GetLog().Count(), 2u);
+  EXPECT_EQ(test::SourceLog().Count(), 2u);
   EXPECT_FALSE(monitor->Finished());
   test::WriteFile(Name, "first\nsecond\n");
   EXPECT_EQ(PostedOnceThereAre(4), (Lines{"last words", "unfinished", "first", "second"}));
@@ -390,9 +390,9 @@ TEST_F(FileMonitor, TheSameFileFollowedTwicePostsEveryLineOncePerMonitor) {
   ASSERT_EQ(PostedOnceThereAre(4).size(), 4u);
   for (const auto& monitor : {first, second}) {
     Lines own;
-    for (std::size_t i = 0; i < GetLog().Count(); ++i) {
-      if (GetLog().GetItem(i).Source == monitor.get())
-        own.push_back(GetLog().GetItem(i).Text);
+    for (std::size_t i = 0; i < test::SourceLog().Count(); ++i) {
+      if (test::SourceLog().GetItem(i).Source == monitor.get())
+        own.push_back(test::SourceLog().GetItem(i).Text);
     }
     EXPECT_EQ(own, (Lines{"a", "b"}));
   }
@@ -400,18 +400,19 @@ TEST_F(FileMonitor, TheSameFileFollowedTwicePostsEveryLineOncePerMonitor) {
 
 // Every post fails here, the warning's too (after it is stored): the body ends all the same.
 TEST_F(FileMonitor, AFailureEndsTheBodyWithAWarningNamingTheFileAndTheReason) {
-  GetLog().SetOnLogItem([](TLogLevel, std::string_view) { throw std::runtime_error("no"); });
+  test::SourceLog().SetOnLogItem(
+      [](TLogLevel, std::string_view) { throw std::runtime_error("no"); });
   const auto monitor = Follow();
   Append(Name, "one\ntwo\n");
   EXPECT_TRUE(monitor->Handle()->WaitFor(Patience));
   // Lines read together are stored together, before the first notification.
   ASSERT_EQ(Posted(), (Lines{"one", "two", "Stopped following " + Name + ": no"}));
-  EXPECT_EQ(GetLog().GetItem(2).Level, TLogLevel::Warning);
-  EXPECT_EQ(GetLog().GetItem(2).Source, nullptr);
+  EXPECT_EQ(test::SourceLog().GetItem(2).Level, TLogLevel::Warning);
+  EXPECT_EQ(test::SourceLog().GetItem(2).Source, nullptr);
 }
 
 TEST_F(FileMonitor, SetFileNameFailsForAFileThatCannotBeReadNamingIt) {
-  const auto monitor = TThread::Create<TFileMonitorThread>(true);
+  const auto monitor = TThread::Create<TFileMonitorThread>(true, test::SourceLog());
   const auto failure = [&](const std::string& name) -> std::string {
     try {
       monitor->SetFileName(name);
@@ -431,11 +432,11 @@ TEST_F(FileMonitor, SetFileNameFailsForAFileThatCannotBeReadNamingIt) {
 // it is new, so from its start. So again when its folder goes and comes back.
 TEST_F(FileMonitor, AMissingFileIsFollowedOnceItAndItsFolderAppear) {
   const std::string folder = Folder.File("later"), name = folder + "/app.log";
-  const auto monitor = TThread::Create<TFileMonitorThread>(true);
+  const auto monitor = TThread::Create<TFileMonitorThread>(true, test::SourceLog());
   monitor->SetFileName(name);
   monitor->Resume();
   ASSERT_EQ(Posted(), Lines{"File " + name + " not found!"});
-  EXPECT_EQ(GetLog().GetItem(0).Level, TLogLevel::Warning);
+  EXPECT_EQ(test::SourceLog().GetItem(0).Level, TLogLevel::Warning);
   std::filesystem::create_directories(folder);
   Append(name, "one\n");
   ExpectLines(PostedOnceThereAre(2), {"File " + name + " not found!", "one"});
@@ -455,9 +456,9 @@ TEST_F(FileMonitor, RecentLinesComeFirstAsTheyAreShown) {
       {"a\n" + longLine + "\nz\n", 2, {longLine, "z", "more"}},
       {"a\nb\n", 0, {"more"}}};
   for (const auto& [text, count, expected] : cases) {
-    GetLog().Clear();
+    test::SourceLog().Clear();
     test::WriteFile(Name, text);
-    const auto monitor = TThread::Create<TFileMonitorThread>(true);
+    const auto monitor = TThread::Create<TFileMonitorThread>(true, test::SourceLog());
     monitor->SetFileName(Name);
     monitor->SetRecentLines(count);
     monitor->Resume();

@@ -21,8 +21,8 @@ using Lines = std::vector<std::string>;
 // The lines the sources posted, the program's own rows left out.
 Lines Posted() {
   Lines lines;
-  for (std::size_t i = 0; i < GetLog().Count(); ++i) {
-    const TLogItem item = GetLog().GetItem(i);
+  for (std::size_t i = 0; i < test::SourceLog().Count(); ++i) {
+    const TLogItem item = test::SourceLog().GetItem(i);
     if (item.Source != nullptr)
       lines.push_back(item.Text);
   }
@@ -48,10 +48,10 @@ bool Eventually(const std::function<bool()>& done) {
 class FilePatternModel {
 public:
   explicit FilePatternModel(unsigned seed) : FRandom(seed) {
-    GetLog().Clear();
+    test::SourceLog().Clear();
     Append("a", "app.log", false); // there at the start: not owed
     Append("a", "notes.txt", false);
-    FThread = TThread::Create<TFilePatternThread>(true);
+    FThread = TThread::Create<TFilePatternThread>(true, test::SourceLog());
     FThread->SetPattern(FRoot.Path() + "/*/app*.log");
     FThread->Resume();
   }

@@ -58,7 +58,7 @@ class DebugOutput : public testing::Test {
 protected:
   void SetUp() override {
     GetConfig().SetIncludePID(false);
-    GetLog().Clear();
+    test::SourceLog().Clear();
   }
   void TearDown() override {
     for (const auto& reader : Readers)
@@ -72,7 +72,8 @@ protected:
     const std::size_t warned = Warnings().size();
     const ino_t before = ReadyBuffer(Names.Buffer);
     const bool alone = Live == 0;
-    auto reader = TThread::Create<TOutputDebugStringMonitorThread>(false, Names);
+    auto reader = TThread::Create<TOutputDebugStringMonitorThread>(false, test::SourceLog(),
+                                                                   GetConfig(), Names);
     Readers.push_back(reader);
     ++Live;
     EXPECT_TRUE(WaitUntil([&] {
@@ -102,8 +103,8 @@ protected:
   // The readers' lines, in the order posted.
   static std::vector<std::string> Lines() {
     std::vector<std::string> lines;
-    for (std::size_t i = 0; i < GetLog().Count(); ++i) {
-      const TLogItem item = GetLog().GetItem(i);
+    for (std::size_t i = 0; i < test::SourceLog().Count(); ++i) {
+      const TLogItem item = test::SourceLog().GetItem(i);
       if (item.Source != nullptr)
         lines.push_back(item.Text);
     }
@@ -112,8 +113,8 @@ protected:
 
   static std::vector<std::string> Warnings() {
     std::vector<std::string> warnings;
-    for (std::size_t i = 0; i < GetLog().Count(); ++i) {
-      const TLogItem item = GetLog().GetItem(i);
+    for (std::size_t i = 0; i < test::SourceLog().Count(); ++i) {
+      const TLogItem item = test::SourceLog().GetItem(i);
       if (item.Source == nullptr)
         warnings.push_back(item.Text +
                            (item.Level == TLogLevel::Warning ? "" : " (not a warning)"));
@@ -151,7 +152,7 @@ TEST_F(DebugOutput, MessagesOfARealWriterBecomeLinesWithItsProcessIdWhenAskedFor
   EXPECT_EQ(Lines(), (std::vector<std::string>{"($00000F3C) hello", "($00000F3C) ab",
                                                "($00000F3C) ", "($00000F3C) " + longest,
                                                "($00000F3C) " + std::string(4091, 'y'), "hello"}));
-  EXPECT_EQ(GetLog().GetItem(1).MonitorType, mtDebugString);
+  EXPECT_EQ(test::SourceLog().GetItem(1).MonitorType, mtDebugString);
   EXPECT_EQ(Warnings(), std::vector<std::string>{});
 }
 
@@ -265,7 +266,7 @@ TEST_F(DebugOutput, ReadersJoiningAndLeavingDuringAFloodLoseNothing) {
   // Each step once that many lines have come, while the writers go on.
   const std::size_t total = sent.size();
   const auto after = [&](std::size_t lines) {
-    return WaitUntil([&] { return GetLog().Count() >= lines; });
+    return WaitUntil([&] { return test::SourceLog().Count() >= lines; });
   };
   ASSERT_TRUE(after(total / 10));
   const auto second = StartReader();
@@ -428,10 +429,11 @@ private:
 
 TEST_F(DebugOutput, BufferThatCannotBeReservedFailsTheSetUpAndLeavesNothing) {
   const TSmallFilesOnly limit;
-  const auto reader = TThread::Create<TOutputDebugStringMonitorThread>(false, Names);
+  const auto reader = TThread::Create<TOutputDebugStringMonitorThread>(false, test::SourceLog(),
+                                                                       GetConfig(), Names);
   reader->WaitFor(); // ends by itself
-  ASSERT_EQ(GetLog().Count(), 1u);
-  const TLogItem item = GetLog().GetItem(0);
+  ASSERT_EQ(test::SourceLog().Count(), 1u);
+  const TLogItem item = test::SourceLog().GetItem(0);
   EXPECT_EQ(item.Text,
             std::string("Unable to create file mapping object: ") + std::strerror(EFBIG));
   EXPECT_EQ(item.Level, TLogLevel::Warning);

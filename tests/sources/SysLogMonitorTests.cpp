@@ -47,8 +47,8 @@ TExpectedItem BadData() {
 
 std::vector<TLogItem> LogItems() {
   std::vector<TLogItem> items;
-  for (std::size_t i = 0; i < GetLog().Count(); ++i)
-    items.push_back(GetLog().GetItem(i));
+  for (std::size_t i = 0; i < test::SourceLog().Count(); ++i)
+    items.push_back(test::SourceLog().GetItem(i));
   return items;
 }
 
@@ -63,10 +63,10 @@ class SysLog : public testing::Test {
 protected:
   void SetUp() override {
     GetConfig().SetIncludePeerIP(false);
-    GetLog().Clear();
+    test::SourceLog().Clear();
   }
   void TearDown() override {
-    GetLog().SetOnLogItem(nullptr);
+    test::SourceLog().SetOnLogItem(nullptr);
     // Written now, so that nothing is left to write at program end, when the folder is gone.
     GetConfig().Save();
   }
@@ -82,7 +82,8 @@ protected:
   }
 
   TEventLoop Loop; // outlives the monitor, whose end may hand its notice over
-  std::shared_ptr<TSysLogMonitorThread> Monitor = TThread::Create<TSysLogMonitorThread>(true);
+  std::shared_ptr<TSysLogMonitorThread> Monitor =
+      TThread::Create<TSysLogMonitorThread>(true, test::SourceLog(), GetConfig());
 };
 
 struct TDatagramCase {
@@ -154,7 +155,7 @@ TEST_F(SysLog, SenderAddressPrefixFollowsTheSettingAndTakesTheLineLiterally) {
   Monitor->DatagramReceived("<13>disk 100% full %s", Peer);
   ExpectItems({Line("(192.0.2.7) user.notice - disk 100% full %s"),
                Line("(192.0.2.7) user.notice - %d more"), Line("user.notice - disk 100% full %s")});
-  EXPECT_EQ(GetLog().GetItem(0).MonitorType, mtSyslog);
+  EXPECT_EQ(test::SourceLog().GetItem(0).MonitorType, mtSyslog);
 }
 
 TEST(DropCounter, ReportsGrowthOfTheKernelCountAtOnceThenAtMostOncePerInterval) {
@@ -278,7 +279,7 @@ protected:
   void StartListening() {
     for (int attempt = 0; attempt < 5; ++attempt) {
       Port = test::FreeUdpPort();
-      Monitor = TThread::Create<TSysLogMonitorThread>(true, Port);
+      Monitor = TThread::Create<TSysLogMonitorThread>(true, test::SourceLog(), GetConfig(), Port);
       Monitor->Resume();
       if (Answers())
         break;
@@ -286,10 +287,10 @@ protected:
                                   << testing::PrintToString(LogTexts());
       Monitor->Terminate();
       Monitor->WaitFor();
-      GetLog().Clear();
+      test::SourceLog().Clear();
     }
     ASSERT_FALSE(PortWasTaken()) << testing::PrintToString(LogTexts());
-    GetLog().Clear();
+    test::SourceLog().Clear();
   }
 
   // Sends probes until one is posted; false when none is, or the port could not be bound.
@@ -301,7 +302,9 @@ protected:
       if (!sender.Send("<13>" + text))
         continue;
       // Earlier probes were received before this one, or lost before the socket was bound.
-      const auto heard = [&] { return GetLog().Count() > 0 && LogTexts().back().ends_with(text); };
+      const auto heard = [&] {
+        return test::SourceLog().Count() > 0 && LogTexts().back().ends_with(text);
+      };
       if (Loop.ServeUntil(heard, std::chrono::steady_clock::now() + 50ms))
         return true;
     }
@@ -356,7 +359,7 @@ TEST_F(SysLogListening, PostsEveryDatagramInArrivalOrderWithTheSenderAddress) {
     sender.Send("<13>n " + std::to_string(i));
     expected.push_back(Line("(127.0.0.1) user.notice - n " + std::to_string(i)));
   }
-  ASSERT_TRUE(WaitUntil([&] { return GetLog().Count() >= expected.size(); }));
+  ASSERT_TRUE(WaitUntil([&] { return test::SourceLog().Count() >= expected.size(); }));
   ExpectItems(expected);
 }
 
@@ -424,7 +427,7 @@ TEST_F(SysLogListening, PortThatCannotBeBoundIsReportedAndEndsTheListener) {
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   ASSERT_EQ(::bind(holder.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  Monitor = TThread::Create<TSysLogMonitorThread>(false, port);
+  Monitor = TThread::Create<TSysLogMonitorThread>(false, test::SourceLog(), GetConfig(), port);
   Monitor->WaitFor(); // ends by itself
   EXPECT_FALSE(Monitor->FatalException());
   const std::vector<TLogItem> items = LogItems();
@@ -443,14 +446,14 @@ TEST_F(SysLogListening, TerminatingWhileDatagramsArriveEndsPromptlyAndPostsNothi
       sender.Send("<13>flood");
   });
   std::size_t countAtEnd = 0;
-  Monitor->SetOnTerminate([&](TThread&) { countAtEnd = GetLog().Count(); });
-  const bool flowing = WaitUntil([] { return GetLog().Count() >= 100; });
+  Monitor->SetOnTerminate([&](TThread&) { countAtEnd = test::SourceLog().Count(); });
+  const bool flowing = WaitUntil([] { return test::SourceLog().Count() >= 100; });
   const auto start = std::chrono::steady_clock::now();
   Monitor->Terminate();
   Monitor->WaitFor();
   const auto took = std::chrono::steady_clock::now() - start;
   std::this_thread::sleep_for(200ms); // the sender goes on meanwhile
-  const std::size_t countLater = GetLog().Count();
+  const std::size_t countLater = test::SourceLog().Count();
   sending = false;
   flood.join();
   EXPECT_TRUE(flowing);
@@ -472,7 +475,7 @@ protected:
   // a batch more; answers how many datagrams were sent.
   int OverflowReceiveBuffer(TUdpSender& sender) {
     auto gate = std::make_shared<TGate>();
-    GetLog().SetOnLogItem([gate](TLogLevel, std::string_view) {
+    test::SourceLog().SetOnLogItem([gate](TLogLevel, std::string_view) {
       gate->Entered = true;
       std::unique_lock lock(gate->Lock);
       gate->Changed.wait(lock, [&] { return gate->Open; });
@@ -487,7 +490,7 @@ protected:
       sendBurst();
     while (KernelDropCount(Port) == 0);
     sendBurst();
-    GetLog().SetOnLogItem(nullptr);
+    test::SourceLog().SetOnLogItem(nullptr);
     {
       std::lock_guard lock(gate->Lock);
       gate->Open = true;

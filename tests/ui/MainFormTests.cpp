@@ -59,6 +59,7 @@ private:
 // them, until it is told to stop.
 class TBusySource final : public TSourceThread {
 public:
+  TBusySource() : TSourceThread(GetLog()) {}
   TMonitorType MonitorType() const override { return TMonitorType::mtFile; }
   std::atomic<bool> Running{false};
 
@@ -76,6 +77,7 @@ protected:
 // A file source that never runs: lines posted in its name pass the file rules.
 class TFileSource final : public TSourceThread {
 public:
+  TFileSource() : TSourceThread(GetLog()) {}
   TMonitorType MonitorType() const override { return TMonitorType::mtFile; }
 
 protected:
