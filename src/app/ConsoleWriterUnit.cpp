@@ -55,7 +55,11 @@ TConsoleWriter::~TConsoleWriter() {
 
 void TConsoleWriter::Start(std::string dateFormat) {
   FDateFormat = std::move(dateFormat);
-  FThread = std::thread([this] { Run(); });
+  FThread.Start([this] { Run(); },
+                [this] {
+                  const std::lock_guard lock(FLock);
+                  FWoken.notify_one();
+                });
 }
 
 void TConsoleWriter::Wake() {
@@ -68,16 +72,11 @@ void TConsoleWriter::Wake() {
 }
 
 void TConsoleWriter::Finish(std::chrono::milliseconds grace) {
-  if (!FThread.joinable())
-    return;
   {
     const std::lock_guard lock(FLock);
     FGiveUp = std::chrono::steady_clock::now() + grace;
-    FFinishing = true;
   }
-  FWoken.notify_one();
-  FFinish.Signal();
-  FThread.join();
+  FThread.Stop();
 }
 
 void TConsoleWriter::Run() {
@@ -85,15 +84,15 @@ void TConsoleWriter::Run() {
   auto lastWoken = std::chrono::steady_clock::time_point();
   for (;;) {
     FPending.exchange(false);
-    if (!PrintStored(next) || FFinishing)
+    if (!PrintStored(next) || FThread.StopRequested())
       return;
     std::unique_lock lock(FLock);
-    FWoken.wait(lock, [this] { return FPending.load() || FFinishing.load(); });
+    FWoken.wait(lock, [this] { return FPending.load() || FThread.StopRequested(); });
     // Woken again right after the last time: a flood, whose lines gather a moment so that they
     // go out in blocks rather than with a wake-up and a write each.
     const auto now = std::chrono::steady_clock::now();
     if (now - lastWoken < FloodGap)
-      FWoken.wait_for(lock, GatherTime, [this] { return FFinishing.load(); });
+      FWoken.wait_for(lock, GatherTime, [this] { return FThread.StopRequested(); });
     lastWoken = now;
   }
 }
@@ -169,10 +168,10 @@ ssize_t TConsoleWriter::WriteSome(std::string_view bytes) {
 // Waits until the output takes bytes; false when finishing and the time to print is up.
 bool TConsoleWriter::WaitWritable() {
   for (;;) {
-    pollfd watched[2] = {{FDescriptor, POLLOUT, 0}, {FFinish.Descriptor(), POLLIN, 0}};
+    pollfd watched[2] = {{FDescriptor, POLLOUT, 0}, {FThread.StopDescriptor(), POLLIN, 0}};
     int timeout = -1;
     nfds_t count = 2;
-    if (FFinishing) {
+    if (FThread.StopRequested()) {
       if (std::chrono::steady_clock::now() >= FGiveUp)
         return false;
       timeout = PollTimeoutMs(FGiveUp);

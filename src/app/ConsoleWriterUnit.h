@@ -2,7 +2,7 @@
 
 #include "core/FileDescriptorUnit.h"
 #include "core/LogUnit.h"
-#include "core/WakeEventUnit.h"
+#include "core/ServiceThreadUnit.h"
 
 #include <atomic>
 #include <chrono>
@@ -10,7 +10,6 @@
 #include <mutex>
 #include <string>
 #include <sys/types.h>
-#include <thread>
 
 namespace ornavel {
 
@@ -59,12 +58,10 @@ private:
   long long FShownMillisecond = -1;
   std::string FShownTime;
   std::atomic<bool> FPending{false};
-  std::atomic<bool> FFinishing{false};
   std::chrono::steady_clock::time_point FGiveUp{};
   std::mutex FLock;
   std::condition_variable FWoken;
-  TWakeEvent FFinish;
-  std::thread FThread;
+  TServiceThread FThread; // asked to stop, it prints what is stored until FGiveUp
 };
 
 } // namespace ornavel

@@ -37,16 +37,6 @@ TBlockSupply::TBlockSupply(std::vector<std::size_t> sizes, std::size_t ahead) : 
     FShelves.push_back({size, false, {}});
 }
 
-TBlockSupply::~TBlockSupply() {
-  {
-    const std::lock_guard lock(FLock);
-    FStopping = true;
-  }
-  FWake.notify_one();
-  if (FThread.joinable())
-    FThread.join();
-}
-
 std::unique_ptr<char[]> TBlockSupply::Take(std::size_t size) {
   std::unique_ptr<char[]> block;
   bool wake = false;
@@ -91,7 +81,11 @@ void TBlockSupply::StartRefilling() {
     return;
   FThreadTried = true;
   try {
-    FThread = std::thread([this] { Refill(); });
+    FThread.Start([this] { Refill(); },
+                  [this] {
+                    const std::lock_guard lock(FLock);
+                    FWake.notify_one();
+                  });
   } catch (const std::system_error&) {
   }
 }
@@ -100,16 +94,16 @@ void TBlockSupply::Refill() {
   std::unique_lock lock(FLock);
   try {
     for (;;) {
-      FWake.wait(lock, [this] { return FStopping || Low(); });
+      FWake.wait(lock, [this] { return FThread.StopRequested() || Low(); });
       for (TShelf& shelf : FShelves) {
-        while (!FStopping && shelf.Wanted && shelf.Ready.size() < FAhead) {
+        while (!FThread.StopRequested() && shelf.Wanted && shelf.Ready.size() < FAhead) {
           lock.unlock();
           std::unique_ptr<char[]> block = ReadyBlock(shelf.Size);
           lock.lock();
           shelf.Ready.push_back(std::move(block));
         }
       }
-      if (FStopping)
+      if (FThread.StopRequested())
         return;
     }
   } catch (const std::bad_alloc&) {

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "ServiceThreadUnit.h"
+
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace ornavel {
@@ -17,7 +18,6 @@ class TBlockSupply {
 public:
   // Keeps up to ahead blocks ready of each of sizes once it is taken.
   TBlockSupply(std::vector<std::size_t> sizes, std::size_t ahead);
-  ~TBlockSupply();
   TBlockSupply(const TBlockSupply&) = delete;
   TBlockSupply& operator=(const TBlockSupply&) = delete;
 
@@ -46,9 +46,8 @@ private:
   mutable std::mutex FLock;
   std::condition_variable FWake;
   std::vector<TShelf> FShelves;
-  bool FStopping = false;
   bool FThreadTried = false;
-  std::thread FThread;
+  TServiceThread FThread;
 };
 
 } // namespace ornavel

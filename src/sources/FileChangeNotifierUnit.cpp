@@ -48,12 +48,7 @@ std::shared_ptr<TFileChangeNotifier> TFileChangeNotifier::Shared() {
 TFileChangeNotifier::TFileChangeNotifier() : FNotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
   if (!FNotify.Valid())
     throw std::runtime_error(std::string("inotify: ") + std::strerror(errno));
-  FThread = std::thread([this] { Run(); });
-}
-
-TFileChangeNotifier::~TFileChangeNotifier() {
-  FStop.Signal();
-  FThread.join();
+  FThread.Start([this] { Run(); });
 }
 
 TFileWatch TFileChangeNotifier::Watch(const std::string& path, std::uint32_t events,
@@ -88,7 +83,7 @@ void TFileChangeNotifier::Unwatch(int watch, TWakeEvent& wake) noexcept {
 // of costing a wake-up each.
 void TFileChangeNotifier::Run() {
   alignas(inotify_event) char events[16 * 1024];
-  pollfd waits[] = {{FStop.Descriptor(), POLLIN, 0}, {FNotify.Get(), POLLIN, 0}};
+  pollfd waits[] = {{FThread.StopDescriptor(), POLLIN, 0}, {FNotify.Get(), POLLIN, 0}};
   while ((waits[0].revents & POLLIN) == 0) {
     if (::poll(waits, 2, -1) < 0 && errno != EINTR)
       return;

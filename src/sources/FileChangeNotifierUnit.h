@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/FileDescriptorUnit.h"
+#include "core/ServiceThreadUnit.h"
 #include "core/WakeEventUnit.h"
 
 #include <cstdint>
@@ -8,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace ornavel {
@@ -45,7 +45,6 @@ public:
   static std::shared_ptr<TFileChangeNotifier> Shared();
 
   TFileChangeNotifier();
-  ~TFileChangeNotifier();
   TFileChangeNotifier(const TFileChangeNotifier&) = delete;
   TFileChangeNotifier& operator=(const TFileChangeNotifier&) = delete;
 
@@ -63,10 +62,9 @@ private:
   void WakeAllLocked();
 
   TFileDescriptor FNotify;
-  TWakeEvent FStop;
   std::mutex FLock; // guards FWatchers
   std::map<int, std::vector<TWakeEvent*>> FWatchers;
-  std::thread FThread;
+  TServiceThread FThread;
 };
 
 } // namespace ornavel
