@@ -205,42 +205,23 @@ TLog::~TLog() {
 }
 
 void TLog::Add(const TSourceThread* source, TLogLevel level, std::string text) {
-  TPostGuard guard(*this);
-  if (!guard.Admitted())
-    return;
-  std::optional<TMonitorType> type;
-  if (source != nullptr)
-    type = source->MonitorType();
-  TLogItem item{Now(), level, source, type, clWindowText, std::move(text)};
-  std::vector<std::string> faults;
-  const TLogFilter* filter = FFilter;
-  const bool keep = filter == nullptr || filter->ProcessItem(item, faults);
-  if (keep) {
-    std::shared_ptr<const TLogItemEvent> handler;
-    std::vector<std::unique_ptr<TChunk>> removed; // freed after the lock is released
-    {
-      const TWriteLock lock(*this);
-      if (Closing())
-        return;
-      handler = FOnLogItem;
-      Store(item, item.Text, removed);
-    }
-    if (handler && !Closing())
-      (*handler)(level, item.Text);
-  }
-  // Reports of rules switched off by this evaluation, made now that it holds nothing.
-  for (auto& fault : faults)
-    Add(nullptr, TLogLevel::Warning, std::move(fault));
+  const std::string_view line = text;
+  Post(source, level, {&line, 1});
 }
 
 void TLog::AddLines(const TSourceThread* source, std::span<const std::string_view> lines) {
+  Post(source, TLogLevel::Notice, lines);
+}
+
+void TLog::Post(const TSourceThread* source, TLogLevel level,
+                std::span<const std::string_view> lines) {
   TPostGuard guard(*this);
   if (!guard.Admitted() || lines.empty())
     return;
   std::optional<TMonitorType> type;
   if (source != nullptr)
     type = source->MonitorType();
-  TLogItem item{Now(), TLogLevel::Notice, source, type, clWindowText, {}};
+  TLogItem item{Now(), level, source, type, clWindowText, {}};
   // The kept lines, by their place in lines, with their colours.
   std::vector<std::pair<std::size_t, TColor>> kept;
   kept.reserve(lines.size());
@@ -256,6 +237,7 @@ void TLog::AddLines(const TSourceThread* source, std::span<const std::string_vie
     kept.emplace_back(i, item.Color);
   }
   StoreKept(item, lines, kept);
+  // Reports of rules switched off by this evaluation, made now that it holds nothing.
   for (auto& fault : faults)
     Add(nullptr, TLogLevel::Warning, std::move(fault));
 }

@@ -146,6 +146,8 @@ private:
   struct TChunk;
   struct TStoredItem;
 
+  // The one way in for every line.
+  void Post(const TSourceThread* source, TLogLevel level, std::span<const std::string_view> lines);
   void Store(const TLogItem& item, std::string_view text,
              std::vector<std::unique_ptr<TChunk>>& removed);
   void StoreKept(TLogItem& item, std::span<const std::string_view> lines,
