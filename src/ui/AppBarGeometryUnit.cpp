@@ -62,54 +62,6 @@ int Stepped(int proposed, int base, int increment) {
   return base + increment * ((proposed - base + increment / 2) / increment);
 }
 
-THitTest FloatingHitTest(THitTest h, bool horizontal, bool vertical) {
-  if (horizontal && vertical)
-    return h;
-  const bool neither = !horizontal && !vertical;
-  switch (h) {
-  case THitTest::Left:
-  case THitTest::Right:
-    return horizontal ? h : THitTest::Border;
-  case THitTest::Top:
-  case THitTest::Bottom:
-    return vertical ? h : THitTest::Border;
-  case THitTest::TopLeft:
-    return neither ? THitTest::Border : (horizontal ? THitTest::Left : THitTest::Top);
-  case THitTest::TopRight:
-    return neither ? THitTest::Border : (horizontal ? THitTest::Right : THitTest::Top);
-  case THitTest::BottomLeft:
-    return neither ? THitTest::Border : (horizontal ? THitTest::Left : THitTest::Bottom);
-  case THitTest::BottomRight:
-    return neither ? THitTest::Border : (horizontal ? THitTest::Right : THitTest::Bottom);
-  default:
-    return h;
-  }
-}
-
-bool IsSizing(THitTest h) {
-  return h >= THitTest::Left && h <= THitTest::BottomRight;
-}
-
-// Only the border facing the screen's middle sizes a docked bar.
-THitTest DockedHitTest(const THitTestInput& input, TAppBarEdge edge,
-                       const TBarSettingsRecord& settings) {
-  const int increment = IsVertical(edge) ? settings.HorzSizeInc : settings.VertSizeInc;
-  if (increment == 0)
-    return THitTest::Border;
-  const TBarPoint p = input.Cursor;
-  const TBarRect& client = input.ClientArea;
-  switch (edge) {
-  case TAppBarEdge::abeLeft:
-    return p.X >= client.Right ? THitTest::Right : THitTest::Border;
-  case TAppBarEdge::abeTop:
-    return p.Y >= client.Bottom ? THitTest::Bottom : THitTest::Border;
-  case TAppBarEdge::abeRight:
-    return p.X < client.Left ? THitTest::Left : THitTest::Border;
-  default:
-    return p.Y < client.Top ? THitTest::Top : THitTest::Border;
-  }
-}
-
 class TRecordWriter {
 public:
   void Byte(std::uint8_t value) { Bytes[Offset++] = value; }
@@ -410,16 +362,19 @@ TTrackSizes TrackSizes(TAppBarEdge current, const TBarSettingsRecord& settings,
           IsVertical(current) ? metrics.ScreenHeight : settings.MaxHorzDockSize};
 }
 
-THitTest BarHitTest(const THitTestInput& input, TAppBarEdge current,
-                    const TBarSettingsRecord& settings) {
-  THitTest h = input.DefaultAnswer;
-  if (h == THitTest::Client && input.DragButtonDown && !input.ControlUnderCursor)
-    h = THitTest::Caption;
-  if (current == TAppBarEdge::abeFloat)
-    return FloatingHitTest(h, settings.HorzSizeInc != 0, settings.VertSizeInc != 0);
-  if (IsDocked(current) && IsSizing(h))
-    return DockedHitTest(input, current, settings);
-  return h;
+std::optional<TSizingSide> DockedSizingSide(TAppBarEdge edge, const TBarSettingsRecord& settings,
+                                            TBarPoint cursor, TBarRect client) {
+  if ((IsVertical(edge) ? settings.HorzSizeInc : settings.VertSizeInc) == 0)
+    return std::nullopt;
+  if (edge == TAppBarEdge::abeLeft && cursor.X >= client.Right)
+    return TSizingSide::Right;
+  if (edge == TAppBarEdge::abeTop && cursor.Y >= client.Bottom)
+    return TSizingSide::Bottom;
+  if (edge == TAppBarEdge::abeRight && cursor.X < client.Left)
+    return TSizingSide::Left;
+  if (edge == TAppBarEdge::abeBottom && cursor.Y < client.Top)
+    return TSizingSide::Top;
+  return std::nullopt;
 }
 
 TMoveStep MoveStep(TAppBarEdge dragEdge, TAppBarEdge cursorEdge, TBarPoint p, TBarRect proposed,

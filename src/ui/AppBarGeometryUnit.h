@@ -185,30 +185,11 @@ struct TTrackSizes {
 TTrackSizes TrackSizes(TAppBarEdge current, const TBarSettingsRecord& settings,
                        const TBarMetrics& metrics);
 
-// What a point of the window means to the mouse.
-enum class THitTest {
-  Client,
-  Caption,
-  Left,
-  Right,
-  Top,
-  TopLeft,
-  TopRight,
-  Bottom,
-  BottomLeft,
-  BottomRight,
-  Border, // part of the frame that neither moves nor sizes
-};
-
-struct THitTestInput {
-  THitTest DefaultAnswer = THitTest::Client;
-  bool DragButtonDown = false; // the primary button, swapped buttons considered
-  bool ControlUnderCursor = false;
-  TBarPoint Cursor;
-  TBarRect ClientArea; // in screen coordinates
-};
-THitTest BarHitTest(const THitTestInput& input, TAppBarEdge current,
-                    const TBarSettingsRecord& settings);
+// The side that a press at cursor on a docked bar's border sizes it by: only the border facing
+// the screen's middle does, and only when the settings let the bar size that way. client is the
+// bar's inside.
+std::optional<TSizingSide> DockedSizingSide(TAppBarEdge edge, const TBarSettingsRecord& settings,
+                                            TBarPoint cursor, TBarRect client);
 
 // A step of a move loop: the rectangle the window takes with the cursor at p, and the new drag
 // edge. A docked candidate shows as its dock strip; leaving an edge for floating takes the float

@@ -29,11 +29,7 @@ public:
     const QScreen* screen = FWindow.screen();
     if (screen == nullptr)
       return {};
-    const QRect area = screen->availableGeometry();
-    const qreal ratio = screen->devicePixelRatio();
-    return {qRound(area.left() * ratio), qRound(area.top() * ratio),
-            qRound((area.left() + area.width()) * ratio),
-            qRound((area.top() + area.height()) * ratio)};
+    return DeviceRect(screen->availableGeometry(), screen->devicePixelRatio());
   }
   void Reserve(TAppBarEdge, TBarRect) override {}
   bool ClaimAutoHide(TAppBarEdge) override { return false; }
@@ -319,11 +315,8 @@ private:
     if (mode != XCB_NOTIFY_MODE_UNGRAB)
       return;
     const auto place = Place();
-    const QRect known = FWindow.geometry();
-    const qreal ratio = FWindow.devicePixelRatioF();
-    const TBarRect before = FPlaceAtGrab.value_or(TBarRect{
-        qRound(known.x() * ratio), qRound(known.y() * ratio),
-        qRound((known.x() + known.width()) * ratio), qRound((known.y() + known.height()) * ratio)});
+    const TBarRect before =
+        FPlaceAtGrab.value_or(DeviceRect(FWindow.geometry(), FWindow.devicePixelRatioF()));
     FPlaceAtGrab.reset();
     if (place && (place->Left != before.Left || place->Top != before.Top) &&
         place->Width() == before.Width() && place->Height() == before.Height())
@@ -437,6 +430,17 @@ private:
 };
 
 } // namespace
+
+TBarRect DeviceRect(const QRect& logical, double ratio) {
+  return {qRound(logical.left() * ratio), qRound(logical.top() * ratio),
+          qRound((logical.left() + logical.width()) * ratio),
+          qRound((logical.top() + logical.height()) * ratio)};
+}
+
+QRect LogicalRect(const TBarRect& device, double ratio) {
+  return {qRound(device.Left / ratio), qRound(device.Top / ratio), qRound(device.Width() / ratio),
+          qRound(device.Height() / ratio)};
+}
 
 std::unique_ptr<TAppBarShell> MakeAppBarShell(QWidget& window, TAppBarShellEvents events) {
   if (const auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>()) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+class QRect;
 class QWidget;
 
 namespace ornavel {
@@ -57,6 +58,11 @@ struct TAppBarShellEvents {
 
 // The desktop's service for the window: docking on X11 where the window manager reserves
 // strips, floating only elsewhere (Wayland, offscreen, a window manager without strips).
+// A rectangle of logical pixels in device pixels, each edge rounded.
+TBarRect DeviceRect(const QRect& logical, double ratio);
+// A rectangle of device pixels in logical pixels, its corner and its size rounded.
+QRect LogicalRect(const TBarRect& device, double ratio);
+
 std::unique_ptr<TAppBarShell> MakeAppBarShell(QWidget& window, TAppBarShellEvents events);
 using TAppBarShellFactory =
     std::function<std::unique_ptr<TAppBarShell>(QWidget& window, TAppBarShellEvents events)>;

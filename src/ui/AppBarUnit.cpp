@@ -162,7 +162,6 @@ void TAppBar::ShellPosChanged() {
     UpdateBar();
 }
 
-
 void TAppBar::UpdateBar() {
   SetEdge(Edge());
 }
@@ -248,23 +247,19 @@ TBarPoint TAppBar::DevicePoint(QPointF global) const {
 // frame, and Qt's idea of the frame it had as an ordinary window lingers after the change: its
 // own place counts.
 TBarRect TAppBar::WindowRect() const {
-  const qreal ratio = Ratio();
-  const QPoint corner = FBarWindow ? geometry().topLeft() : pos();
-  return {qRound(corner.x() * ratio), qRound(corner.y() * ratio),
-          qRound((corner.x() + width()) * ratio), qRound((corner.y() + height()) * ratio)};
+  return DeviceRect(QRect(FBarWindow ? geometry().topLeft() : pos(), size()), Ratio());
 }
 
 void TAppBar::SetWindowRect(TBarRect r) {
   if (r == WindowRect())
     return;
-  const qreal ratio = Ratio();
+  const QRect logical = LogicalRect(r, Ratio());
   ++FPlacing;
   if (FBarWindow) {
-    setGeometry(qRound(r.Left / ratio), qRound(r.Top / ratio), qRound(r.Width() / ratio),
-                qRound(r.Height() / ratio));
+    setGeometry(logical);
   } else {
-    move(qRound(r.Left / ratio), qRound(r.Top / ratio));
-    resize(qRound(r.Width() / ratio), qRound(r.Height() / ratio));
+    move(logical.topLeft());
+    resize(logical.size());
   }
   --FPlacing;
 }
@@ -315,12 +310,8 @@ namespace {
 
 std::vector<TBarRect> MonitorsAt(qreal ratio) {
   std::vector<TBarRect> monitors;
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    const QRect area = screen->geometry();
-    monitors.push_back({qRound(area.left() * ratio), qRound(area.top() * ratio),
-                        qRound((area.left() + area.width()) * ratio),
-                        qRound((area.top() + area.height()) * ratio)});
-  }
+  for (const QScreen* screen : QGuiApplication::screens())
+    monitors.push_back(DeviceRect(screen->geometry(), ratio));
   return monitors;
 }
 
@@ -331,9 +322,7 @@ std::vector<TBarRect> TAppBar::Monitors() const {
 }
 
 QRect TAppBar::OntoMonitors(QRect r) const {
-  const TBarRect placed = ornavel::OntoMonitors(
-      {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}, MonitorsAt(1));
-  return {placed.Left, placed.Top, placed.Width(), placed.Height()};
+  return LogicalRect(ornavel::OntoMonitors(DeviceRect(r, 1), MonitorsAt(1)), 1);
 }
 
 TQueryPos TAppBar::QueryPos() const {
@@ -373,7 +362,7 @@ void TAppBar::UseBarWindow(bool bar) {
     FDockPlace.reset();
     const TBarRect floating = ornavel::OntoMonitors(FloatRect(), Monitors());
     ++FPlacing;
-    move(floating.Left / Ratio(), floating.Top / Ratio());
+    move(LogicalRect(floating, Ratio()).topLeft());
     --FPlacing;
   }
   if (shown) {
@@ -578,40 +567,10 @@ void TAppBar::MoveTo(TBarPoint cursor, bool controlDown) {
 
 // Only the inner border of a docked bar sizes it; the window manager's frame sizes a floating one.
 std::optional<TSizingSide> TAppBar::InnerBorderAt(QPoint local) const {
-  if (!IsDocked(Edge()))
+  if (!IsDocked(Edge()) || contentsRect().contains(local))
     return std::nullopt;
-  const QMargins margins = contentsMargins();
-  THitTest answer = THitTest::Client;
-  if (local.x() < margins.left())
-    answer = THitTest::Left;
-  else if (local.x() >= width() - margins.right())
-    answer = THitTest::Right;
-  else if (local.y() < margins.top())
-    answer = THitTest::Top;
-  else if (local.y() >= height() - margins.bottom())
-    answer = THitTest::Bottom;
-  if (answer == THitTest::Client)
-    return std::nullopt;
-  const qreal ratio = Ratio();
-  const QRect client = contentsRect().translated(pos());
-  THitTestInput input;
-  input.DefaultAnswer = answer;
-  input.Cursor = DevicePoint(mapToGlobal(QPointF(local)));
-  input.ClientArea = {qRound(client.left() * ratio), qRound(client.top() * ratio),
-                      qRound((client.left() + client.width()) * ratio),
-                      qRound((client.top() + client.height()) * ratio)};
-  switch (BarHitTest(input, Edge(), FSettings)) {
-  case THitTest::Left:
-    return TSizingSide::Left;
-  case THitTest::Right:
-    return TSizingSide::Right;
-  case THitTest::Top:
-    return TSizingSide::Top;
-  case THitTest::Bottom:
-    return TSizingSide::Bottom;
-  default:
-    return std::nullopt;
-  }
+  return DockedSizingSide(Edge(), FSettings, DevicePoint(mapToGlobal(QPointF(local))),
+                          DeviceRect(contentsRect().translated(pos()), Ratio()));
 }
 
 void TAppBar::SizeTo(TBarPoint cursor) {

@@ -474,9 +474,7 @@ void TMainForm::SavePlacement() {
   placement.Normal = isMaximized() || isMinimized() ? normalGeometry() : QRect(pos(), size());
   if (Settings().Edge != TAppBarEdge::abeFloat) {
     const TBarRect floating = FloatRect();
-    const qreal ratio = devicePixelRatioF();
-    placement.Normal = QRect(qRound(floating.Left / ratio), qRound(floating.Top / ratio),
-                             qRound(floating.Width() / ratio), qRound(floating.Height() / ratio));
+    placement.Normal = LogicalRect(floating, devicePixelRatioF());
   }
   QSettings store = PlacementStore();
   SaveFormPlacement(store, placement, ScreenSize(*this));

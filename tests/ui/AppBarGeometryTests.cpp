@@ -16,7 +16,6 @@ namespace {
 
 using enum TAppBarEdge;
 using S = TSizingSide;
-using H = THitTest;
 
 const TBarRect FullScreen{0, 0, 1280, 1024};
 
@@ -273,55 +272,39 @@ TEST(TrackSizes, FloatingUsesMinMaxAndDockedTheDockLimitsAlongTheEdgeTheScreen) 
   EXPECT_EQ(TrackSizes(abeTop, settings, Screen()), (TTrackSizes{5, 6, 1280, 8}));
 }
 
-struct THitCase {
+struct TBorderCase {
   const char* Name;
   TAppBarEdge Edge;
-  THitTest Default;
   int HorzInc, VertInc;
   TBarPoint Cursor;
-  THitTest Expected;
-  bool DragButtonDown = false;
-  bool ControlUnderCursor = false;
+  std::optional<TSizingSide> Expected;
 };
-class HitTest : public testing::TestWithParam<THitCase> {};
+class DockedBorder : public testing::TestWithParam<TBorderCase> {};
 
-TEST_P(HitTest, AnswersAsTheStateAllows) {
-  const THitCase& c = GetParam();
+TEST_P(DockedBorder, SizesOnlyByTheInnerBorderAsTheStateAllows) {
+  const TBorderCase& c = GetParam();
   TBarSettingsRecord settings = Settings();
   settings.HorzSizeInc = c.HorzInc;
   settings.VertSizeInc = c.VertInc;
-  // The client area of a 64-pixel bar on each edge, or of a floating bar, 4-pixel borders.
+  // The client area of a 64-pixel bar on each edge, 4-pixel borders.
   const TBarRect clients[] = {
-      {4, 4, 60, 1020},    {4, 4, 1276, 44}, {1220, 4, 1276, 1020}, {4, 980, 1276, 1020}, {},
-      {104, 104, 297, 396}};
-  const THitTestInput input{c.Default, c.DragButtonDown, c.ControlUnderCursor, c.Cursor,
-                            clients[static_cast<int>(c.Edge)]};
-  EXPECT_EQ(BarHitTest(input, c.Edge, settings), c.Expected);
+      {4, 4, 60, 1020}, {4, 4, 1276, 44}, {1220, 4, 1276, 1020}, {4, 980, 1276, 1020}};
+  EXPECT_EQ(DockedSizingSide(c.Edge, settings, c.Cursor, clients[static_cast<int>(c.Edge)]),
+            c.Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, HitTest,
-    testing::Values(
-        THitCase{"FloatSidesOffWithoutHorz", abeFloat, H::Left, 0, 10, {101, 200}, H::Border},
-        THitCase{"FloatCornerTopWithoutHorz", abeFloat, H::TopLeft, 0, 10, {101, 101}, H::Top},
-        THitCase{"FloatCornerRightWithoutVert", abeFloat, H::TopRight, 10, 0, {299, 101}, H::Right},
-        THitCase{"FloatBottomOffWithoutVert", abeFloat, H::Bottom, 10, 0, {200, 399}, H::Border},
-        THitCase{"FloatNeither", abeFloat, H::TopLeft, 0, 0, {101, 101}, H::Border},
-        THitCase{"FloatBoth", abeFloat, H::BottomRight, 10, 10, {299, 399}, H::BottomRight},
-        THitCase{"DragByClient", abeFloat, H::Client, 10, 10, {200, 200}, H::Caption, true},
-        THitCase{
-            "ControlKeepsClient", abeFloat, H::Client, 10, 10, {200, 200}, H::Client, true, true},
-        THitCase{"NoButtonKeepsClient", abeLeft, H::Client, 10, 10, {30, 500}, H::Client},
-        THitCase{"LeftInner", abeLeft, H::Right, 10, 10, {62, 500}, H::Right},
-        THitCase{"LeftInnerCorner", abeLeft, H::TopRight, 10, 10, {62, 1}, H::Right},
-        THitCase{"LeftInnerFirstPixel", abeLeft, H::Right, 10, 10, {60, 500}, H::Right},
-        THitCase{"LeftOuter", abeLeft, H::Left, 10, 10, {1, 500}, H::Border},
-        THitCase{"LeftWithoutHorz", abeLeft, H::Right, 0, 10, {62, 500}, H::Border},
-        THitCase{"TopInner", abeTop, H::Bottom, 0, 10, {500, 46}, H::Bottom},
-        THitCase{"TopWithoutVert", abeTop, H::Bottom, 10, 0, {500, 46}, H::Border},
-        THitCase{"RightInner", abeRight, H::BottomLeft, 10, 10, {1218, 1022}, H::Left},
-        THitCase{"BottomInner", abeBottom, H::Top, 10, 10, {500, 978}, H::Top}),
-    Named<THitCase>);
+    Cases, DockedBorder,
+    testing::Values(TBorderCase{"LeftInner", abeLeft, 10, 10, {62, 500}, S::Right},
+                    TBorderCase{"LeftInnerCorner", abeLeft, 10, 10, {62, 1}, S::Right},
+                    TBorderCase{"LeftInnerFirstPixel", abeLeft, 10, 10, {60, 500}, S::Right},
+                    TBorderCase{"LeftOuter", abeLeft, 10, 10, {1, 500}, std::nullopt},
+                    TBorderCase{"LeftWithoutHorz", abeLeft, 0, 10, {62, 500}, std::nullopt},
+                    TBorderCase{"TopInner", abeTop, 0, 10, {500, 46}, S::Bottom},
+                    TBorderCase{"TopWithoutVert", abeTop, 10, 0, {500, 46}, std::nullopt},
+                    TBorderCase{"RightInner", abeRight, 10, 10, {1218, 1022}, S::Left},
+                    TBorderCase{"BottomInner", abeBottom, 10, 10, {500, 978}, S::Top}),
+    Named<TBorderCase>);
 
 TEST(Moving, ShowsTheDockStripOrTheFloatSizeUnderTheCursor) {
   const auto step = [](TAppBarEdge drag, TAppBarEdge cursor) {
