@@ -49,9 +49,9 @@ public:
 
   TMonitorType MonitorType() const final { return mtSyslog; }
 
-  // Runs on the thread for every datagram received.
+  // Runs on the monitor's thread for every datagram received.
   void DatagramReceived(std::string_view datagram, const std::string& peerAddress);
-  // Runs on the thread: reports the counts of bad data that are due, and answers when
+  // Runs on the monitor's thread: reports the counts of bad data that are due, and answers when
   // the next will be.
   std::optional<TBadDataReports::TClock::time_point>
   ReportBadData(TBadDataReports::TClock::time_point now);
@@ -68,12 +68,11 @@ private:
                    std::optional<std::uint32_t>& priority);
   void ReportDrops(TDropReason reason, std::uint64_t count);
   bool StartReceiving();
-
   void PostBadData(const std::string& sender, std::uint64_t count);
 
   const TMainConfig& FConfig;
   const int FPort;
-  TBadDataReports FBadData; // used on the thread only
+  TBadDataReports FBadData; // used on the monitor's thread only
   TUdpReceiver FReceiver;
 };
 
