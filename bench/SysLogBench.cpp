@@ -185,26 +185,33 @@ public:
     GetLog().Clear();
     FMonitor = TThread::Create<TSysLogMonitorThread>(false, GetLog(), GetConfig(), port);
   }
-  // Lines from the listener; its loss reports, the only others, as far as they were looked at.
-  std::uint64_t Stored() override { return GetLog().Count() - FReports; }
+  // Lines from the listener, counted by number: the log holds only its most recent million;
+  // its loss reports, the only others, as far as they were looked at.
+  std::uint64_t Stored() override {
+    const TLog::TExtent extent = GetLog().Extent();
+    return extent.First + extent.Count - FReports;
+  }
   std::optional<std::uint64_t> ReportedLost() override {
     ScanReports();
     return FLost;
   }
 
 private:
+  // By number, as Stored counts.
   void ScanReports() {
-    for (const std::size_t count = GetLog().Count(); FScanned < count; ++FScanned) {
-      const TLogItem item = GetLog().GetItem(FScanned);
-      if (item.Source == nullptr) {
-        FLost += std::strtoull(item.Text.c_str(), nullptr, 10);
+    const TLog::TExtent extent = GetLog().Extent();
+    for (FScanned = std::max(FScanned, extent.First); FScanned < extent.First + extent.Count;
+         ++FScanned) {
+      const std::optional<TLogItem> item = GetLog().FindItem(FScanned);
+      if (item && item->Source == nullptr) {
+        FLost += std::strtoull(item->Text.c_str(), nullptr, 10);
         ++FReports;
       }
     }
   }
 
   std::shared_ptr<TSysLogMonitorThread> FMonitor;
-  std::size_t FScanned = 0;
+  std::uint64_t FScanned = 0;
   std::uint64_t FReports = 0;
   std::uint64_t FLost = 0;
 };
@@ -618,8 +625,7 @@ void LossFreeRate(benchmark::State& state, const std::string& name, const TRecei
 
 // The handler alone: split, parse, prefix with the sender, post to the log (no rules).
 void BM_DatagramReceived(benchmark::State& state) {
-  auto monitor =
-      TThread::Create<TSysLogMonitorThread>(true, GetLog(), GetConfig());
+  auto monitor = TThread::Create<TSysLogMonitorThread>(true, GetLog(), GetConfig());
   std::string datagram(DatagramSize, 'x');
   const std::string head = "<13>Oct 11 22:14:15 benchhost bench[4242]: message 0000000001 ";
   datagram.replace(0, head.size(), head);

@@ -62,7 +62,6 @@ public:
   bool OwnsPlacement() const { return !FShell || FShell->OwnsPlacement(); }
   // The float rectangle in the window system's pixels: where the bar floats when not docked.
   TBarRect FloatRect() const;
-  bool AutoHideShown() const { return FAutoHideShown; }
 
 protected:
   // r, in Qt's coordinates, as it is when on a monitor; else moved, whole, onto the nearest one.

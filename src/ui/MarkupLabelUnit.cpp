@@ -47,9 +47,8 @@ TMarkupLabel::TMarkupLabel(QWidget* parent) : QLabel(parent) {
   connect(this, &QLabel::linkActivated, this, &TMarkupLabel::Activate);
 }
 
-void TMarkupLabel::SetMarkup(std::string markup) {
-  FMarkup = std::move(markup);
-  FPieces = ParseMarkup(FMarkup);
+void TMarkupLabel::SetMarkup(const std::string& markup) {
+  FPieces = ParseMarkup(markup);
   Render();
 }
 

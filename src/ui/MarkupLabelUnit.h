@@ -21,9 +21,7 @@ class TMarkupLabel : public QLabel {
 public:
   explicit TMarkupLabel(QWidget* parent);
 
-  void SetMarkup(std::string markup);
-  const std::string& Markup() const { return FMarkup; }
-  const QString& HotLink() const { return FHotLink; }
+  void SetMarkup(const std::string& markup);
   // What the user reads: the pieces' text with a line break for each break.
   QString PlainText() const;
 
@@ -38,7 +36,6 @@ private:
   void Hover(const QString& param);
   void Activate(const QString& param);
 
-  std::string FMarkup;
   std::vector<TMarkupPiece> FPieces;
   QString FHotLink;
 };
