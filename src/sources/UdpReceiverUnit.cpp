@@ -194,8 +194,11 @@ void TUdpReceiver::Run(const TWait& wait) {
   bool moreQueued = false;
   bool stop = false;
   while (!stop) {
-    // A full batch suggests more is waiting: take it without asking poll first.
-    if (moreQueued || WaitForDatagrams(wait, drops, stop))
+    // A full batch suggests more is waiting: take it after only a look for a stop request, so
+    // that a flood cannot keep the receiver from stopping.
+    if (moreQueued)
+      stop = !wait(TClock::now(), {});
+    if (!stop && (moreQueued || WaitForDatagrams(wait, drops, stop)))
       moreQueued = ReceiveBatch(batch, peer, drops);
     ReportDue(drops);
     Tick(drops);
