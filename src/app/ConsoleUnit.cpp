@@ -134,14 +134,14 @@ std::string ConsoleColor(const TLogItem& item) {
   return Format("\x1b[1;38;2;%u;%u;%um", rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
 }
 
-int RunConsole(const std::vector<std::string>& extraFiles) {
+int RunConsole(const std::vector<std::string>& extraFiles, bool withSource) {
   TEventLoop loop;
   TShutdownSignals shutdownSignals([&loop] { loop.Quit(); });
   TMonitoringDriver driver(MakeSourceFactory(GetLog(), GetConfig()));
   driver.FollowAlso(extraFiles);
   driver.CreateThreadManager();
   TLog& log = GetLog();
-  TConsoleWriter output(log, STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
+  TConsoleWriter output(log, STDOUT_FILENO, isatty(STDOUT_FILENO) == 1, withSource);
   driver.CreateLog([&](TLogLevel, std::string_view) { output.Wake(); });
   driver.OpenSettings();
   // Nothing is printed before the settings are open, so that the first lines already show the

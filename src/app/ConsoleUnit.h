@@ -10,7 +10,7 @@ namespace ornavel {
 
 // Runs Ornavel without a window until SIGINT or SIGTERM; every kept line goes to standard output.
 // extraFiles are followed besides the listed ones, for this run only.
-int RunConsole(const std::vector<std::string>& extraFiles = {});
+int RunConsole(const std::vector<std::string>& extraFiles = {}, bool withSource = false);
 
 // A line as the console shows it: control characters other than tab as \xNN, so that a network
 // sender can never drive the terminal.

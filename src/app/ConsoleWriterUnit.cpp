@@ -24,8 +24,9 @@ constexpr auto GatherTime = std::chrono::milliseconds(1);
 
 } // namespace
 
-TConsoleWriter::TConsoleWriter(TLog& log, int descriptor, bool colored)
-    : FLog(log), FDescriptor(descriptor), FColored(colored), FWay(WayFor(descriptor, FOwnPipe)) {}
+TConsoleWriter::TConsoleWriter(TLog& log, int descriptor, bool colored, bool withSource)
+    : FLog(log), FDescriptor(descriptor), FColored(colored), FWithSource(withSource),
+      FWay(WayFor(descriptor, FOwnPipe)) {}
 
 // Opening the pipe again gives a description of its own, whose O_NONBLOCK nobody else sees:
 // setting it on the one standard output shares would surprise the shell and other programs.
@@ -123,6 +124,15 @@ void TConsoleWriter::Append(std::string& out, const TLogItem& item) {
   }
   out += FShownTime;
   out += '\t';
+  if (FWithSource) {
+    // The text, last, may hold tabs; the source may not, so that the fields stay apart.
+    const std::size_t start = out.size();
+    AppendConsoleText(out, item.SourceName);
+    for (std::size_t tab = out.find('\t', start); tab != std::string::npos;
+         tab = out.find('\t', tab))
+      out.replace(tab, 1, "\\x09");
+    out += '\t';
+  }
   out += color;
   AppendConsoleText(out, item.Text);
   if (!color.empty())

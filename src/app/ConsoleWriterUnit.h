@@ -14,12 +14,13 @@
 namespace ornavel {
 
 // Prints the log's items in store order, each once, on a thread of its own: the time in the
-// date format, a tab, the text. Whatever has been stored when it looks is written in one go, so a
-// single line appears at once and a flood goes out in large blocks; a reader that stops reading
-// holds up this thread alone, never the sources. Lines the log has removed meanwhile are skipped.
+// date format, a tab, the source's name and a tab when asked for, the text. Whatever has been
+// stored when it looks is written in one go, so a single line appears at once and a flood goes out
+// in large blocks; a reader that stops reading holds up this thread alone, never the sources. Lines
+// the log has removed meanwhile are skipped.
 class TConsoleWriter {
 public:
-  TConsoleWriter(TLog& log, int descriptor, bool colored);
+  TConsoleWriter(TLog& log, int descriptor, bool colored, bool withSource = false);
   // Drops what is still unprinted.
   ~TConsoleWriter();
   TConsoleWriter(const TConsoleWriter&) = delete;
@@ -52,6 +53,7 @@ private:
   TLog& FLog;
   const int FDescriptor;
   const bool FColored;
+  const bool FWithSource;
   TFileDescriptor FOwnPipe;
   const TWay FWay;
   std::string FDateFormat;

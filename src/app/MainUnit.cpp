@@ -39,7 +39,7 @@ std::string FollowedSources() {
 }
 
 std::string Usage() {
-  return "Usage: ornavel [--console | -platform NAME] [-n LINES] [FILE...]\n"
+  return "Usage: ornavel [--console [--source] | -platform NAME] [-n LINES] [FILE...]\n"
          "       ornavel --help | --version\n\n"
          "Ornavel follows " +
          FollowedSources() +
@@ -48,6 +48,8 @@ std::string Usage() {
          "              a pattern such as '/var/log/nginx/*.log' follows every file it matches\n"
          "  -n LINES    show the last LINES lines of each file and journal at the start\n"
          "  --console   run without a window; every kept line is printed to standard output\n"
+         "  --source    in the console, print where each line came from between its time and\n"
+         "              its text (a file, a syslog host, a journal identifier, a process)\n"
          "  -platform NAME\n"
          "              show the window on Qt's platform NAME (xcb: X11 or XWayland; wayland)\n"
          "  --help      show this text\n"
@@ -67,6 +69,7 @@ struct TCommandLine {
   std::vector<std::string> Files;
   std::string Platform;                   // -platform NAME, as Qt's own programs take it
   std::optional<std::size_t> RecentLines; // -n LINES, as tail takes it
+  bool WithSource = false;
   bool Valid = true;
 };
 
@@ -85,6 +88,8 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     } else if (!optionsEnded && argument == "-n") {
       line.RecentLines = index + 1 < argc ? LineCount(argv[++index]) : std::nullopt;
       line.Valid = line.Valid && line.RecentLines;
+    } else if (!optionsEnded && argument == "--source") {
+      line.WithSource = true;
     } else if (!optionsEnded && argument.starts_with('-') && argument != "-") {
       const bool known = argument == "--console" || argument == "--help" || argument == "--version";
       line.Valid = line.Valid && known && line.Option.empty();
@@ -118,7 +123,7 @@ int RunDefault([[maybe_unused]] char** argv, const TCommandLine& line) {
     throw std::runtime_error("-platform " + line.Platform + ": this build has no window");
   std::cerr << "This build has no window: running in console mode (stop with Ctrl+C).\n";
 #endif
-  return ornavel::RunConsole(files);
+  return ornavel::RunConsole(files, line.WithSource);
 }
 
 } // namespace
@@ -141,7 +146,8 @@ int main(int argc, char** argv) {
   if (line.RecentLines)
     ornavel::TMainConfig::SetInitialLinesForThisRun(*line.RecentLines);
   try {
-    return option.empty() ? RunDefault(argv, line) : ornavel::RunConsole(line.Files);
+    return option.empty() ? RunDefault(argv, line)
+                          : ornavel::RunConsole(line.Files, line.WithSource);
   } catch (const std::exception& failure) {
     std::cerr << "Ornavel: " << failure.what() << "\n";
     return 1;

@@ -50,6 +50,7 @@ struct TLog::TStoredItem {
   TColor Color;
   TLogLevel Level;
   std::uint8_t MonitorType;
+  std::uint16_t SourceName;
 
   std::string_view View() const {
     std::size_t length = 0;
@@ -206,22 +207,45 @@ TLog::~TLog() {
 
 void TLog::Add(const TSourceThread* source, TLogLevel level, std::string text) {
   const std::string_view line = text;
-  Post(source, level, {&line, 1});
+  Post(source, level, {&line, 1}, {});
 }
 
-void TLog::AddLines(const TSourceThread* source, std::span<const std::string_view> lines) {
-  Post(source, TLogLevel::Notice, lines);
+void TLog::AddLine(const TSourceThread* source, std::string text, std::string_view sourceName) {
+  const std::string_view line = text;
+  Post(source, TLogLevel::Notice, {&line, 1}, {&sourceName, 1});
 }
+
+void TLog::AddLines(const TSourceThread* source, std::span<const std::string_view> lines,
+                    std::string_view sourceName) {
+  Post(source, TLogLevel::Notice, lines, {&sourceName, 1});
+}
+
+void TLog::AddLines(const TSourceThread* source, std::span<const std::string_view> lines,
+                    std::span<const std::string_view> sourceNames) {
+  if (sourceNames.size() != lines.size())
+    throw std::logic_error("A source name is needed for each line");
+  Post(source, TLogLevel::Notice, lines, sourceNames);
+}
+
+namespace {
+
+std::string_view NameOf(std::span<const std::string_view> names, std::size_t line) {
+  if (names.empty())
+    return {};
+  return names[names.size() == 1 ? 0 : line];
+}
+
+} // namespace
 
 void TLog::Post(const TSourceThread* source, TLogLevel level,
-                std::span<const std::string_view> lines) {
+                std::span<const std::string_view> lines, std::span<const std::string_view> names) {
   TPostGuard guard(*this);
   if (!guard.Admitted() || lines.empty())
     return;
   std::optional<TMonitorType> type;
   if (source != nullptr)
     type = source->MonitorType();
-  TLogItem item{Now(), level, source, type, clWindowText, {}};
+  TLogItem item{Now(), level, source, type, clWindowText, {}, {}};
   // The kept lines, by their place in lines, with their colours.
   std::vector<std::pair<std::size_t, TColor>> kept;
   kept.reserve(lines.size());
@@ -230,19 +254,21 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (filter != nullptr) {
       item.Text.assign(lines[i]);
+      item.SourceName.assign(NameOf(names, i));
       item.Color = clWindowText;
       if (!filter->ProcessItem(item, faults))
         continue;
     }
     kept.emplace_back(i, item.Color);
   }
-  StoreKept(item, lines, kept);
+  StoreKept(item, lines, names, kept);
   // Reports of rules switched off by this evaluation, made now that it holds nothing.
   for (auto& fault : faults)
     Add(nullptr, TLogLevel::Warning, std::move(fault));
 }
 
 void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
+                     std::span<const std::string_view> names,
                      std::span<const std::pair<std::size_t, TColor>> kept) {
   if (kept.empty())
     return;
@@ -253,9 +279,13 @@ void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
     if (Closing())
       return;
     handler = FOnLogItem;
+    // Most posts come from one source: its name is looked up once.
+    std::optional<std::uint16_t> shared;
+    if (names.size() < 2)
+      shared = InternSourceName(NameOf(names, 0));
     for (const auto& [index, color] : kept) {
       item.Color = color;
-      Store(item, lines[index], removed);
+      Store(item, lines[index], shared ? *shared : InternSourceName(names[index]), removed);
     }
   }
   for (const auto& [index, color] : kept) {
@@ -265,7 +295,22 @@ void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
   }
 }
 
-void TLog::Store(const TLogItem& item, std::string_view text,
+// Past the most names a line can tell apart, the names that come later share the last index.
+std::uint16_t TLog::InternSourceName(std::string_view name) {
+  if (name.empty())
+    return 0;
+  if (const auto found = FSourceIndex.find(name); found != FSourceIndex.end())
+    return found->second;
+  constexpr std::size_t Last = UINT16_MAX;
+  if (FSourceNames.size() > Last)
+    return Last;
+  FSourceNames.emplace_back(FSourceNames.size() == Last ? "other sources" : name);
+  const auto index = static_cast<std::uint16_t>(FSourceNames.size() - 1);
+  FSourceIndex.emplace(FSourceNames.back(), index);
+  return index;
+}
+
+void TLog::Store(const TLogItem& item, std::string_view text, std::uint16_t sourceName,
                  std::vector<std::unique_ptr<TChunk>>& removed) {
   static_assert(sizeof(TStoredItem) == 32);
   const std::size_t maxLines = FMaxLines.load(std::memory_order_relaxed);
@@ -277,7 +322,8 @@ void TLog::Store(const TLogItem& item, std::string_view text,
   TChunk& chunk = *FChunks.back();
   const std::uint8_t type =
       item.MonitorType ? static_cast<std::uint8_t>(*item.MonitorType) : NoMonitorType;
-  chunk.Items.Add({item.Time, item.Source, chunk.Keep(text), item.Color, item.Level, type});
+  chunk.Items.Add(
+      {item.Time, item.Source, chunk.Keep(text), item.Color, item.Level, type, sourceName});
   if (chunk.Full())
     chunk.GiveBackSpare();
   ++count;
@@ -302,7 +348,7 @@ const TLog::TStoredItem& TLog::At(std::uint64_t number) const {
   return chunk.Items[static_cast<std::size_t>(number - chunk.First)];
 }
 
-void TLog::CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText) {
+void TLog::CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText) const {
   item.Time = stored.Time;
   item.Level = stored.Level;
   item.Source = stored.Source;
@@ -310,6 +356,7 @@ void TLog::CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxTex
   if (stored.MonitorType != NoMonitorType)
     item.MonitorType = static_cast<TMonitorType>(stored.MonitorType);
   item.Color = stored.Color;
+  item.SourceName = FSourceNames[stored.SourceName];
   const std::string_view text = stored.View();
   std::size_t length = std::min(maxText, text.size());
   // A cut falls in front of the character it would split (a UTF-8 character has at most three

@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,9 @@ struct TLogItem {
   std::optional<TMonitorType> MonitorType;
   TColor Color = clWindowText;
   std::string Text;
+  // Where the line came from, in its source's words: a file's path, a syslog host, a journal
+  // identifier, a debug writer's process; empty for the program's own messages.
+  std::string SourceName;
 };
 
 // Decides whether a posted line is kept, and may give it a colour. It runs on the posting thread,
@@ -92,12 +96,14 @@ public:
   bool Closing() const { return (FPosts.load() & ClosingFlag) != 0; }
 
   void Add(const TSourceThread* source, TLogLevel level, std::string text);
-  void AddLine(const TSourceThread* source, std::string text) {
-    Add(source, TLogLevel::Notice, std::move(text));
-  }
+  void AddLine(const TSourceThread* source, std::string text, std::string_view sourceName = {});
   // Lines a source read at one moment, one time stamp for all: each passes the filter on its own,
-  // the kept ones are stored in order under one lock, and each raises OnLogItem.
-  void AddLines(const TSourceThread* source, std::span<const std::string_view> lines);
+  // the kept ones are stored in order under one lock, and each raises OnLogItem. All come from
+  // sourceName, or each from its own of sourceNames.
+  void AddLines(const TSourceThread* source, std::span<const std::string_view> lines,
+                std::string_view sourceName = {});
+  void AddLines(const TSourceThread* source, std::span<const std::string_view> lines,
+                std::span<const std::string_view> sourceNames);
   template <class... A>
   void AddLineFmt(const TSourceThread* source, std::string_view format, const A&... args) {
     Add(source, TLogLevel::Notice, Format(format, args...));
@@ -146,15 +152,18 @@ private:
   struct TChunk;
   struct TStoredItem;
 
-  // The one way in for every line.
-  void Post(const TSourceThread* source, TLogLevel level, std::span<const std::string_view> lines);
-  void Store(const TLogItem& item, std::string_view text,
+  // The one way in for every line. names: none, one for all lines, or one for each.
+  void Post(const TSourceThread* source, TLogLevel level, std::span<const std::string_view> lines,
+            std::span<const std::string_view> names);
+  void Store(const TLogItem& item, std::string_view text, std::uint16_t sourceName,
              std::vector<std::unique_ptr<TChunk>>& removed);
   void StoreKept(TLogItem& item, std::span<const std::string_view> lines,
+                 std::span<const std::string_view> names,
                  std::span<const std::pair<std::size_t, TColor>> kept);
+  std::uint16_t InternSourceName(std::string_view name);
   const TChunk& ChunkOf(std::uint64_t number) const;
   const TStoredItem& At(std::uint64_t number) const;
-  static void CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText);
+  void CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText) const;
 
   // The count of posts in progress, and whether destruction has begun, in one word: a post
   // leaves with one step that may let the destructor go on, and touches the log no more.
@@ -172,6 +181,10 @@ private:
   std::atomic<std::size_t> FCount{0}; // the store's size, readable without the lock
   std::atomic<std::size_t> FMaxLines{DefaultMaxLines};
   std::shared_ptr<const TLogItemEvent> FOnLogItem;
+  // The names of the sources, each held once for the log's life, a line holding its index; 0
+  // is no name. A deque, so that the index's keys stay where they are.
+  std::deque<std::string> FSourceNames{std::string()};
+  std::unordered_map<std::string_view, std::uint16_t> FSourceIndex;
 };
 
 // The single log, made on first use, without a filter: the monitoring driver attaches the rules.

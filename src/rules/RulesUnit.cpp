@@ -8,6 +8,7 @@
 #include "core/TextUnit.h"
 
 #include <algorithm>
+#include <fnmatch.h>
 #include <numeric>
 #include <stdexcept>
 
@@ -17,6 +18,7 @@ namespace ornavel {
 struct TRules::TActiveRule {
   std::shared_ptr<std::atomic<bool>> Active;
   TMonitorTypes MonitorTypes;
+  std::string Source;
   bool LogLine;
   TColor Color;
   std::shared_ptr<const TPattern> Pattern;
@@ -68,6 +70,7 @@ std::unique_ptr<TRule> RuleFromElement(pugi::xml_node element, const TRuleSite& 
   ReadAttribute(element, "logline", site, [&](T value) { rule->SetLogLine(TextToBool(value)); });
   ReadAttribute(element, "monitortypes", site,
                 [&](T value) { rule->SetMonitorTypes(StringToMonitorTypes(value)); });
+  ReadAttribute(element, "source", site, [&](T value) { rule->SetSource(std::string(value)); });
   return rule;
 }
 
@@ -82,6 +85,17 @@ void WriteRule(const TRule& rule, pugi::xml_node element) {
   element.append_attribute("active") = BooleanText(rule.Active());
   element.append_attribute("logline") = BooleanText(rule.LogLine());
   element.append_attribute("monitortypes") = MonitorTypesToString(rule.MonitorTypes()).c_str();
+  // Only where it is set, so that a file without such rules is the one older builds wrote.
+  if (!rule.Source().empty())
+    element.append_attribute("source") = rule.Source().c_str();
+}
+
+// A name matches the pattern whole, or by the last part of its path.
+bool SourceMatches(const std::string& pattern, const std::string& name) {
+  if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0)
+    return true;
+  const std::size_t slash = name.rfind('/');
+  return slash != std::string::npos && ::fnmatch(pattern.c_str(), name.c_str() + slash + 1, 0) == 0;
 }
 
 // Each evaluating thread keeps the snapshot it used last and takes the list's lock only when the
@@ -114,6 +128,9 @@ void TRule::SetRegExp(std::string value) {
 }
 void TRule::SetMonitorTypes(TMonitorTypes value) {
   Change([&] { FMonitorTypes = value; });
+}
+void TRule::SetSource(std::string value) {
+  Change([&] { FSource = std::move(value); });
 }
 void TRule::SetLogLine(bool value) {
   Change([&] { FLogLine = value; });
@@ -227,8 +244,8 @@ void TRules::Publish() {
       continue;
     if (!rule->FPattern || rule->FPattern->Source() != rule->FRegExp)
       rule->FPattern = std::make_shared<const TPattern>(rule->FRegExp);
-    snapshot->Rules.push_back({rule->FActive, rule->FMonitorTypes, rule->FLogLine, rule->FColor,
-                               rule->FPattern, rule->FName});
+    snapshot->Rules.push_back({rule->FActive, rule->FMonitorTypes, rule->FSource, rule->FLogLine,
+                               rule->FColor, rule->FPattern, rule->FName});
     snapshot->AnyInvalid = snapshot->AnyInvalid || !rule->FPattern->Valid();
   }
   std::shared_ptr<const TSnapshot> published = std::move(snapshot);
@@ -335,7 +352,8 @@ bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const
     SwitchOffInvalid(snapshot, *type, faults);
   // The last matching rule decides: from the end, the first match is the answer.
   for (auto rule = snapshot.Rules.rbegin(); rule != snapshot.Rules.rend(); ++rule) {
-    if (!rule->MonitorTypes.Contains(*type) || !rule->Active->load(std::memory_order_relaxed))
+    if (!rule->MonitorTypes.Contains(*type) || !rule->Active->load(std::memory_order_relaxed) ||
+        (!rule->Source.empty() && !SourceMatches(rule->Source, item.SourceName)))
       continue;
     try {
       if (!rule->Pattern->Search(item.Text))

@@ -35,6 +35,10 @@ public:
   void SetRegExp(std::string value);
   TMonitorTypes MonitorTypes() const { return FMonitorTypes; }
   void SetMonitorTypes(TMonitorTypes value);
+  // A shell pattern (* ? [...]) on the name of a line's source, or on the last part of a path;
+  // empty for every source.
+  const std::string& Source() const { return FSource; }
+  void SetSource(std::string value);
   bool LogLine() const { return FLogLine; }
   void SetLogLine(bool value);
   // Shared with the evaluations, which switch a faulty rule off.
@@ -54,6 +58,7 @@ private:
   std::string FName = "Unnamed";
   std::string FRegExp;
   TMonitorTypes FMonitorTypes = TMonitorTypes::All();
+  std::string FSource;
   bool FLogLine = true;
   std::shared_ptr<std::atomic<bool>> FActive = std::make_shared<std::atomic<bool>>(false);
   int FPriority = 0;

@@ -50,7 +50,7 @@ public:
   // it is due.
   std::size_t Pass(const TSourceThread& source, TLog& log) {
     std::size_t posted = 0;
-    std::vector<std::string> gathered;
+    std::vector<TEntry> gathered;
     try {
       if (!FFollowing && !TryFollow(log))
         return 0;
@@ -61,7 +61,7 @@ public:
       // Entries written while a batch is posted belong to this pass too.
       do {
         while (gathered.size() < PostedTogether && FJournal->Next())
-          gathered.push_back(Format("(%s) %s ", FName, CurrentText()));
+          gathered.push_back(CurrentEntry());
         posted += gathered.size();
       } while (Post(source, log, gathered));
     } catch (const EJournalError& error) {
@@ -89,12 +89,21 @@ private:
   // yet soon enough that a flood shows as it comes.
   static constexpr std::size_t PostedTogether = 256;
 
+  struct TEntry {
+    std::string Text;
+    std::string Source;
+  };
+
   // Answers whether there was anything to post.
-  bool Post(const TSourceThread& source, TLog& log, std::vector<std::string>& gathered) {
+  bool Post(const TSourceThread& source, TLog& log, std::vector<TEntry>& gathered) {
     if (gathered.empty())
       return false;
-    const std::vector<std::string_view> lines(gathered.begin(), gathered.end());
-    log.AddLines(&source, lines);
+    std::vector<std::string_view> lines, names;
+    for (const TEntry& entry : gathered) {
+      lines.push_back(entry.Text);
+      names.push_back(entry.Source);
+    }
+    log.AddLines(&source, lines, names);
     gathered.clear();
     FReported = false;
     return true;
@@ -160,9 +169,18 @@ private:
     log.AddFmt(nullptr, TLogLevel::Warning, "The %s journal cannot be read: %s", FName, reason);
   }
 
-  std::string CurrentText() const {
-    const auto fields = FJournal->Fields({"SYSLOG_IDENTIFIER", "_COMM", "MESSAGE"});
-    return TEventLogMonitorThread::EntryText(fields[0], fields[1], fields[2]);
+  // Its source is the first of its identifier, command and unit that it has.
+  TEntry CurrentEntry() const {
+    const auto fields =
+        FJournal->Fields({"SYSLOG_IDENTIFIER", "_COMM", "MESSAGE", "_SYSTEMD_UNIT"});
+    TEntry entry{Format("(%s) %s ", FName,
+                        TEventLogMonitorThread::EntryText(fields[0], fields[1], fields[2])),
+                 {}};
+    for (const auto& name : {fields[0], fields[1], fields[3]}) {
+      if (name && entry.Source.empty())
+        entry.Source = UpToNul(*name);
+    }
+    return entry;
   }
 
   const std::string_view FName;

@@ -616,7 +616,7 @@ void TFileMonitorThread::PostGathered() {
   for (const TGatheredLine& line : FGatheredPlaces)
     FGatheredLines.emplace_back(line.Read ? line.Read : FGathered.data() + line.Offset, line.Size);
   FGatheredPlaces.clear();
-  Log().AddLines(this, FGatheredLines);
+  Log().AddLines(this, FGatheredLines, FFileName);
   FGathered.clear();
   // A long line must not keep its size for the rest of the run.
   if (FGathered.capacity() > 4 * ReadSize)

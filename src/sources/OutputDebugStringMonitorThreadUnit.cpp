@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -38,6 +39,16 @@ std::uint32_t WriterPid(const unsigned char* buffer) {
 
 bool ProcessGone(std::uint32_t pid) {
   return pid != 0 && pid <= INT_MAX && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// "name[pid]" with the process's name as the system has it, read when its message arrives;
+// "pid N" for a process gone by then.
+std::string ProcessName(std::uint32_t pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  if (!std::getline(comm, name) || name.empty())
+    return Format("pid %u", pid);
+  return Format("%s[%u]", name, pid);
 }
 
 std::timespec MonotonicIn(std::chrono::nanoseconds delay) {
@@ -85,6 +96,26 @@ private:
   std::timespec FProgress{};
 };
 
+// A writer that sends much is looked up once a second, not at every message; a process id taken
+// by another program meanwhile shows the old name for that second at most.
+class TWriterNames {
+public:
+  const std::string& NameOf(std::uint32_t pid) {
+    const auto now = TClock::now();
+    if (pid != FPid || now - FRead >= 1s) {
+      FPid = pid;
+      FRead = now;
+      FName = ProcessName(pid);
+    }
+    return FName;
+  }
+
+private:
+  std::uint32_t FPid = 0;
+  TClock::time_point FRead;
+  std::string FName;
+};
+
 } // namespace
 
 TOutputDebugStringMonitorThread::TOutputDebugStringMonitorThread(TLog& log,
@@ -126,6 +157,7 @@ void TOutputDebugStringMonitorThread::Execute() {
 // also when the reader is told to end meanwhile: the writer was told it was delivered.
 void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
   TBufferWatch watch;
+  TWriterNames writers;
   std::array<unsigned char, ORNAVEL_DEBUG_BUFFER_SIZE> message;
   bool handOver = false;
   bool busy = false;
@@ -151,7 +183,8 @@ void TOutputDebugStringMonitorThread::Serve(TDebugObjects& objects) {
       objects.MarkProgress();
       watch.Progressed();
       objects.BufferReady().PostIfZero();
-      Log().AddLine(this, BuildLine(message.data(), FConfig.IncludePID()));
+      Log().AddLine(this, BuildLine(message.data(), FConfig.IncludePID()),
+                    writers.NameOf(WriterPid(message.data())));
     } else if (waited == ETIMEDOUT) {
       handOver = watch.HolderGaveUp(objects);
     } else if (waited != EINTR) {

@@ -6,7 +6,9 @@
 #include "core/LogUnit.h"
 #include "core/TextUnit.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <utility>
 
 namespace ornavel {
@@ -49,6 +51,50 @@ std::optional<std::uint32_t> TakePriority(std::string_view& line) {
   line = Trim(line.substr(close + 1));
   // Any integer names an entry: taken unsigned, facility and severity wrap around the tables.
   return static_cast<std::uint32_t>(*priority);
+}
+
+// Whether a word can be a host's name or address, so that a sender cannot put just anything
+// where the window shows where a line came from.
+bool IsHostName(std::string_view word) {
+  return !word.empty() && word.size() <= 255 && word.back() != ':' &&
+         std::ranges::all_of(word, [](char c) {
+           return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ||
+                  c == ':';
+         });
+}
+
+std::string_view TakeWord(std::string_view& text) {
+  const std::size_t end = std::min(text.find(' '), text.size());
+  const std::string_view word = text.substr(0, end);
+  text.remove_prefix(std::min(end + 1, text.size()));
+  return word;
+}
+
+// The host a message names after its priority: the HOSTNAME of RFC 5424, or the word after the
+// time stamp of RFC 3164 unless it is the tag ("app:", "app[12]:"), which senders that leave the
+// host out put there; empty when it names none.
+std::string_view HostOf(std::string_view message) {
+  if (message.starts_with("1 ")) {
+    message.remove_prefix(2);
+    TakeWord(message); // the time stamp
+  } else if (message.size() > 16 && message[3] == ' ' && message[6] == ' ' && message[9] == ':' &&
+             message[12] == ':' && message[15] == ' ') {
+    message.remove_prefix(16);
+  } else {
+    return {};
+  }
+  const std::string_view host = TakeWord(message);
+  return IsHostName(host) && host != "-" ? host : std::string_view();
+}
+
+// Its first line's host, or the address it came from.
+std::string SourceOf(std::string_view datagram, const std::string& peerAddress) {
+  const std::string_view first = Trim(datagram.substr(0, datagram.find_first_of("\r\n")));
+  const std::size_t close = first.substr(0, PriorityWindow).find('>');
+  const std::string_view host = first.starts_with('<') && close != std::string_view::npos
+                                    ? HostOf(Trim(first.substr(close + 1)))
+                                    : std::string_view();
+  return host.empty() ? peerAddress : std::string(host);
 }
 
 } // namespace
@@ -115,19 +161,21 @@ void TSysLogMonitorThread::DatagramReceived(std::string_view datagram,
                                             const std::string& peerAddress) {
   if (datagram.empty())
     return;
-  // Lines of one message (a stack trace, say) share the priority of its first line.
+  // Lines of one message (a stack trace, say) share the priority and host of its first line.
   std::optional<std::uint32_t> priority;
+  const std::string source = SourceOf(datagram, peerAddress);
   std::size_t start = 0;
   for (std::size_t i = 0; i < datagram.size(); ++i) {
     if (IsLineEnd(datagram[i])) {
-      HandlePiece(datagram.substr(start, i - start), peerAddress, priority);
+      HandlePiece(datagram.substr(start, i - start), peerAddress, source, priority);
       start = i + 1;
     }
   }
-  HandlePiece(datagram.substr(start), peerAddress, priority);
+  HandlePiece(datagram.substr(start), peerAddress, source, priority);
 }
 
 void TSysLogMonitorThread::HandlePiece(std::string_view piece, const std::string& peerAddress,
+                                       const std::string& source,
                                        std::optional<std::uint32_t>& priority) {
   const std::string_view trimmed = Trim(piece);
   if (trimmed.empty())
@@ -138,7 +186,7 @@ void TSysLogMonitorThread::HandlePiece(std::string_view piece, const std::string
       return;
     // The line is appended, not formatted: a percent sign in it is an ordinary character.
     std::string text = FConfig.IncludePeerIP() ? Format("(%s) ", peerAddress) + line : line;
-    Log().AddLine(this, std::move(text));
+    Log().AddLine(this, std::move(text), source);
   } catch (...) {
     FBadData.Count(
         peerAddress, TBadDataReports::TClock::now(),

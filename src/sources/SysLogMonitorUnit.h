@@ -65,7 +65,7 @@ protected:
 
 private:
   void HandlePiece(std::string_view piece, const std::string& peerAddress,
-                   std::optional<std::uint32_t>& priority);
+                   const std::string& source, std::optional<std::uint32_t>& priority);
   void ReportDrops(TDropReason reason, std::uint64_t count);
   bool StartReceiving();
   void PostBadData(const std::string& sender, std::uint64_t count);

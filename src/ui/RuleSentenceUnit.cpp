@@ -55,6 +55,9 @@ std::string RuleSentence(const TRule& rule) {
   text += "<br><br>";
   text += Format("If a line originating from <link param=monitortypes>%s</link>",
                  MonitorTypesText(rule.MonitorTypes()));
+  text += rule.Source().empty()
+              ? std::string(", <link param=source>from any source</link>,")
+              : Format(", <link param=source>from sources like %s</link>,", rule.Source());
   const std::string pattern =
       rule.RegExp().empty() ? "[click here to change text]" : PercentEncode(rule.RegExp());
   text += Format(" contains <link param=regexp>%s</link>,", pattern);

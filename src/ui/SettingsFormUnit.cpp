@@ -442,6 +442,8 @@ void TSettingsForm::RuleLinkLabelLinkClick(const QString& param, const QString& 
     EditActive(rule);
   else if (param == QLatin1String("monitortypes"))
     EditMonitorTypes(rule);
+  else if (param == QLatin1String("source"))
+    EditSource(rule);
   else if (param == QLatin1String("regexp"))
     EditPattern(rule);
   else if (param == QLatin1String("logline"))
@@ -492,6 +494,15 @@ void TSettingsForm::EditPattern(TRule& rule) {
       QStringLiteral("Choose a new string (or regexp) that should match an incoming line"),
       Decoded(rule.RegExp()));
   rule.SetRegExp(Edited(result, rule.RegExp()));
+}
+
+void TSettingsForm::EditSource(TRule& rule) {
+  const QString result = Dialogs().InputText(
+      this, QStringLiteral("Sources"),
+      QStringLiteral("Apply this rule only to lines from sources named like (* and ? as in file "
+                     "names, for example *nginx* or 10.0.0.*; empty for every source)"),
+      Decoded(rule.Source()));
+  rule.SetSource(Edited(result.trimmed(), rule.Source()));
 }
 
 void TSettingsForm::EditLogLine(TRule& rule) {

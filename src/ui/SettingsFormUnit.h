@@ -79,6 +79,7 @@ private:
   void EditActive(TRule& rule);
   void EditMonitorTypes(TRule& rule);
   void EditPattern(TRule& rule);
+  void EditSource(TRule& rule);
   void EditLogLine(TRule& rule);
   void EditColor(TRule& rule);
   // Runs work; a failure is shown in an error box, with Apply enabled. Answers whether it ran.

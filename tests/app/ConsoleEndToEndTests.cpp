@@ -225,6 +225,40 @@ TEST_F(ConsoleEndToEnd, FilesAndSyslogComeOutInOrderThroughTheRules) {
   EXPECT_EQ(Program->Errors(), "");
 }
 
+TEST_F(ConsoleEndToEnd, WithSourceALineNamesWhereItCameFromBetweenItsTimeAndItsText) {
+  const std::string a = Logs.File("a.log");
+  test::WriteFile(a, "");
+  const int port = test::FreeUdpPort();
+  Configure({a}, port);
+  Start({"--source"});
+  TSyslogSender sender(port);
+  const std::string fromSyslog = "user.notice - Dec 10 02:39:04 web01 app: from syslog";
+  // Until the listener is bound, which the lines before cannot show with a field more.
+  for (int attempt = 0; attempt < 2000 && Program->Output().find(fromSyslog) == std::string::npos;
+       ++attempt) {
+    sender.Send("<13>Dec 10 02:39:04 web01 app: from syslog");
+    Program->WaitForOutput(
+        [&](const std::string& output, const std::string&) {
+          return output.find(fromSyslog) != std::string::npos;
+        },
+        10ms);
+  }
+  Append(a, "from the file\twith a tab\n");
+  ASSERT_TRUE(WaitFor("from the file\twith a tab"));
+  EXPECT_EQ(Stop(), 0);
+  std::vector<std::string> fields;
+  for (const std::string& line : Program->OutputLines()) {
+    const std::size_t time = line.find('\t'), source = line.find('\t', time + 1);
+    const std::string text = line.substr(source + 1);
+    const std::string field = line.substr(time + 1, source - time - 1) + "|" + text;
+    if ((text.starts_with("Starting") || text.starts_with("from the") || text == fromSyslog) &&
+        std::ranges::find(fields, field) == fields.end())
+      fields.push_back(field);
+  }
+  EXPECT_EQ(fields, (std::vector<std::string>{"|Starting up..", "web01|" + fromSyslog,
+                                              a + "|from the file\twith a tab"}));
+}
+
 TEST_F(ConsoleEndToEnd, JournalEntriesComeOutThroughTheRules) {
   if (::access(test::JournalRemote, X_OK) != 0)
     GTEST_SKIP() << test::JournalRemote << " is missing (Debian package systemd-journal-remote)";

@@ -19,7 +19,8 @@ struct TNotification {
 };
 
 // Stands in for the rules: leaves the program's own lines alone, drops lines that hold "drop",
-// colours those that hold "error" red, and reports a fault for those that hold "fault".
+// colours those that hold "error" red, reports a fault for those that hold "fault", and drops
+// those from the source named "muted".
 class TFakeFilter final : public TLogFilter {
 public:
   bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const override {
@@ -29,7 +30,7 @@ public:
       item.Color = clRed;
     if (item.Text.find("fault") != std::string::npos)
       faults.push_back("Rule Broken switched off: " + item.Text);
-    return item.Text.find("drop") == std::string::npos;
+    return item.Text.find("drop") == std::string::npos && item.SourceName != "muted";
   }
 };
 
@@ -118,6 +119,39 @@ TEST_F(Log, LinesPostedTogetherPassTheFilterOneByOneAndKeepTheirOrder) {
   EXPECT_EQ(Subject.GetItem(3).MonitorType, mtFile);
   EXPECT_EQ(Subject.GetItem(4).Source, nullptr);
   EXPECT_EQ(Subject.GetItem(3).Time, Subject.GetItem(0).Time); // read at one moment
+}
+
+TEST_F(Log, EachLineKeepsTheNameOfItsSourceWhichTheFilterSeesToo) {
+  Subject.AddLine(File.get(), "a", "/var/log/a.log");
+  const std::vector<std::string_view> lines{"b", "c", "d"};
+  const std::vector<std::string_view> names{"nginx", "muted", "sshd"};
+  Subject.AddLines(File.get(), lines, names);
+  Subject.AddLines(File.get(), lines, "/var/log/a.log");
+  Subject.Add(nullptr, TLogLevel::Warning, "own");
+  EXPECT_THROW(Subject.AddLines(File.get(), lines, std::span(names).first(2)), std::logic_error);
+  std::vector<TLogItem> items(8);
+  std::uint64_t from = 0;
+  items.resize(Subject.CopyItems(from, items));
+  std::vector<std::string> read;
+  for (const TLogItem& item : items)
+    read.push_back(item.Text + "@" + item.SourceName);
+  EXPECT_EQ(read,
+            (std::vector<std::string>{"a@/var/log/a.log", "b@nginx", "d@sshd", "b@/var/log/a.log",
+                                      "c@/var/log/a.log", "d@/var/log/a.log", "own@"}));
+}
+
+// Names are held once each; beyond the most a line can tell apart, the later ones share one.
+TEST(LogSourceNames, PastTheMostNamesTheLaterOnesShareOne) {
+  TLog log;
+  const auto source = test::MakeSourceOf(mtSyslog);
+  constexpr int Names = 65537;
+  for (int i = 0; i < Names; ++i)
+    log.AddLine(source.get(), "x", std::to_string(i));
+  log.AddLine(source.get(), "x", "0");
+  EXPECT_EQ(log.GetItem(65533).SourceName, "65533");
+  EXPECT_EQ(log.GetItem(65534).SourceName, "other sources");
+  EXPECT_EQ(log.GetItem(Names - 1).SourceName, "other sources");
+  EXPECT_EQ(log.GetItem(Names).SourceName, "0");
 }
 
 // Copies run over chunk boundaries and past lines removed at the cap, whichever goes first.

@@ -41,8 +41,9 @@ protected:
     std::vector<std::string> Faults;
   };
 
-  TOutcome Evaluate(std::optional<TMonitorType> type, const std::string& text) {
-    TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, text};
+  TOutcome Evaluate(std::optional<TMonitorType> type, const std::string& text,
+                    const std::string& source = {}) {
+    TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, text, source};
     TOutcome outcome{};
     outcome.Keep = List.ProcessItem(item, outcome.Faults);
     outcome.Color = item.Color;
@@ -107,6 +108,53 @@ INSTANTIATE_TEST_SUITE_P(
         TExample{"FileHeartbeatIsNotCovered", mtFile, "heartbeat error", true, clRed},
         TExample{"OwnMessageIsUntouched", std::nullopt, "heartbeat error", true, clWindowText},
         TExample{"DebugOutputErrorIsRed", mtDebugString, "an error", true, clRed}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+struct TSourceExample {
+  const char* Name;
+  TMonitorType Type;
+  const char* Source;
+  const char* Text;
+  bool Keep;
+  TColor Color;
+};
+
+// Rules for some sources only, below one for every source: "Errors" keeps error lines in red;
+// "Noisy proxy" drops them from sources like *nginx*; "Lab" draws them blue from 10.0.0.*;
+// "Access" drops requests from files named access.log.
+class RulesPerSource : public RulesFixture, public testing::TestWithParam<TSourceExample> {
+protected:
+  void SetUp() override {
+    Add({"Errors", "error", true, clRed});
+    Add({"Noisy proxy", "error", false, clWhite}).SetSource("*nginx*");
+    Add({"Lab", "error", true, clBlue, {mtSyslog}}).SetSource("10.0.0.*");
+    Add({"Access", "GET", false, clWhite, {mtFile}}).SetSource("access.log");
+  }
+};
+
+TEST_P(RulesPerSource, ARuleNamingSourcesDecidesOnlyForThem) {
+  const TSourceExample& example = GetParam();
+  const auto outcome = Evaluate(example.Type, example.Text, example.Source);
+  EXPECT_EQ(outcome.Keep, example.Keep);
+  if (outcome.Keep) {
+    EXPECT_EQ(outcome.Color, example.Color);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, RulesPerSource,
+    testing::Values(
+        TSourceExample{"ProxyFileByPath", mtFile, "/var/log/nginx/error.log", "upstream error",
+                       false, clWhite},
+        TSourceExample{"OtherFile", mtFile, "/var/log/app.log", "upstream error", true, clRed},
+        TSourceExample{"ProxyJournalIdentifier", mtEventLog, "nginx", "(System) nginx: error",
+                       false, clWhite},
+        TSourceExample{"LabHost", mtSyslog, "10.0.0.7", "disk error", true, clBlue},
+        TSourceExample{"OtherHost", mtSyslog, "10.0.1.7", "disk error", true, clRed},
+        TSourceExample{"NamedSourceWithoutName", mtSyslog, "", "disk error", true, clRed},
+        TSourceExample{"FileByLastPart", mtFile, "/srv/www/access.log", "GET /", false, clWhite},
+        TSourceExample{"RotatedFileIsAnother", mtFile, "/srv/www/access.log.1", "GET /", true,
+                       clWindowText}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(Rules, InactiveRuleHasNoSay) {
@@ -249,7 +297,7 @@ TEST_F(Rules, ThreadEvaluatingTwoListsInTurnGetsEachListsAnswer) {
   other.Add(MakeRule({"Red", "x", true, clRed}));
   for (int i = 0; i < 3; ++i) {
     EXPECT_FALSE(Evaluate(mtFile, "x").Keep);
-    TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "x"};
+    TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "x", {}};
     std::vector<std::string> faults;
     EXPECT_TRUE(other.ProcessItem(item, faults));
     EXPECT_EQ(item.Color, clRed);
@@ -327,7 +375,7 @@ TEST_F(Rules, EvaluationRunsSafelyWhileTheListIsEdited) {
     evaluators.emplace_back([&] {
       for (int i = 0; !stop; ++i) {
         const TMonitorType type = i % 2 ? mtSyslog : mtFile;
-        TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, "a line of text"};
+        TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, "a line of text", {}};
         std::vector<std::string> faults;
         List.ProcessItem(item, faults);
         faultReports += static_cast<int>(faults.size());

@@ -151,6 +151,14 @@ TEST_F(EventLog, GivesTheIdentifierOrTheCommandAndTheWholeMessage) {
                          SystemLine("ident: by identifier"), SystemLine("command: by command"),
                          SystemLine("by nobody"), SystemLine("command: empty identifier"),
                          SystemLine("ident: two\nlines"), SystemLine("long: " + longMessage)}));
+  std::vector<std::string> sources;
+  for (std::size_t i = 0; i < test::SourceLog().Count(); ++i) {
+    const TLogItem item = test::SourceLog().GetItem(i);
+    if (item.Source == Monitor.get() && item.Text.find("probe") == std::string::npos)
+      sources.push_back(item.SourceName);
+  }
+  EXPECT_EQ(sources,
+            (std::vector<std::string>{"ident", "command", "", "command", "ident", "long"}));
 }
 
 // Holds the monitor's thread inside its post of a probe to System, while entries are written to

@@ -256,6 +256,7 @@ TEST_P(FileMonitorWaking, PostsOnlyCompleteLinesAppendedAfterTheStart) {
   EXPECT_EQ(test::SourceLog().Count(), 1u);
   Append(Name, "def\n");
   EXPECT_EQ(PostedOnceThereAre(2), (Lines{"ne", "abcdef"}));
+  EXPECT_EQ(test::SourceLog().GetItem(1).SourceName, Name);
 }
 
 TEST_P(FileMonitorWaking, CarriageReturnEndsALineOnceEvenWhenItsLineFeedComesInALaterRead) {

@@ -198,9 +198,12 @@ TEST_F(DebugOutput, BufferFilledWithoutNulIsReadToItsEndAndRepeatedPostsWakeNobo
   }
   ASSERT_EQ(Send({"next"}), 0);
   ASSERT_TRUE(WaitForLines(2));
-  // The command sends its caller's process id: this test's.
+  // The command sends its caller's process id: this test's, whose name the line's source gives.
   EXPECT_EQ(Lines(),
             (std::vector<std::string>{"($7A7A7A7A) " + std::string(4092, 'z'), WithPid("next")}));
+  std::string name;
+  std::getline(std::ifstream("/proc/self/comm"), name);
+  EXPECT_EQ(test::SourceLog().GetItem(1).SourceName, Format("%s[%d]", name, ::getpid()));
 }
 
 TEST_F(DebugOutput, TerminatingAnIdleReaderEndsItPromptlyAndRemovesTheObjects) {

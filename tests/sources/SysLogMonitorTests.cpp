@@ -158,6 +158,28 @@ TEST_F(SysLog, SenderAddressPrefixFollowsTheSettingAndTakesTheLineLiterally) {
   EXPECT_EQ(test::SourceLog().GetItem(0).MonitorType, mtSyslog);
 }
 
+// A line's source is the host its message names, or else the address it came from.
+TEST_F(SysLog, TheSourceIsTheHostTheMessageNamesOrElseTheSender) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"<13>Dec 10 02:39:04 vm root: disk full\n  at line 2", "vm"},
+      {"<13>Dec  9 02:39:04 10.0.0.7 app[12]: x", "10.0.0.7"},
+      {"<13>Dec 10 02:39:04 root: no host", Peer},
+      {"<13>Dec 10 02:39:04 app[12]: no host", Peer},
+      {"<165>1 2026-12-10T02:39:04Z web01 app 12 ID47 - message", "web01"},
+      {"<165>1 2026-12-10T02:39:04Z - app - - - nil host", Peer},
+      {"<13>Dec 10 02:39:04 h\x1bst x", Peer},
+      {"<13>no time stamp", Peer}};
+  std::vector<std::string> expected;
+  for (const auto& [datagram, source] : cases) {
+    Monitor->DatagramReceived(datagram, Peer);
+    expected.insert(expected.end(), std::ranges::count(datagram, '\n') + 1, source);
+  }
+  std::vector<std::string> sources;
+  for (const TLogItem& item : LogItems())
+    sources.push_back(item.SourceName);
+  EXPECT_EQ(sources, expected);
+}
+
 TEST(DropCounter, ReportsGrowthOfTheKernelCountAtOnceThenAtMostOncePerInterval) {
   TDropCounter counter(1s);
   const auto start = TDropCounter::TClock::now();

@@ -28,12 +28,14 @@ struct TRuleFields {
   std::string RegExp;
   bool LogLine = true;
   TColor Color = clWhite;
+  std::string Source;
 
   TRuleFields& WithName(std::string value) { return Set(&TRuleFields::Name, std::move(value)); }
   TRuleFields& WithActive(bool value) { return Set(&TRuleFields::Active, value); }
   TRuleFields& WithTypes(TMonitorTypes value) { return Set(&TRuleFields::Types, value); }
   TRuleFields& WithRegExp(std::string value) { return Set(&TRuleFields::RegExp, std::move(value)); }
   TRuleFields& WithColor(TColor value) { return Set(&TRuleFields::Color, value); }
+  TRuleFields& WithSource(std::string value) { return Set(&TRuleFields::Source, std::move(value)); }
 
   template <class T>
   TRuleFields& Set(T TRuleFields::*member, T value) {
@@ -54,6 +56,7 @@ std::unique_ptr<TRule> MakeRule(const TRuleFields& fields) {
   rule->SetRegExp(fields.RegExp);
   rule->SetLogLine(fields.LogLine);
   rule->SetColor(fields.Color);
+  rule->SetSource(fields.Source);
   return rule;
 }
 
@@ -82,37 +85,44 @@ TEST_P(RuleSentenceTest, BuildsTheMarkup) {
 
 const TSentenceCase SentenceCases[] = {
     {"the example",
-     {"Errors", true, TMonitorTypes::All(), "error", true, clRed},
+     {"Errors", true, TMonitorTypes::All(), "error", true, clRed, ""},
      "Rule: <link param=name>Errors</link> (<link param=active>active</link>)<br><br>If a line "
      "originating from <link param=monitortypes>files, syslog, eventlog or "
-     "OutputDebugString</link> contains <link param=regexp>error</link>, then <link "
+     "OutputDebugString</link>, <link param=source>from any source</link>, contains <link "
+     "param=regexp>error</link>, then <link "
      "param=logline>log it</link> in color <link param=color>Red</link>",
      true},
     {"a new rule",
      {},
      "Rule: <link param=name>Unnamed</link> (<link param=active>inactive</link>)<br><br>If a line "
      "originating from <link param=monitortypes>files, syslog, eventlog or "
-     "OutputDebugString</link> contains <link param=regexp>[click here to change text]</link>, "
+     "OutputDebugString</link>, <link param=source>from any source</link>, contains <link "
+     "param=regexp>[click here to change text]</link>, "
      "then <link param=logline>log it</link> in color <link param=color>White</link>",
      true},
     {"a dropping rule",
-     {"Noise", true, {mtFile}, "x", false, clRed},
+     {"Noise", true, {mtFile}, "x", false, clRed, "*nginx*"},
      "Rule: <link param=name>Noise</link> (<link param=active>active</link>)<br><br>If a line "
-     "originating from <link param=monitortypes>files</link> contains <link param=regexp>x</link>, "
+     "originating from <link param=monitortypes>files</link>, <link param=source>from sources "
+     "like *nginx*</link>, contains <link param=regexp>x</link>, "
      "then <link param=logline>don't log it</link>.",
      true},
     {"no type", TRuleFields().WithTypes(TMonitorTypes{}),
      "from <link param=monitortypes>[click here to select monitor "
-     "types]</link> contains"},
+     "types]</link>, <link param=source>from any source</link>, contains"},
     {"one type", TRuleFields().WithTypes(TMonitorTypes{mtEventLog}),
-     "from <link param=monitortypes>eventlog</link> contains"},
+     "from <link param=monitortypes>eventlog</link>, <link param=source>from any source</link>, "
+     "contains"},
     {"two types", TRuleFields().WithTypes(TMonitorTypes{mtSyslog, mtDebugString}),
-     "from <link param=monitortypes>syslog or OutputDebugString</link> contains"},
+     "from <link param=monitortypes>syslog or OutputDebugString</link>, <link param=source>from "
+     "any source</link>, contains"},
     {"three types", TRuleFields().WithTypes(TMonitorTypes{mtFile, mtSyslog, mtEventLog}),
-     "from <link param=monitortypes>files, syslog or eventlog</link> contains"},
+     "from <link param=monitortypes>files, syslog or eventlog</link>, <link param=source>from any "
+     "source</link>, contains"},
     {"three types without syslog",
      TRuleFields().WithTypes(TMonitorTypes{mtFile, mtEventLog, mtDebugString}),
-     "from <link param=monitortypes>files, eventlog or OutputDebugString</link> contains"},
+     "from <link param=monitortypes>files, eventlog or OutputDebugString</link>, <link "
+     "param=source>from any source</link>, contains"},
     {"a pattern with markup characters", TRuleFields().WithRegExp("a b+c<d"),
      "contains <link param=regexp>a%20b%2Bc%3Cd</link>,"},
     {"an empty name", TRuleFields().WithName(""), "Rule: <link param=name>Unnamed</link> ("},
@@ -229,8 +239,8 @@ TEST_F(RuleEditorTest, AddingTwiceAppendsUncheckedUnnamedRowsAndLeavesTheSentenc
   EXPECT_TRUE(Fake->Boxes.empty());
   Select(2);
   EXPECT_EQ(Sentence(), "Rule: Unnamed (inactive)\n\nIf a line originating from files, syslog, "
-                        "eventlog or OutputDebugString contains [click here to change text], "
-                        "then log it in color White");
+                        "eventlog or OutputDebugString, from any source, contains [click here to "
+                        "change text], then log it in color White");
 }
 
 TEST_F(RuleEditorTest, NameLinkRenamesTheRuleAndItsRowAndCancelNamesAnUnnamedRule) {
@@ -293,7 +303,7 @@ TEST_F(RuleEditorTest, NoToAllFourMonitorTypeQuestionsLeavesARuleForNoSource) {
     EXPECT_EQ(Fake->Boxes[i].DefaultYes, i == 1) << i;
   }
   EXPECT_TRUE(rule.MonitorTypes().Empty());
-  EXPECT_TRUE(Sentence().contains("from [click here to select monitor types] contains"));
+  EXPECT_TRUE(Sentence().contains("from [click here to select monitor types], from any source,"));
   Fake->YesNo = {true, false, false, true};
   Click("monitortypes");
   EXPECT_EQ(rule.MonitorTypes(), (TMonitorTypes{mtFile, mtDebugString}));
@@ -317,6 +327,21 @@ TEST_F(RuleEditorTest, PatternShowsEncodedInTheSentenceAndRawInTheBox) {
   EXPECT_EQ(Fake->Boxes[1].Preset, "");
   EXPECT_EQ(GetRules().GetRule(1).RegExp(), "");
   EXPECT_TRUE(Sentence().contains("contains [click here to change text],"));
+}
+
+TEST_F(RuleEditorTest, SourceLinkLimitsTheRuleToSourcesLikeAPatternAndEmptyToAll) {
+  TRule& rule = Add(TRuleFields().WithActive(true));
+  Open();
+  Select(0);
+  Fake->Inputs = {QString(" *nginx* "), QString("")};
+  Click("source");
+  EXPECT_EQ(Fake->Boxes[0].Title, "Sources");
+  EXPECT_EQ(Fake->Boxes[0].Preset, "");
+  EXPECT_EQ(rule.Source(), "*nginx*");
+  EXPECT_TRUE(Sentence().contains("OutputDebugString, from sources like *nginx*, contains"));
+  Click("source");
+  EXPECT_EQ(Fake->Boxes[1].Preset, "*nginx*");
+  EXPECT_EQ(rule.Source(), "");
 }
 
 TEST_F(RuleEditorTest, APatternThatDoesNotCompileIsKeptAndItsMessageShown) {
@@ -438,7 +463,7 @@ TEST_F(RuleEditorTest, DeleteThenMoveKeepsListAndRowsInAgreement) {
 // interleaving, every line must come out in a state the rule really had, and the first line after
 // the last edit must follow it.
 TEST_F(RuleEditorTest, EditsTakeEffectSafelyWhileASourceThreadPosts) {
-  TRule& rule = Add({"Ticks", true, {mtFile}, "tick", true, clRed});
+  TRule& rule = Add({"Ticks", true, {mtFile}, "tick", true, clRed, ""});
   Open();
   Select(0);
   const auto source = test::MakeSourceOf(mtFile);
