@@ -47,6 +47,7 @@ void TMonitoringDriver::StartUp(TLog::TLogItemEvent onLogItem) {
 }
 
 void TMonitoringDriver::StartMonitoring() {
+  FSourcesStarted = 0;
   for (const TSourceKind& kind : SourceKinds) {
     if (kind.OnePerListedFile)
       StartListedFiles(kind);
@@ -86,6 +87,7 @@ void TMonitoringDriver::StartSource(const TSourceKind& kind, const std::string& 
   std::shared_ptr<TSourceThread> source = FFactory.Maker(kind.Type)(fileName);
   FThreadManager->AddThread(source);
   source->Resume();
+  FSourcesStarted += fileName.find_first_of("*?[") == std::string::npos ? 1 : 2;
 }
 
 void TMonitoringDriver::RestartMonitoring() {

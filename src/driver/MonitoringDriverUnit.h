@@ -5,6 +5,8 @@
 #include "core/ThreadUnit.h"
 
 #include <array>
+#include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -66,6 +68,9 @@ public:
   // Files followed after the listed ones at every start, for this run only (the command line's);
   // a file that is listed already is followed once.
   void FollowAlso(std::vector<std::string> fileNames) { FExtraFiles = std::move(fileNames); }
+  // How many sources the last start began, a pattern of files counting as two, as it may follow
+  // several.
+  std::size_t SourcesStarted() const { return FSourcesStarted; }
 
 private:
   void StartListedFiles(const TSourceKind& kind);
@@ -74,6 +79,7 @@ private:
 
   TSourceFactory FFactory;
   std::vector<std::string> FExtraFiles;
+  std::atomic<std::size_t> FSourcesStarted{0};
   TThreadManager* FThreadManager = nullptr;
   TLog* FLog = nullptr;
   TMainConfig* FConfig = nullptr;

@@ -13,6 +13,17 @@
 
 namespace ornavel {
 
+QString ColumnName(int column) {
+  switch (column) {
+  case TimeColumn:
+    return QStringLiteral("Date/Time");
+  case SourceColumn:
+    return QStringLiteral("Source");
+  default:
+    return QStringLiteral("Message");
+  }
+}
+
 TLogModel::TLogModel(const TLogListCells& cells, QObject* parent)
     : QAbstractTableModel(parent), FCells(cells) {}
 
@@ -45,22 +56,24 @@ int TLogModel::rowCount(const QModelIndex& parent) const {
 }
 
 int TLogModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : 2;
+  return parent.isValid() ? 0 : ColumnCount;
 }
 
 QVariant TLogModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= FRowCount)
     return {};
-  // A narrow window cuts long messages; the tip shows them, up to ShownTextLimit.
-  if (role == Qt::DisplayRole || (role == Qt::ToolTipRole && index.column() == 1))
+  if (role == Qt::DisplayRole)
     return FCells.LogListGetText(index.row(), index.column());
+  // A narrow window cuts long messages and sources; the tip shows them, up to ShownTextLimit.
+  if (role == Qt::ToolTipRole && index.column() != TimeColumn)
+    return FCells.LogListGetTip(index.row(), index.column());
   return {};
 }
 
 QVariant TLogModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
     return {};
-  return section == 0 ? QStringLiteral("Date/Time") : QStringLiteral("Message");
+  return ColumnName(section);
 }
 
 TLogListDelegate::TLogListDelegate(const TLogListCells& cells, QObject* parent)
@@ -102,6 +115,8 @@ TLogListView::TLogListView(const TLogListCells& cells, QWidget* parent)
   FHeader->setHighlightSections(false);
   FHeader->setSectionsClickable(false);
   FHeader->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  FHeader->moveSection(FHeader->visualIndex(SourceColumn), 1);
+  FHeader->setSectionHidden(SourceColumn, true);
   connect(FHeader, &QHeaderView::sectionResized, this, [this] {
     UpdateGeometries();
     viewport()->update();

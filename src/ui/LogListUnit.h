@@ -15,7 +15,14 @@ namespace ornavel {
 // screen shows on one row, and a row of a megabyte costs no more to draw than a short one.
 inline constexpr int ShownTextLimit = 1024;
 
-// How one cell's text is drawn.
+// The list's columns, by their index in the model; the Source column is shown between the others.
+inline constexpr int TimeColumn = 0;
+inline constexpr int MessageColumn = 1;
+inline constexpr int SourceColumn = 2;
+inline constexpr int ColumnCount = 3;
+// As the header shows it: "Date/Time", "Message" or "Source".
+QString ColumnName(int column);
+
 // How a row stands to what the find bar seeks.
 enum class TFindMark : std::uint8_t { None, Match, CurrentMatch };
 
@@ -33,6 +40,8 @@ public:
   virtual ~TLogListCells() = default;
   // At most ShownTextLimit code units.
   virtual QString LogListGetText(int row, int column) const = 0;
+  // What the tip over a cut-off cell shows: its whole text.
+  virtual QString LogListGetTip(int row, int column) const { return LogListGetText(row, column); }
   virtual TCellPaint LogListPaintText(int row, int column, bool selected, bool focused) const = 0;
 };
 

@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -41,6 +42,9 @@ namespace {
 constexpr int DateColumnWidth = 130;
 constexpr int DateColumnMaximum = 180;
 constexpr int MessageColumnWidth = 300;
+constexpr int SourceColumnWidth = 90;
+// The placement store's key of the columns shown, by their header names.
+const QString ShownColumnsKey = QStringLiteral("ShownColumns");
 constexpr double AlphaBlendOpacity = 196 / 255.0;
 // A docked list shows the time and a useful part of the message, or about eight rows.
 constexpr int DockedWidth = 360;
@@ -102,8 +106,10 @@ void TMainForm::CreateComponents() {
   FLogList = new TLogListView(*this, this);
   FModel = FLogList->model();
   QHeaderView* header = FLogList->horizontalHeader();
-  header->resizeSection(0, Scaled(*this, DateColumnWidth));
-  header->resizeSection(1, Scaled(*this, MessageColumnWidth));
+  header->resizeSection(TimeColumn, Scaled(*this, DateColumnWidth));
+  header->resizeSection(MessageColumn, Scaled(*this, MessageColumnWidth));
+  header->resizeSection(SourceColumn, Scaled(*this, SourceColumnWidth));
+  CreateColumnMenu();
   connect(header, &QHeaderView::sectionResized, this, [this, header](int section, int, int size) {
     const int maximum = Scaled(*this, DateColumnMaximum);
     if (section == 0 && size > maximum)
@@ -180,6 +186,7 @@ void TMainForm::FormCreate() {
   FDriver.OpenSettings();
   FConfig = &GetConfig();
   StartMonitoring();
+  RestoreColumns(PlacementStore());
 }
 
 void TMainForm::StartMonitoring() {
@@ -237,17 +244,96 @@ QString TMainForm::CellText(int row, int column, std::size_t maxBytes) const {
   const auto item = FLog->FindItem(FFirstRow + static_cast<std::uint64_t>(row), maxBytes);
   if (!item)
     return {};
-  if (column == 0) {
+  return QString::fromStdString(ColumnText(*item, column));
+}
+
+std::string TMainForm::ColumnText(const TLogItem& item, int column) const {
+  if (column == TimeColumn) {
     const std::string format =
         FConfig != nullptr ? FConfig->DisplayDateFormat() : DefaultDateStringFormat;
-    return QString::fromStdString(FormatDateTime(format, item->Time));
+    return FormatDateTime(format, item.Time);
   }
-  return QString::fromStdString(item->Text);
+  return column == SourceColumn ? item.SourceName : item.Text;
 }
 
 QString TMainForm::LogListGetText(int row, int column) const {
   // UTF-8 takes at least as many bytes as UTF-16 takes code units.
+  const QString text = CellText(row, column, ShownTextLimit);
+  // A file shows by its name; the tip gives its path.
+  return column == SourceColumn ? text.mid(text.lastIndexOf(u'/') + 1) : text;
+}
+
+QString TMainForm::LogListGetTip(int row, int column) const {
   return CellText(row, column, ShownTextLimit);
+}
+
+// The fields of a line as the window shows its columns, tab-separated: a file's whole path.
+std::string TMainForm::RowText(const TLogItem& item) const {
+  std::string text;
+  const QHeaderView* header = FLogList->horizontalHeader();
+  for (int visual = 0; visual < header->count(); ++visual) {
+    const int column = header->logicalIndex(visual);
+    if (header->isSectionHidden(column))
+      continue;
+    if (!text.empty())
+      text += '\t';
+    text += ColumnText(item, column);
+  }
+  return text + '\n';
+}
+
+// Right-click on the header: the columns, each shown or hidden.
+void TMainForm::CreateColumnMenu() {
+  QHeaderView* header = FLogList->horizontalHeader();
+  FColumnMenu = new QMenu(this);
+  for (int visual = 0; visual < header->count(); ++visual) {
+    const int column = header->logicalIndex(visual);
+    QAction* action = FColumnMenu->addAction(ColumnName(column));
+    action->setCheckable(true);
+    action->setData(column);
+    connect(action, &QAction::toggled, this,
+            [header, column](bool checked) { header->setSectionHidden(column, !checked); });
+  }
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(header, &QWidget::customContextMenuRequested, this, [this, header](const QPoint& where) {
+    UpdateColumnMenu();
+    FColumnMenu->popup(header->mapToGlobal(where));
+  });
+}
+
+// The last column shown cannot be hidden.
+void TMainForm::UpdateColumnMenu() {
+  const QHeaderView* header = FLogList->horizontalHeader();
+  const bool last = header->count() - header->hiddenSectionCount() == 1;
+  for (QAction* action : FColumnMenu->actions()) {
+    const bool hidden = header->isSectionHidden(action->data().toInt());
+    const QSignalBlocker blocker(action);
+    action->setChecked(!hidden);
+    action->setEnabled(hidden || !last);
+  }
+}
+
+// As the user left them; at first the Source column only where more than one source is followed,
+// so that a single file's reader sees the window as it always was.
+void TMainForm::RestoreColumns(const QSettings& store) {
+  QStringList shown{ColumnName(TimeColumn), ColumnName(MessageColumn)};
+  if (FDriver.SourcesStarted() > 1)
+    shown << ColumnName(SourceColumn);
+  shown = store.value(ShownColumnsKey, shown).toStringList();
+  QHeaderView* header = FLogList->horizontalHeader();
+  for (int column = 0; column < ColumnCount; ++column)
+    header->setSectionHidden(column, !shown.contains(ColumnName(column)));
+  if (header->hiddenSectionCount() == ColumnCount)
+    header->setSectionHidden(MessageColumn, false);
+}
+
+QStringList TMainForm::ShownColumns() const {
+  QStringList shown;
+  for (int column = 0; column < ColumnCount; ++column) {
+    if (!FLogList->horizontalHeader()->isSectionHidden(column))
+      shown << ColumnName(column);
+  }
+  return shown;
 }
 
 TCellPaint TMainForm::LogListPaintText(int row, int column, bool selected, bool focused) const {
@@ -256,7 +342,7 @@ TCellPaint TMainForm::LogListPaintText(int row, int column, bool selected, bool 
   TFindMark mark = TFindMark::None;
   if (Finding() && FFinder->Matches(LineOf(row)))
     mark = FCurrentMatch == LineOf(row) ? TFindMark::CurrentMatch : TFindMark::Match;
-  if (column != 1)
+  if (column != MessageColumn)
     return {clWindowText, false, mark};
   const auto item = FLog->FindItem(LineOf(row), 0);
   if (!item)
@@ -303,11 +389,13 @@ void TMainForm::ExitActionExecute() {
 }
 
 void TMainForm::CopyActionExecute() {
-  QString text;
-  for (int row : FLogList->SelectedRows())
-    text += CellText(row, 0, SIZE_MAX) + u'\t' + CellText(row, 1, SIZE_MAX) + u'\n';
-  if (!text.isEmpty())
-    QGuiApplication::clipboard()->setText(text);
+  std::string text;
+  for (int row : FLogList->SelectedRows()) {
+    if (const auto item = FLog->FindItem(LineOf(row)))
+      text += RowText(*item);
+  }
+  if (!text.empty())
+    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
 bool TMainForm::Finding() const {
@@ -380,15 +468,8 @@ void TMainForm::SaveActionExecute() {
     return;
   FSaveFolder = QFileInfo(*path).absolutePath();
   const QList<int> selected = FLogList->SelectedRows();
-  const std::string format =
-      FConfig != nullptr ? FConfig->DisplayDateFormat() : DefaultDateStringFormat;
   std::string text;
-  const auto addLine = [&](const TLogItem& item) {
-    text += FormatDateTime(format, item.Time);
-    text += '\t';
-    text += item.Text;
-    text += '\n';
-  };
+  const auto addLine = [&](const TLogItem& item) { text += RowText(item); };
   if (selected.size() > 1) {
     for (int row : selected) {
       if (const auto item = FLog->FindItem(LineOf(row)))
@@ -465,6 +546,7 @@ void TMainForm::RestorePlacement() {
 // floated, and starts from there when it docks again.
 void TMainForm::SavePlacement() {
   FPlacementSaved = true;
+  PlacementStore().setValue(ShownColumnsKey, ShownColumns());
   // A place the compositor chose and did not tell is no place to keep: the one an X11 session
   // stored stays.
   if (!OwnsPlacement())

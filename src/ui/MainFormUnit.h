@@ -4,6 +4,7 @@
 #include "LogListUnit.h"
 #include "driver/MonitoringDriverUnit.h"
 
+#include <QStringList>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 class QAction;
 class QMenu;
+class QSettings;
 
 namespace ornavel {
 
@@ -39,6 +41,7 @@ public:
   void LogChanged();
 
   QString LogListGetText(int row, int column) const override;
+  QString LogListGetTip(int row, int column) const override;
   TCellPaint LogListPaintText(int row, int column, bool selected, bool focused) const override;
 
   void ClearActionExecute();
@@ -46,7 +49,7 @@ public:
   void AlphaBlendActionExecute();
   void ConfigActionExecute();
   void ExitActionExecute();
-  // Puts the selected rows on the clipboard, one line each: the time, a tab, the message.
+  // Puts the selected rows on the clipboard, one line each: the columns shown, tab-separated.
   void CopyActionExecute();
   // Keyboard commands only, outside the popup menu. Find opens the find bar; Save writes the
   // lines held (or the selected rows, when there are several) to a file the user chooses.
@@ -61,6 +64,11 @@ public:
 
   TLogListView* LogList() const { return FLogList; }
   QMenu* PopupMenu() const { return FPopupMenu; }
+  // The header's menu of the columns, made current for the moment it pops up.
+  QMenu* ColumnMenu() {
+    UpdateColumnMenu();
+    return FColumnMenu;
+  }
   TFindBar* FindBar() const { return FFindBar; }
   QAction* StayOnTopAction() const { return FStayOnTopAction; }
   QAction* AlphaBlendAction() const { return FAlphaBlendAction; }
@@ -87,6 +95,12 @@ private:
   void UpdateCaption(std::size_t count);
   // The text of a row's cell, at most maxBytes of it; empty for a line the log no longer holds.
   QString CellText(int row, int column, std::size_t maxBytes) const;
+  std::string ColumnText(const TLogItem& item, int column) const;
+  std::string RowText(const TLogItem& item) const;
+  void CreateColumnMenu();
+  void UpdateColumnMenu();
+  void RestoreColumns(const QSettings& store);
+  QStringList ShownColumns() const;
   void FindQueryChanged();
   // Shows the line with that log number, the current match.
   void ShowMatch(std::optional<std::size_t> line);
@@ -119,6 +133,7 @@ private:
   bool FQueryValid = true;
   QString FSaveFolder;
   QMenu* FPopupMenu = nullptr;
+  QMenu* FColumnMenu = nullptr;
   QAction* FClearAction = nullptr;
   QAction* FStayOnTopAction = nullptr;
   QAction* FAlphaBlendAction = nullptr;

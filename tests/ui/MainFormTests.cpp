@@ -15,6 +15,7 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QItemSelectionModel>
+#include <QMenu>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
@@ -470,6 +471,53 @@ TEST_F(MainForm, CopiesTheSelectedRowsAsTimeTabMessageLines) {
 
 QSettings Store() {
   return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Ornavel", "Ornavel");
+}
+
+// The Source column: at first shown only where more than one source is followed; the header's
+// menu shows and hides columns, never the last one, and the next start remembers them; a copy
+// holds the columns shown, a file's whole path in its source.
+TEST_F(MainForm, TheSourceColumnShowsWhereSeveralSourcesRunAndTheHeaderMenuChoosesColumns) {
+  const auto start = [&](std::vector<std::string> files) {
+    Form.reset();
+    TSourceFactory factory;
+    factory.SetMaker(mtFile, [](const std::string&) -> std::shared_ptr<TSourceThread> {
+      return TThread::Create<TFileSource>(true);
+    });
+    Form = std::make_unique<TMainForm>(std::move(factory), std::move(files));
+    Show();
+    return Form->LogList()->horizontalHeader();
+  };
+  EXPECT_TRUE(start({"/a.log"})->isSectionHidden(SourceColumn));
+  Form->close();
+  Store().remove("ShownColumns");
+  QHeaderView* header = start({"/a.log", "/b.log"});
+  ASSERT_FALSE(header->isSectionHidden(SourceColumn));
+  EXPECT_EQ(header->visualIndex(SourceColumn), 1);
+  const auto source = TThread::Create<TFileSource>(true);
+  GetLog().AddLine(source.get(), "hello", "/var/log/app.log");
+  ASSERT_TRUE(Serve([&] { return Rows() > 0 && Text(Rows() - 1) == "hello"; }));
+  const int row = Rows() - 1;
+  EXPECT_EQ(Text(row, SourceColumn), "app.log");
+  EXPECT_EQ(Form->LogListGetTip(row, SourceColumn), "/var/log/app.log");
+
+  QMenu* menu = Form->ColumnMenu();
+  QStringList names;
+  for (QAction* action : menu->actions())
+    names << action->text();
+  EXPECT_EQ(names, (QStringList{"Date/Time", "Source", "Message"}));
+  menu->actions()[0]->trigger();
+  Form->LogList()->selectRow(row);
+  Form->LogList()->setFocus();
+  QTest::keyClick(Form->LogList(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "/var/log/app.log\thello\n");
+  menu = Form->ColumnMenu();
+  menu->actions()[1]->trigger();
+  EXPECT_FALSE(Form->ColumnMenu()->actions()[2]->isEnabled()); // the last one shown
+  Form->close();
+  header = start({"/a.log", "/b.log"});
+  EXPECT_TRUE(header->isSectionHidden(TimeColumn));
+  EXPECT_TRUE(header->isSectionHidden(SourceColumn));
+  EXPECT_FALSE(header->isSectionHidden(MessageColumn));
 }
 
 QString SizedName(const QString& name) {
