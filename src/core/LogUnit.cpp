@@ -32,17 +32,35 @@ std::size_t ChunkCapacity(std::size_t maxLines) {
   return std::clamp<std::size_t>(maxLines / 16, 64, LargestChunkCapacity);
 }
 
-std::size_t LengthBytes(std::size_t length) {
+// Numbers in front of a text take seven bits a byte, low bits first.
+std::size_t NumberBytes(std::size_t number) {
   std::size_t bytes = 1;
-  for (; length >= 0x80; length >>= 7)
+  for (; number >= 0x80; number >>= 7)
     ++bytes;
   return bytes;
 }
 
+char* WriteNumber(char* next, std::size_t number) {
+  for (; number >= 0x80; number >>= 7)
+    *next++ = static_cast<char>((number & 0x7F) | 0x80);
+  *next++ = static_cast<char>(number);
+  return next;
+}
+
+std::size_t ReadNumber(const char*& next) {
+  std::size_t number = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*next++);
+    number |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0)
+      return number;
+  }
+}
+
 } // namespace
 
-// One line as held: its text lies in its chunk's blocks, its length in front of it, so that a
-// 100-byte line costs the text and some 33 bytes.
+// One line as held: its text lies in its chunk's blocks, the index of its decision and its
+// length in front of it, so that a 100-byte line costs the text and some 34 bytes.
 struct TLog::TStoredItem {
   TDateTime Time;
   const TSourceThread* Source;
@@ -53,15 +71,14 @@ struct TLog::TStoredItem {
   std::uint16_t SourceName;
 
   std::string_view View() const {
-    std::size_t length = 0;
     const char* next = Text;
-    for (int shift = 0;; shift += 7) {
-      const auto byte = static_cast<unsigned char>(*next++);
-      length |= static_cast<std::size_t>(byte & 0x7F) << shift;
-      if ((byte & 0x80) == 0)
-        break;
-    }
+    ReadNumber(next); // the decision
+    const std::size_t length = ReadNumber(next);
     return {next, length};
+  }
+  std::uint16_t Decision() const {
+    const char* next = Text;
+    return static_cast<std::uint16_t>(ReadNumber(next));
   }
 };
 
@@ -95,8 +112,8 @@ struct TLog::TChunk {
 
   bool Full() const { return Items.Size() == Items.Capacity(); }
 
-  const char* Keep(std::string_view text) {
-    const std::size_t needed = LengthBytes(text.size()) + text.size();
+  const char* Keep(std::string_view text, std::uint16_t decision) {
+    const std::size_t needed = NumberBytes(decision) + NumberBytes(text.size()) + text.size();
     char* place = nullptr;
     if (needed > FirstBlockSize / 2) {
       Blocks.push_back(std::make_unique_for_overwrite<char[]>(needed));
@@ -112,11 +129,7 @@ struct TLog::TChunk {
       place = Current + Used;
       Used += needed;
     }
-    char* next = place;
-    std::size_t length = text.size();
-    for (; length >= 0x80; length >>= 7)
-      *next++ = static_cast<char>((length & 0x7F) | 0x80);
-    *next++ = static_cast<char>(length);
+    char* next = WriteNumber(WriteNumber(place, decision), text.size());
     if (!text.empty())
       std::memcpy(next, text.data(), text.size());
     return place;
@@ -245,10 +258,11 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
   std::optional<TMonitorType> type;
   if (source != nullptr)
     type = source->MonitorType();
-  TLogItem item{Now(), level, source, type, clWindowText, {}, {}};
-  // The kept lines, by their place in lines, with their colours.
-  std::vector<std::pair<std::size_t, TColor>> kept;
+  TLogItem item{Now(), level, source, type, clWindowText, {}, {}, {}};
+  std::vector<TKept> kept;
   kept.reserve(lines.size());
+  // Lines in a row mostly share their decision: each is kept once as long as it lasts.
+  std::vector<std::string> decisions;
   std::vector<std::string> faults;
   const TLogFilter* filter = FFilter;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -256,20 +270,23 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
       item.Text.assign(lines[i]);
       item.SourceName.assign(NameOf(names, i));
       item.Color = clWindowText;
+      item.Decision.clear();
       if (!filter->ProcessItem(item, faults))
         continue;
+      if (!item.Decision.empty() && (decisions.empty() || decisions.back() != item.Decision))
+        decisions.push_back(item.Decision);
     }
-    kept.emplace_back(i, item.Color);
+    kept.push_back({i, item.Color, item.Decision.empty() ? 0 : decisions.size()});
   }
-  StoreKept(item, lines, names, kept);
+  StoreKept(item, lines, names, kept, decisions);
   // Reports of rules switched off by this evaluation, made now that it holds nothing.
   for (auto& fault : faults)
     Add(nullptr, TLogLevel::Warning, std::move(fault));
 }
 
 void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
-                     std::span<const std::string_view> names,
-                     std::span<const std::pair<std::size_t, TColor>> kept) {
+                     std::span<const std::string_view> names, std::span<const TKept> kept,
+                     std::span<const std::string> decisions) {
   if (kept.empty())
     return;
   std::shared_ptr<const TLogItemEvent> handler;
@@ -282,36 +299,40 @@ void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
     // Most posts come from one source: its name is looked up once.
     std::optional<std::uint16_t> shared;
     if (names.size() < 2)
-      shared = InternSourceName(NameOf(names, 0));
-    for (const auto& [index, color] : kept) {
-      item.Color = color;
-      Store(item, lines[index], shared ? *shared : InternSourceName(names[index]), removed);
+      shared = FSourceNames.Intern(NameOf(names, 0));
+    std::vector<std::uint16_t> decided;
+    for (const std::string& decision : decisions)
+      decided.push_back(FDecisions.Intern(decision));
+    for (const TKept& line : kept) {
+      item.Color = line.Color;
+      Store(item, lines[line.Line], shared ? *shared : FSourceNames.Intern(names[line.Line]),
+            line.Decision == 0 ? 0 : decided[line.Decision - 1], removed);
     }
   }
-  for (const auto& [index, color] : kept) {
+  for (const TKept& line : kept) {
     if (!handler || Closing())
       break;
-    (*handler)(item.Level, lines[index]);
+    (*handler)(item.Level, lines[line.Line]);
   }
 }
 
-// Past the most names a line can tell apart, the names that come later share the last index.
-std::uint16_t TLog::InternSourceName(std::string_view name) {
-  if (name.empty())
+// Past the most texts a line can tell apart, the texts that come later share the last index.
+std::uint16_t TLog::TTextTable::Intern(std::string_view text) {
+  if (text.empty())
     return 0;
-  if (const auto found = FSourceIndex.find(name); found != FSourceIndex.end())
+  if (const auto found = FIndex.find(text); found != FIndex.end())
     return found->second;
   constexpr std::size_t Last = UINT16_MAX;
-  if (FSourceNames.size() > Last)
+  if (FTexts.size() > Last)
     return Last;
-  FSourceNames.emplace_back(FSourceNames.size() == Last ? "other sources" : name);
-  const auto index = static_cast<std::uint16_t>(FSourceNames.size() - 1);
-  FSourceIndex.emplace(FSourceNames.back(), index);
+  FTexts.emplace_back(FTexts.size() == Last ? FOverflow : text);
+  const auto index = static_cast<std::uint16_t>(FTexts.size() - 1);
+  FIndex.emplace(FTexts.back(), index);
   return index;
 }
 
 void TLog::Store(const TLogItem& item, std::string_view text, std::uint16_t sourceName,
-                 std::vector<std::unique_ptr<TChunk>>& removed) {
+                 std::uint16_t decision, std::vector<std::unique_ptr<TChunk>>& removed) {
   static_assert(sizeof(TStoredItem) == 32);
   const std::size_t maxLines = FMaxLines.load(std::memory_order_relaxed);
   std::size_t count = FCount.load(std::memory_order_relaxed);
@@ -322,8 +343,8 @@ void TLog::Store(const TLogItem& item, std::string_view text, std::uint16_t sour
   TChunk& chunk = *FChunks.back();
   const std::uint8_t type =
       item.MonitorType ? static_cast<std::uint8_t>(*item.MonitorType) : NoMonitorType;
-  chunk.Items.Add(
-      {item.Time, item.Source, chunk.Keep(text), item.Color, item.Level, type, sourceName});
+  chunk.Items.Add({item.Time, item.Source, chunk.Keep(text, decision), item.Color, item.Level, type,
+                   sourceName});
   if (chunk.Full())
     chunk.GiveBackSpare();
   ++count;
@@ -357,6 +378,7 @@ void TLog::CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxTex
     item.MonitorType = static_cast<TMonitorType>(stored.MonitorType);
   item.Color = stored.Color;
   item.SourceName = FSourceNames[stored.SourceName];
+  item.Decision = FDecisions[stored.Decision()];
   const std::string_view text = stored.View();
   std::size_t length = std::min(maxText, text.size());
   // A cut falls in front of the character it would split (a UTF-8 character has at most three

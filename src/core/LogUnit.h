@@ -54,6 +54,8 @@ struct TLogItem {
   // Where the line came from, in its source's words: a file's path, a syslog host, a journal
   // identifier, a debug writer's process; empty for the program's own messages.
   std::string SourceName;
+  // What the filter said decided it ("kept by rule 3 'Errors'"); empty when nothing did.
+  std::string Decision;
 };
 
 // Decides whether a posted line is kept, and may give it a colour. It runs on the posting thread,
@@ -152,15 +154,35 @@ private:
   struct TChunk;
   struct TStoredItem;
 
+  struct TKept {
+    std::size_t Line; // its place among the lines posted
+    TColor Color;
+    std::size_t Decision; // 1 + its place among the decisions of the post; 0 for none
+  };
+  // Texts that many lines share, each held once for the log's life, a line holding its index;
+  // 0 is none. Past the most a line can tell apart, later texts share the last index, which
+  // reads as the overflow text.
+  class TTextTable {
+  public:
+    explicit TTextTable(std::string overflow) : FOverflow(std::move(overflow)) {}
+    std::uint16_t Intern(std::string_view text);
+    const std::string& operator[](std::uint16_t index) const { return FTexts[index]; }
+
+  private:
+    const std::string FOverflow;
+    // A deque, so that the index's keys stay where they are.
+    std::deque<std::string> FTexts{std::string()};
+    std::unordered_map<std::string_view, std::uint16_t> FIndex;
+  };
+
   // The one way in for every line. names: none, one for all lines, or one for each.
   void Post(const TSourceThread* source, TLogLevel level, std::span<const std::string_view> lines,
             std::span<const std::string_view> names);
   void Store(const TLogItem& item, std::string_view text, std::uint16_t sourceName,
-             std::vector<std::unique_ptr<TChunk>>& removed);
+             std::uint16_t decision, std::vector<std::unique_ptr<TChunk>>& removed);
   void StoreKept(TLogItem& item, std::span<const std::string_view> lines,
-                 std::span<const std::string_view> names,
-                 std::span<const std::pair<std::size_t, TColor>> kept);
-  std::uint16_t InternSourceName(std::string_view name);
+                 std::span<const std::string_view> names, std::span<const TKept> kept,
+                 std::span<const std::string> decisions);
   const TChunk& ChunkOf(std::uint64_t number) const;
   const TStoredItem& At(std::uint64_t number) const;
   void CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText) const;
@@ -181,10 +203,9 @@ private:
   std::atomic<std::size_t> FCount{0}; // the store's size, readable without the lock
   std::atomic<std::size_t> FMaxLines{DefaultMaxLines};
   std::shared_ptr<const TLogItemEvent> FOnLogItem;
-  // The names of the sources, each held once for the log's life, a line holding its index; 0
-  // is no name. A deque, so that the index's keys stay where they are.
-  std::deque<std::string> FSourceNames{std::string()};
-  std::unordered_map<std::string_view, std::uint16_t> FSourceIndex;
+  // Guarded by FLock, as the store.
+  TTextTable FSourceNames{"other sources"};
+  TTextTable FDecisions{"kept by a rule"};
 };
 
 // The single log, made on first use, without a filter: the monitoring driver attaches the rules.

@@ -23,6 +23,7 @@ struct TRules::TActiveRule {
   TColor Color;
   std::shared_ptr<const TPattern> Pattern;
   std::string Name;
+  std::string Decision; // what a line it keeps says of it
 };
 
 // The active rules at one moment. Versions are unique in the process, so a version names one
@@ -239,13 +240,15 @@ void TRules::Publish() {
   auto snapshot = std::make_shared<TSnapshot>();
   snapshot->Version = ++gLastSnapshotVersion;
   snapshot->Rules.reserve(FRules.size());
-  for (const auto& rule : FRules) {
+  for (std::size_t position = 0; position < FRules.size(); ++position) {
+    const auto& rule = FRules[position];
     if (!*rule->FActive || rule->FRegExp.empty() || rule->FMonitorTypes.Empty())
       continue;
     if (!rule->FPattern || rule->FPattern->Source() != rule->FRegExp)
       rule->FPattern = std::make_shared<const TPattern>(rule->FRegExp);
     snapshot->Rules.push_back({rule->FActive, rule->FMonitorTypes, rule->FSource, rule->FLogLine,
-                               rule->FColor, rule->FPattern, rule->FName});
+                               rule->FColor, rule->FPattern, rule->FName,
+                               Format("kept by rule %d '%s'", position + 1, rule->FName)});
     snapshot->AnyInvalid = snapshot->AnyInvalid || !rule->FPattern->Valid();
   }
   std::shared_ptr<const TSnapshot> published = std::move(snapshot);
@@ -363,6 +366,8 @@ bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const
       continue;
     }
     item.Color = rule->Color;
+    if (rule->LogLine)
+      item.Decision = rule->Decision;
     return rule->LogLine;
   }
   return true;

@@ -100,8 +100,9 @@ public:
   // not overwrite it.
   void Save();
 
-  // Answers whether the item is kept, and gives it the colour of the last matching rule; the
-  // rules before that one are not searched. A rule whose pattern fails is switched off and left
+  // Answers whether the item is kept, and gives it the colour of the last matching rule and its
+  // decision ("kept by rule 3 'Errors'", counted from 1); the rules before that one are not
+  // searched. A rule whose pattern fails is switched off and left
   // out (one that does not compile at the first line it covers), and its report ("Rule %s switched
   // off: %s") is added to faults for the caller to post once this evaluation holds nothing. Items
   // without a monitor type are kept as they are.

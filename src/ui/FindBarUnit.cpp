@@ -5,12 +5,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace ornavel {
 
 TFindBar::TFindBar(QWidget* parent)
     : QWidget(parent), FEdit(new QLineEdit(this)), FRegularExpression(new QToolButton(this)),
-      FStatus(new QLabel(this)) {
+      FStatus(new QLabel(this)), FNote(new QLabel(this)) {
   FEdit->setPlaceholderText(QStringLiteral("Find"));
   FEdit->setClearButtonEnabled(true);
   FRegularExpression->setText(QStringLiteral(".*"));
@@ -19,18 +20,24 @@ TFindBar::TFindBar(QWidget* parent)
   FRegularExpression->setCheckable(true);
   FRegularExpression->setAutoRaise(true);
   FStatus->setTextFormat(Qt::PlainText);
+  FNote->setTextFormat(Qt::PlainText);
+  FNote->hide();
   auto* close = new QToolButton(this);
   close->setText(QStringLiteral("\u00D7"));
   close->setToolTip(QStringLiteral("Close (Esc)"));
   close->setAutoRaise(true);
 
-  auto* layout = new QHBoxLayout(this);
-  layout->setContentsMargins(2, 2, 2, 2);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(2, 2, 2, 2);
+  column->setSpacing(2);
+  auto* layout = new QHBoxLayout();
   layout->setSpacing(2);
   layout->addWidget(FEdit, 1);
   layout->addWidget(FRegularExpression);
   layout->addWidget(FStatus);
   layout->addWidget(close);
+  column->addLayout(layout);
+  column->addWidget(FNote);
 
   connect(FEdit, &QLineEdit::textChanged, this, &TFindBar::QueryChanged);
   connect(FRegularExpression, &QToolButton::toggled, this, &TFindBar::QueryChanged);
@@ -77,6 +84,15 @@ void TFindBar::keyPressEvent(QKeyEvent* event) {
   default:
     QWidget::keyPressEvent(event);
   }
+}
+
+void TFindBar::ShowNote(const QString& note) {
+  FNote->setText(note);
+  FNote->setVisible(!note.isEmpty());
+}
+
+QString TFindBar::Note() const {
+  return FNote->text();
 }
 
 } // namespace ornavel

@@ -23,6 +23,9 @@ public:
   // "n of m", "No matches" or the engine's message: all shown as plain text.
   void ShowStatus(const QString& status);
   QString Status() const;
+  // A line under the bar about the current row; hidden when empty.
+  void ShowNote(const QString& note);
+  QString Note() const;
 
 signals:
   void QueryChanged();
@@ -36,6 +39,7 @@ private:
   QLineEdit* FEdit;
   QToolButton* FRegularExpression;
   QLabel* FStatus;
+  QLabel* FNote;
 };
 
 } // namespace ornavel

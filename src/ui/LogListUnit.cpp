@@ -149,9 +149,10 @@ int TLogListView::RowAt(int y) const {
   return row < FModel->rowCount() ? static_cast<int>(row) : -1;
 }
 
+// The current row moves first, so that a reader of the selection's change sees it.
 void TLogListView::selectRow(int row) {
-  Select(row, row, QItemSelectionModel::ClearAndSelect);
   FCurrent = FAnchor = row;
+  Select(row, row, QItemSelectionModel::ClearAndSelect);
 }
 
 void TLogListView::ShowRow(int row) {
@@ -272,15 +273,20 @@ bool TLogListView::ShowToolTip(const QHelpEvent& event) {
   const int row = RowAt(event.pos().y());
   const int column = FHeader->logicalIndexAt(event.pos().x());
   const QString text = FModel->index(row, column).data(Qt::ToolTipRole).toString();
-  if (row < 0 || text.isEmpty() || !CutOff(row, column, text)) {
+  const bool cutOff = row >= 0 && !text.isEmpty() && CutOff(row, column, text);
+  const QString note = row >= 0 ? FCells.LogListRowNote(row) : QString();
+  if (!cutOff && note.isEmpty()) {
     QToolTip::hideText();
     return true;
   }
+  QString tip = cutOff ? text : QString();
+  if (!note.isEmpty())
+    tip += (cutOff ? QStringLiteral("\n\n") : QString()) + note;
   // A line is shown as the characters it holds, whatever markup a sender put in it.
   // Escaped rather than plain, so that a long line wraps; pre-wrap keeps its runs of blanks.
   QToolTip::showText(
       event.globalPos(),
-      QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped()),
+      QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(tip.toHtmlEscaped()),
       viewport());
   return true;
 }
@@ -308,8 +314,8 @@ void TLogListView::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton)
     return;
   if (event->modifiers().testFlag(Qt::ControlModifier)) {
-    Select(row, row, QItemSelectionModel::Toggle);
     FCurrent = FAnchor = row;
+    Select(row, row, QItemSelectionModel::Toggle);
   } else {
     MoveTo(row, event->modifiers());
   }
@@ -362,10 +368,11 @@ void TLogListView::MoveTo(int row, Qt::KeyboardModifiers modifiers) {
   if (modifiers.testFlag(Qt::ShiftModifier)) {
     if (FAnchor < 0 || FAnchor >= FModel->rowCount())
       FAnchor = FCurrent >= 0 ? FCurrent : row;
+    FCurrent = row;
     Select(std::min(FAnchor, row), std::max(FAnchor, row), QItemSelectionModel::ClearAndSelect);
   } else if (!modifiers.testFlag(Qt::ControlModifier)) {
+    FCurrent = FAnchor = row;
     Select(row, row, QItemSelectionModel::ClearAndSelect);
-    FAnchor = row;
   }
   FCurrent = row;
   EnsureVisible(row);

@@ -42,6 +42,8 @@ public:
   virtual QString LogListGetText(int row, int column) const = 0;
   // What the tip over a cut-off cell shows: its whole text.
   virtual QString LogListGetTip(int row, int column) const { return LogListGetText(row, column); }
+  // A line the tip over any cell of the row adds (why the row is here); empty for none.
+  virtual QString LogListRowNote(int /*row*/) const { return {}; }
   virtual TCellPaint LogListPaintText(int row, int column, bool selected, bool focused) const = 0;
 };
 
@@ -97,6 +99,8 @@ public:
   // Selects row alone, makes it current and scrolls it into view.
   void ShowRow(int row);
   void scrollToBottom();
+  // The row keys move from, or -1.
+  int CurrentRow() const { return FCurrent; }
 
   struct TScrollState {
     int Maximum = 0;

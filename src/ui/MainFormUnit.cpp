@@ -121,6 +121,8 @@ void TMainForm::CreateComponents() {
           [this] { Guarded([this] { FindQueryChanged(); }); });
   connect(FFindBar, &TFindBar::NextWanted, this,
           [this](bool forwards) { Guarded([&] { FindNextActionExecute(forwards); }); });
+  connect(FLogList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { Guarded([this] { UpdateRowNote(); }); });
   connect(FFindBar, &TFindBar::Closed, this, [this] {
     FLogList->setFocus(Qt::OtherFocusReason);
     FLogList->viewport()->update();
@@ -267,6 +269,19 @@ QString TMainForm::LogListGetTip(int row, int column) const {
   return CellText(row, column, ShownTextLimit);
 }
 
+QString TMainForm::LogListRowNote(int row) const {
+  const auto item = FLog->FindItem(LineOf(row), 0);
+  if (!item || !item->MonitorType)
+    return {};
+  return item->Decision.empty() ? QStringLiteral("no rule matched")
+                                : QString::fromStdString(item->Decision);
+}
+
+void TMainForm::UpdateRowNote() {
+  const int row = FLogList->CurrentRow();
+  FFindBar->ShowNote(row >= 0 && row < FModel->rowCount() ? LogListRowNote(row) : QString());
+}
+
 // The fields of a line as the window shows its columns, tab-separated: a file's whole path.
 std::string TMainForm::RowText(const TLogItem& item) const {
   std::string text;
@@ -407,6 +422,7 @@ void TMainForm::FindActionExecute() {
   FFindBar->Open();
   if (opening)
     FindQueryChanged(); // lines came and went while the bar was closed
+  UpdateRowNote();
 }
 
 // Typing finds the newest match in view or above it, where a reader of a log looks first.

@@ -42,6 +42,8 @@ public:
 
   QString LogListGetText(int row, int column) const override;
   QString LogListGetTip(int row, int column) const override;
+  // Why the row is here: the rule that kept it, or that none matched; empty for Ornavel's own.
+  QString LogListRowNote(int row) const override;
   TCellPaint LogListPaintText(int row, int column, bool selected, bool focused) const override;
 
   void ClearActionExecute();
@@ -105,6 +107,7 @@ private:
   // Shows the line with that log number, the current match.
   void ShowMatch(std::optional<std::size_t> line);
   void UpdateFindStatus();
+  void UpdateRowNote();
   bool Finding() const;
   int LastVisibleRow() const;
   // The log's number of a row's line, as of the last update.

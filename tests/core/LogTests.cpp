@@ -19,15 +19,17 @@ struct TNotification {
 };
 
 // Stands in for the rules: leaves the program's own lines alone, drops lines that hold "drop",
-// colours those that hold "error" red, reports a fault for those that hold "fault", and drops
-// those from the source named "muted".
+// colours those that hold "error" red (its decision), reports a fault for those that hold "fault",
+// and drops those from the source named "muted".
 class TFakeFilter final : public TLogFilter {
 public:
   bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const override {
     if (!item.MonitorType)
       return true;
-    if (item.Text.find("error") != std::string::npos)
+    if (item.Text.find("error") != std::string::npos) {
       item.Color = clRed;
+      item.Decision = "kept by rule 1 'Errors'";
+    }
     if (item.Text.find("fault") != std::string::npos)
       faults.push_back("Rule Broken switched off: " + item.Text);
     return item.Text.find("drop") == std::string::npos && item.SourceName != "muted";
@@ -98,7 +100,9 @@ TEST_F(Log, TheFilterDropsLinesOrGivesThemTheirColour) {
   Subject.AddLine(File.get(), "disk error");
   Subject.AddLine(File.get(), "disk ok");
   EXPECT_EQ(Subject.GetItem(0).Color, clRed);
+  EXPECT_EQ(Subject.GetItem(0).Decision, "kept by rule 1 'Errors'");
   EXPECT_EQ(Subject.GetItem(1).Color, clWindowText);
+  EXPECT_EQ(Subject.GetItem(1).Decision, "");
   TLog unfiltered;
   unfiltered.AddLine(File.get(), "drop this heartbeat");
   EXPECT_EQ(unfiltered.Count(), 1u);

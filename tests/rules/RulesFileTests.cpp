@@ -190,7 +190,7 @@ TEST_F(RulesFile, AHundredThousandRulesAreReadInFileOrder) {
   ASSERT_EQ(rules.Count(), static_cast<std::size_t>(Count));
   EXPECT_EQ(rules.GetRule(Count - 1).Name(), Format("r%d", Count - 1));
   std::vector<std::string> faults;
-  TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "a token7x here", {}};
+  TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "a token7x here", {}, {}};
   EXPECT_TRUE(rules.ProcessItem(item, faults));
   EXPECT_EQ(item.Color, Count - 1000 + 7);
 }

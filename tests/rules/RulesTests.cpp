@@ -39,14 +39,16 @@ protected:
     bool Keep;
     TColor Color;
     std::vector<std::string> Faults;
+    std::string Decision;
   };
 
   TOutcome Evaluate(std::optional<TMonitorType> type, const std::string& text,
                     const std::string& source = {}) {
-    TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, text, source};
+    TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, text, source, {}};
     TOutcome outcome{};
     outcome.Keep = List.ProcessItem(item, outcome.Faults);
     outcome.Color = item.Color;
+    outcome.Decision = item.Decision;
     return outcome;
   }
 
@@ -156,6 +158,17 @@ INSTANTIATE_TEST_SUITE_P(
         TSourceExample{"RotatedFileIsAnother", mtFile, "/srv/www/access.log.1", "GET /", true,
                        clWindowText}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(Rules, AKeptLineSaysWhichRuleDecidedByItsPlaceAndName) {
+  Add({"Errors", "error", true, clRed});
+  Add({"Off", "x", true, clRed}).SetActive(false);
+  Add({"Disk", "disk", true, clBlue});
+  EXPECT_EQ(Evaluate(mtFile, "disk error").Decision, "kept by rule 3 'Disk'");
+  EXPECT_EQ(Evaluate(mtFile, "an error").Decision, "kept by rule 1 'Errors'");
+  EXPECT_EQ(Evaluate(mtFile, "nothing").Decision, "");
+  List.GetRule(0).SetName("Failures");
+  EXPECT_EQ(Evaluate(mtFile, "an error").Decision, "kept by rule 1 'Failures'");
+}
 
 TEST_F(Rules, InactiveRuleHasNoSay) {
   TRule& errors = Add({"Errors", "error", true, clRed});
@@ -297,7 +310,7 @@ TEST_F(Rules, ThreadEvaluatingTwoListsInTurnGetsEachListsAnswer) {
   other.Add(MakeRule({"Red", "x", true, clRed}));
   for (int i = 0; i < 3; ++i) {
     EXPECT_FALSE(Evaluate(mtFile, "x").Keep);
-    TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "x", {}};
+    TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "x", {}, {}};
     std::vector<std::string> faults;
     EXPECT_TRUE(other.ProcessItem(item, faults));
     EXPECT_EQ(item.Color, clRed);
@@ -375,7 +388,7 @@ TEST_F(Rules, EvaluationRunsSafelyWhileTheListIsEdited) {
     evaluators.emplace_back([&] {
       for (int i = 0; !stop; ++i) {
         const TMonitorType type = i % 2 ? mtSyslog : mtFile;
-        TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, "a line of text", {}};
+        TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, "a line of text", {}, {}};
         std::vector<std::string> faults;
         List.ProcessItem(item, faults);
         faultReports += static_cast<int>(faults.size());

@@ -3,6 +3,7 @@
 #include "core/LogUnit.h"
 #include "driver/MonitoringDriverUnit.h"
 #include "ui/DialogsUnit.h"
+#include "ui/FindBarUnit.h"
 #include "ui/MainFormUnit.h"
 #include "ui/PaletteUnit.h"
 #include "ui/QtUserInterfaceThreadUnit.h"
@@ -124,6 +125,18 @@ protected:
   }
 
   int Rows() const { return Form->LogList()->model()->rowCount(); }
+
+  // The tip over a cell, as plain text; empty when none shows.
+  QString Hover(int row, int column = MessageColumn) const {
+    TLogListView* list = Form->LogList();
+    const QPoint where(list->horizontalHeader()->sectionViewportPosition(column) + 5,
+                       row * list->RowHeight() - list->verticalScrollBar()->value() + 2);
+    QHelpEvent help(QEvent::ToolTip, where, list->viewport()->mapToGlobal(where));
+    QApplication::sendEvent(list->viewport(), &help);
+    QTextDocument shown;
+    shown.setHtml(QToolTip::text());
+    return QToolTip::isVisible() ? shown.toPlainText() : QString();
+  }
   QString Text(int row, int column = 1) const { return Form->LogListGetText(row, column); }
 
   TQtUserInterfaceThread UiThread;
@@ -264,18 +277,8 @@ TEST_F(MainForm, LongLinesAreDrawnAndTippedByAPrefixAndCopiedWhole) {
   const QString shown = model->index(1, 1).data(Qt::DisplayRole).toString();
   EXPECT_TRUE(shown.startsWith("start xxx"));
   EXPECT_LE(shown.size(), ShownTextLimit);
-  TLogListView* list = Form->LogList();
-  const auto hover = [&](int row) {
-    const QPoint where(list->horizontalHeader()->sectionViewportPosition(1) + 5,
-                       row * list->RowHeight() - list->verticalScrollBar()->value() + 2);
-    QHelpEvent help(QEvent::ToolTip, where, list->viewport()->mapToGlobal(where));
-    QApplication::sendEvent(list->viewport(), &help);
-    QTextDocument shown;
-    shown.setHtml(QToolTip::text());
-    return QToolTip::isVisible() ? shown.toPlainText() : QString();
-  };
-  EXPECT_EQ(hover(0), "") << "Starting up.. fits";
-  const QString tip = hover(1);
+  EXPECT_EQ(Hover(0), "") << "Starting up.. fits";
+  const QString tip = Hover(1);
   EXPECT_TRUE(tip.startsWith("start xxx"));
   EXPECT_LE(tip.size(), ShownTextLimit);
 
@@ -284,6 +287,28 @@ TEST_F(MainForm, LongLinesAreDrawnAndTippedByAPrefixAndCopiedWhole) {
   QTest::keyClick(Form->LogList(), Qt::Key_C, Qt::ControlModifier);
   EXPECT_EQ(QApplication::clipboard()->text().size(),
             Text(1, 0).size() + 1 + static_cast<qsizetype>(longLine.size()) + 1);
+}
+
+// Why a row is here: the tip over a source's row, and the find bar's note on the current row, name
+// the rule that kept it, or say that none matched; Ornavel's own rows have no such note.
+TEST_F(MainForm, TheTipAndTheFindBarSayWhichRuleKeptARow) {
+  WriteSettings("Rules.xml", R"(<Rules><Rule name="Errors" color="clRed" regexp="error" )"
+                             R"(active="True" logline="True" monitortypes="mtFile"/></Rules>)");
+  Create();
+  Show();
+  const auto source = TThread::Create<TFileSource>(true);
+  GetLog().AddLine(source.get(), "disk error");
+  GetLog().AddLine(source.get(), "disk ok");
+  ASSERT_TRUE(Serve([&] { return Rows() > 2 && Text(Rows() - 1) == "disk ok"; }));
+  const int ok = Rows() - 1, error = ok - 1;
+  EXPECT_EQ(Hover(0), "") << "Starting up.. is Ornavel's own";
+  EXPECT_EQ(Hover(error), "kept by rule 1 'Errors'");
+  EXPECT_EQ(Hover(ok, TimeColumn), "no rule matched");
+  QTest::keyClick(Form->LogList(), Qt::Key_F, Qt::ControlModifier);
+  Form->LogList()->ShowRow(error);
+  EXPECT_EQ(Form->FindBar()->Note(), "kept by rule 1 'Errors'");
+  Form->LogList()->ShowRow(ok);
+  EXPECT_EQ(Form->FindBar()->Note(), "no rule matched");
 }
 
 // Lines from four threads while the window's thread is busy elsewhere come in as one update.
