@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -11,7 +12,7 @@ namespace ornavel {
 
 TFindBar::TFindBar(QWidget* parent)
     : QWidget(parent), FEdit(new QLineEdit(this)), FRegularExpression(new QToolButton(this)),
-      FStatus(new QLabel(this)), FNote(new QLabel(this)) {
+      FFilter(new QToolButton(this)), FStatus(new QLabel(this)), FNote(new QLabel(this)) {
   FEdit->setPlaceholderText(QStringLiteral("Find"));
   FEdit->setClearButtonEnabled(true);
   FRegularExpression->setText(QStringLiteral(".*"));
@@ -19,6 +20,11 @@ TFindBar::TFindBar(QWidget* parent)
   FRegularExpression->setObjectName(QStringLiteral("regularExpression"));
   FRegularExpression->setCheckable(true);
   FRegularExpression->setAutoRaise(true);
+  FFilter->setText(QStringLiteral("Filter"));
+  FFilter->setToolTip(QStringLiteral("Show only the matching rows (Ctrl+L)"));
+  FFilter->setObjectName(QStringLiteral("filter"));
+  FFilter->setCheckable(true);
+  FFilter->setAutoRaise(true);
   FStatus->setTextFormat(Qt::PlainText);
   FNote->setTextFormat(Qt::PlainText);
   FNote->hide();
@@ -34,6 +40,7 @@ TFindBar::TFindBar(QWidget* parent)
   layout->setSpacing(2);
   layout->addWidget(FEdit, 1);
   layout->addWidget(FRegularExpression);
+  layout->addWidget(FFilter);
   layout->addWidget(FStatus);
   layout->addWidget(close);
   column->addLayout(layout);
@@ -41,6 +48,7 @@ TFindBar::TFindBar(QWidget* parent)
 
   connect(FEdit, &QLineEdit::textChanged, this, &TFindBar::QueryChanged);
   connect(FRegularExpression, &QToolButton::toggled, this, &TFindBar::QueryChanged);
+  connect(FFilter, &QToolButton::toggled, this, &TFindBar::FilterToggled);
   connect(close, &QToolButton::clicked, this, [this] {
     hide();
     emit Closed();
@@ -84,6 +92,15 @@ void TFindBar::keyPressEvent(QKeyEvent* event) {
   default:
     QWidget::keyPressEvent(event);
   }
+}
+
+void TFindBar::SetFilter(bool on) {
+  const QSignalBlocker blocker(FFilter);
+  FFilter->setChecked(on);
+}
+
+bool TFindBar::Filter() const {
+  return FFilter->isChecked();
 }
 
 void TFindBar::ShowNote(const QString& note) {

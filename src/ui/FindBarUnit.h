@@ -23,6 +23,9 @@ public:
   // "n of m", "No matches" or the engine's message: all shown as plain text.
   void ShowStatus(const QString& status);
   QString Status() const;
+  // The toggle that shows only the matching rows; setting it says nothing.
+  void SetFilter(bool on);
+  bool Filter() const;
   // A line under the bar about the current row; hidden when empty.
   void ShowNote(const QString& note);
   QString Note() const;
@@ -30,6 +33,7 @@ public:
 signals:
   void QueryChanged();
   void NextWanted(bool forwards);
+  void FilterToggled(bool on);
   void Closed();
 
 protected:
@@ -38,6 +42,7 @@ protected:
 private:
   QLineEdit* FEdit;
   QToolButton* FRegularExpression;
+  QToolButton* FFilter;
   QLabel* FStatus;
   QLabel* FNote;
 };

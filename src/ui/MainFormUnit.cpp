@@ -123,7 +123,10 @@ void TMainForm::CreateComponents() {
           [this](bool forwards) { Guarded([&] { FindNextActionExecute(forwards); }); });
   connect(FLogList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { Guarded([this] { UpdateRowNote(); }); });
+  connect(FFindBar, &TFindBar::FilterToggled, this,
+          [this](bool on) { Guarded([&] { SetFiltering(on); }); });
   connect(FFindBar, &TFindBar::Closed, this, [this] {
+    Guarded([this] { SetFiltering(false); });
     FLogList->setFocus(Qt::OtherFocusReason);
     FLogList->viewport()->update();
   });
@@ -175,6 +178,7 @@ void TMainForm::CreateActions() {
   addKey({QKeySequence(Qt::Key_F3)}, [this] { FindNextActionExecute(true); });
   addKey({QKeySequence(Qt::SHIFT | Qt::Key_F3)}, [this] { FindNextActionExecute(false); });
   addKey({QKeySequence::Save}, [this] { SaveActionExecute(); });
+  addKey({QKeySequence(Qt::CTRL | Qt::Key_L)}, [this] { FilterActionExecute(); });
   addKey({QKeySequence(Qt::CTRL | Qt::Key_H)}, [this] { AutoHideActionExecute(); });
 }
 
@@ -222,28 +226,93 @@ void TMainForm::LogChanged() {
   FUpdate->Queued = false;
   const TLogListView::TScrollState before = FLogList->ScrollState();
   const TLog::TExtent extent = FLog->Extent();
-  UpdateCaption(extent.Count);
   // Lines removed at the cap leave the list from the top; the rest keep their place.
-  const std::uint64_t gone = extent.First - FFirstRow;
+  std::uint64_t gone = extent.First - FFirstRow;
   FFirstRow = extent.First;
+  if (Filtered()) {
+    const std::vector<std::size_t>& matches = FFinder->Matches();
+    gone = std::lower_bound(matches.begin(), matches.end(), extent.First) - matches.begin();
+    FFinder->Update();
+  }
   FModel->RemoveFirstRows(static_cast<int>(std::min<std::uint64_t>(gone, INT_MAX)));
-  FModel->SetRowCount(extent.Count);
+  FModel->SetRowCount(Filtered() ? FFinder->Matches().size() : extent.Count);
+  UpdateCaption();
   if (before.Position > before.Maximum - frameGeometry().height() || before.Maximum == 0)
     FLogList->scrollToBottom();
   if (Finding()) {
-    FFinder->Update();
+    if (!Filtered())
+      FFinder->Update();
     if (FCurrentMatch && *FCurrentMatch < FFirstRow)
       FCurrentMatch.reset(); // gone at the cap
     UpdateFindStatus();
   }
 }
 
-void TMainForm::UpdateCaption(std::size_t count) {
-  setWindowTitle(QString::fromStdString(Format(" Ornavel - %d item(s)", count)));
+// While filtering: the rows shown of those held.
+void TMainForm::UpdateCaption() {
+  const std::size_t held = FLog->Count();
+  setWindowTitle(QString::fromStdString(
+      Filtered() ? Format(" Ornavel - %d / %d item(s)", FModel->rowCount(), held)
+                 : Format(" Ornavel - %d item(s)", held)));
+}
+
+std::size_t TMainForm::LineOf(int row) const {
+  if (!Filtered())
+    return FFirstRow + static_cast<std::size_t>(row);
+  const std::vector<std::size_t>& matches = FFinder->Matches();
+  return row >= 0 && static_cast<std::size_t>(row) < matches.size() ? matches[row] : SIZE_MAX;
+}
+
+std::optional<int> TMainForm::RowOf(std::size_t line) const {
+  const auto rows = static_cast<std::size_t>(FModel->rowCount());
+  if (!Filtered()) {
+    if (line < FFirstRow || line - FFirstRow >= rows)
+      return std::nullopt;
+    return static_cast<int>(line - FFirstRow);
+  }
+  const std::vector<std::size_t>& matches = FFinder->Matches();
+  const auto found = std::lower_bound(matches.begin(), matches.end(), line);
+  const auto row = static_cast<std::size_t>(found - matches.begin());
+  if (found == matches.end() || *found != line || row >= rows)
+    return std::nullopt;
+  return static_cast<int>(row);
+}
+
+bool TMainForm::Filtered() const {
+  return FFiltering && FFinder != nullptr && !FFindBar->Text().isEmpty();
+}
+
+std::optional<std::size_t> TMainForm::CurrentLine() const {
+  const int row = FLogList->CurrentRow();
+  if (row < 0 || row >= FModel->rowCount())
+    return std::nullopt;
+  return LineOf(row);
+}
+
+void TMainForm::SetFiltering(bool on) {
+  if (on == FFiltering)
+    return;
+  const std::optional<std::size_t> line = CurrentLine();
+  FFiltering = on;
+  FFindBar->SetFilter(on);
+  ResetRows(line);
+}
+
+void TMainForm::ResetRows(std::optional<std::size_t> line) {
+  FModel->SetRowCount(0);
+  FFinder->Update();
+  const TLog::TExtent extent = FLog->Extent();
+  FFirstRow = extent.First;
+  FModel->SetRowCount(Filtered() ? FFinder->Matches().size() : extent.Count);
+  UpdateCaption();
+  if (const std::optional<int> row = line ? RowOf(*line) : std::nullopt)
+    FLogList->ShowRow(*row);
+  else
+    FLogList->scrollToBottom();
 }
 
 QString TMainForm::CellText(int row, int column, std::size_t maxBytes) const {
-  const auto item = FLog->FindItem(FFirstRow + static_cast<std::uint64_t>(row), maxBytes);
+  const auto item = FLog->FindItem(LineOf(row), maxBytes);
   if (!item)
     return {};
   return QString::fromStdString(ColumnText(*item, column));
@@ -372,7 +441,7 @@ void TMainForm::ClearActionExecute() {
   // The list forgets its rows before the store empties, so it never asks for a missing item.
   FModel->SetRowCount(0);
   FLog->Clear();
-  UpdateCaption(0);
+  UpdateCaption();
   if (FFinder) {
     FFinder->Update();
     FCurrentMatch.reset();
@@ -427,32 +496,51 @@ void TMainForm::FindActionExecute() {
 
 // Typing finds the newest match in view or above it, where a reader of a log looks first.
 void TMainForm::FindQueryChanged() {
+  const std::optional<std::size_t> current = CurrentLine();
+  const int lastVisible = LastVisibleRow();
+  const std::size_t lastLine = lastVisible >= 0 ? LineOf(lastVisible) : SIZE_MAX;
   const std::string error =
       FFinder->Seek(FFindBar->Text().toStdString(), FFindBar->RegularExpression());
   FQueryValid = error.empty();
   FCurrentMatch.reset();
+  if (FFiltering)
+    ResetRows(current);
   if (!FQueryValid)
     FFindBar->ShowStatus(QString::fromStdString(error));
   else
-    ShowMatch(FFinder->LastUpTo(LineOf(std::max(LastVisibleRow(), 0))));
+    ShowMatch(FFinder->LastUpTo(lastLine));
   FLogList->viewport()->update();
+}
+
+void TMainForm::FilterActionExecute() {
+  if (!FFiltering)
+    FindActionExecute();
+  SetFiltering(!FFiltering);
+}
+
+// Esc in the list shows every row again, as closing the find bar does.
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && FFiltering) {
+    Guarded([this] { SetFiltering(false); });
+    return;
+  }
+  TAppBar::keyPressEvent(event);
 }
 
 void TMainForm::FindNextActionExecute(bool forwards) {
   if (!FFindBar->isVisible())
     return;
   const QList<int> selected = FLogList->SelectedRows();
-  const std::size_t from = FCurrentMatch.value_or(
-      LineOf(selected.isEmpty() ? std::max(LastVisibleRow(), 0) : selected.constFirst()));
+  const int row = selected.isEmpty() ? LastVisibleRow() : selected.constFirst();
+  const std::size_t from = FCurrentMatch.value_or(row >= 0 ? LineOf(row) : SIZE_MAX);
   ShowMatch(FFinder->Next(from, forwards));
 }
 
 void TMainForm::ShowMatch(std::optional<std::size_t> line) {
   FCurrentMatch = line;
   // A match among lines that came after the last update is shown with the next one.
-  if (line && *line >= FFirstRow &&
-      *line - FFirstRow < static_cast<std::size_t>(FModel->rowCount()))
-    FLogList->ShowRow(static_cast<int>(*line - FFirstRow));
+  if (const std::optional<int> row = line ? RowOf(*line) : std::nullopt)
+    FLogList->ShowRow(*row);
   UpdateFindStatus();
 }
 

@@ -57,6 +57,8 @@ public:
   // lines held (or the selected rows, when there are several) to a file the user chooses.
   void FindActionExecute();
   void FindNextActionExecute(bool forwards);
+  // Ctrl+L: shows only the rows that match the find text, new ones included, or all again.
+  void FilterActionExecute();
   void SaveActionExecute();
   // Ctrl+H: a docked bar hides at its edge until the mouse touches it (one such bar per edge).
   void AutoHideActionExecute();
@@ -80,6 +82,7 @@ public:
 
 protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void DockingUnavailable() override;
 
 private:
@@ -94,7 +97,7 @@ private:
   void FormCreate();
   void FormClose();
   static void NotifyLogItem(const std::shared_ptr<TUpdateState>& state);
-  void UpdateCaption(std::size_t count);
+  void UpdateCaption();
   // The text of a row's cell, at most maxBytes of it; empty for a line the log no longer holds.
   QString CellText(int row, int column, std::size_t maxBytes) const;
   std::string ColumnText(const TLogItem& item, int column) const;
@@ -111,7 +114,15 @@ private:
   bool Finding() const;
   int LastVisibleRow() const;
   // The log's number of a row's line, as of the last update.
-  std::size_t LineOf(int row) const { return FFirstRow + static_cast<std::size_t>(row); }
+  std::size_t LineOf(int row) const;
+  // The row that shows a line, if one does.
+  std::optional<int> RowOf(std::size_t line) const;
+  // Whether only the rows that match the find text are shown: filtering, with a text to match.
+  bool Filtered() const;
+  void SetFiltering(bool on);
+  // The rows afresh, all or the matches, with line in view where a row shows it.
+  void ResetRows(std::optional<std::size_t> line);
+  std::optional<std::size_t> CurrentLine() const;
   void RestorePlacement();
   // The bar's own defaults, sized for a usable list, then its stored state.
   void LoadBarSettings();
@@ -134,6 +145,7 @@ private:
   std::unique_ptr<TLogFinder> FFinder;
   std::optional<std::size_t> FCurrentMatch; // a log number
   bool FQueryValid = true;
+  bool FFiltering = false;
   QString FSaveFolder;
   QMenu* FPopupMenu = nullptr;
   QMenu* FColumnMenu = nullptr;

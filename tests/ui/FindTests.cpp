@@ -153,6 +153,34 @@ TEST_F(FindAndSave, TheFindBarStepsThroughMatchesBothWaysAndCountsThem) {
   EXPECT_TRUE(Form->LogList()->hasFocus());
 }
 
+// Ctrl+L shows only the rows that match the find text, new ones too, the caption counting shown /
+// held; Esc shows every row again with the current row still in view.
+TEST_F(FindAndSave, CtrlLShowsOnlyTheMatchingRowsAndEscBringsThemAllBack) {
+  for (int i = 0; i < 300; ++i)
+    Post((i % 3 == 0 ? "disk error " : "ok ") + std::to_string(i));
+  const auto rows = [&] { return Form->LogList()->model()->rowCount(); };
+  const auto text = [&](int row) { return Form->LogListGetText(row, MessageColumn); };
+  Key(Qt::Key_L, Qt::ControlModifier);
+  ASSERT_TRUE(Form->FindBar()->isVisible());
+  EXPECT_TRUE(Form->FindBar()->Filter());
+  EXPECT_EQ(rows(), 301) << "no text filters nothing out";
+  Type("ERROR");
+  EXPECT_EQ(rows(), 100);
+  EXPECT_EQ(text(0), "disk error 0");
+  EXPECT_EQ(Form->windowTitle(), " Ornavel - 100 / 301 item(s)");
+  Post("a new error");
+  Post("a new ok");
+  EXPECT_EQ(rows(), 101);
+  EXPECT_EQ(text(100), "a new error");
+  EXPECT_EQ(Form->windowTitle(), " Ornavel - 101 / 303 item(s)");
+  Form->LogList()->ShowRow(10);
+  Key(Qt::Key_Escape);
+  EXPECT_FALSE(Form->FindBar()->isVisible());
+  EXPECT_EQ(rows(), 303);
+  EXPECT_EQ(text(Form->LogList()->CurrentRow()), "disk error 30");
+  EXPECT_EQ(Form->windowTitle(), " Ornavel - 303 item(s)");
+}
+
 TEST_F(FindAndSave, SavesTheHeldLinesOrTheSelectedRowsAsTheyAre) {
   const test::TTemporaryFolder folder;
   const std::string path = folder.File("saved.log");
