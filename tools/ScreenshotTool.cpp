@@ -1,7 +1,8 @@
 // Takes a picture of the window following a file and syslog with a few coloured rules, for the
-// README: ornavel_screenshot <picture.png> [<rules-tab.png> [<find-bar.png>]]; the second picture
-// is the settings dialog's Rules tab with the first rule selected, the third the window finding
-// "error". Run it under xvfb-run to see the real platform.
+// README: ornavel_screenshot <picture.png> [<rules-tab.png> [<find-bar.png> [<filter.png>]]]; the
+// second picture is the settings dialog's Rules tab with the first rule selected, the third the
+// window finding "error", the fourth the window showing only the rows with "error" (Ctrl+L). Run
+// it under xvfb-run to see the real platform.
 #include "config/ConfigUnit.h"
 #include "core/LogUnit.h"
 #include "driver/MonitoringDriverUnit.h"
@@ -96,11 +97,21 @@ bool TakeFindBar(TQtUserInterfaceThread& uiThread, TMainForm& form, const char* 
   return false;
 }
 
+bool TakeFilter(TQtUserInterfaceThread& uiThread, TMainForm& form, const char* picture) {
+  form.FilterActionExecute();
+  Serve(uiThread, std::chrono::milliseconds(200));
+  if (form.grab().save(QString::fromLocal8Bit(picture)))
+    return true;
+  std::cerr << "Cannot write " << picture << "\n";
+  return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 4) {
-    std::cerr << "Usage: ornavel_screenshot <picture.png> [<rules-tab.png> [<find-bar.png>]]\n";
+  if (argc < 2 || argc > 5) {
+    std::cerr << "Usage: ornavel_screenshot <picture.png> [<rules-tab.png> [<find-bar.png> "
+                 "[<filter.png>]]]\n";
     return 2;
   }
   const fs::path folder =
@@ -134,7 +145,9 @@ int main(int argc, char** argv) {
     }
     if (argc >= 3 && !TakeRulesTab(uiThread, form, argv[2]))
       result = 1;
-    if (argc == 4 && !TakeFindBar(uiThread, form, argv[3]))
+    if (argc >= 4 && !TakeFindBar(uiThread, form, argv[3]))
+      result = 1;
+    if (argc == 5 && !TakeFilter(uiThread, form, argv[4]))
       result = 1;
     form.close();
   }
