@@ -75,35 +75,33 @@ void Serve(TQtUserInterfaceThread& uiThread, std::chrono::milliseconds span) {
   uiThread.ServeUntil([] { return false; }, std::chrono::steady_clock::now() + span);
 }
 
+bool SavePicture(QWidget& widget, const char* picture) {
+  if (widget.grab().save(QString::fromLocal8Bit(picture)))
+    return true;
+  std::cerr << "Cannot write " << picture << "\n";
+  return false;
+}
+
 bool TakeRulesTab(TQtUserInterfaceThread& uiThread, TMainForm& form, const char* picture) {
   TSettingsForm settings(&form);
   settings.findChild<QTabWidget*>("SettingsPageControl")->setCurrentIndex(2);
   settings.findChild<QListWidget*>("RulesCheckListBox")->setCurrentRow(0);
   settings.show();
   Serve(uiThread, std::chrono::milliseconds(200));
-  if (settings.grab().save(QString::fromLocal8Bit(picture)))
-    return true;
-  std::cerr << "Cannot write " << picture << "\n";
-  return false;
+  return SavePicture(settings, picture);
 }
 
 bool TakeFindBar(TQtUserInterfaceThread& uiThread, TMainForm& form, const char* picture) {
   form.FindActionExecute();
   form.FindBar()->findChild<QLineEdit*>()->setText(QStringLiteral("error"));
   Serve(uiThread, std::chrono::milliseconds(200));
-  if (form.grab().save(QString::fromLocal8Bit(picture)))
-    return true;
-  std::cerr << "Cannot write " << picture << "\n";
-  return false;
+  return SavePicture(form, picture);
 }
 
 bool TakeFilter(TQtUserInterfaceThread& uiThread, TMainForm& form, const char* picture) {
   form.FilterActionExecute();
   Serve(uiThread, std::chrono::milliseconds(200));
-  if (form.grab().save(QString::fromLocal8Bit(picture)))
-    return true;
-  std::cerr << "Cannot write " << picture << "\n";
-  return false;
+  return SavePicture(form, picture);
 }
 
 } // namespace
@@ -139,10 +137,8 @@ int main(int argc, char** argv) {
     Serve(uiThread, std::chrono::milliseconds(300));
     GetLog().Add(nullptr, TLogLevel::Warning, "Got bad data from 10.0.0.9");
     Serve(uiThread, std::chrono::milliseconds(200));
-    if (!form.grab().save(QString::fromLocal8Bit(argv[1]))) {
-      std::cerr << "Cannot write " << argv[1] << "\n";
+    if (!SavePicture(form, argv[1]))
       result = 1;
-    }
     if (argc >= 3 && !TakeRulesTab(uiThread, form, argv[2]))
       result = 1;
     if (argc >= 4 && !TakeFindBar(uiThread, form, argv[3]))

@@ -261,8 +261,6 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
   TLogItem item{Now(), level, source, type, clWindowText, {}, {}, {}};
   std::vector<TKept> kept;
   kept.reserve(lines.size());
-  // Lines in a row mostly share their decision: each is kept once as long as it lasts.
-  std::vector<std::string> decisions;
   std::vector<std::string> faults;
   const TLogFilter* filter = FFilter;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -270,23 +268,20 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
       item.Text.assign(lines[i]);
       item.SourceName.assign(NameOf(names, i));
       item.Color = clWindowText;
-      item.Decision.clear();
+      item.Decision = {};
       if (!filter->ProcessItem(item, faults))
         continue;
-      if (!item.Decision.empty() && (decisions.empty() || decisions.back() != item.Decision))
-        decisions.push_back(item.Decision);
     }
-    kept.push_back({i, item.Color, item.Decision.empty() ? 0 : decisions.size()});
+    kept.push_back({i, item.Color, item.Decision});
   }
-  StoreKept(item, lines, names, kept, decisions);
+  StoreKept(item, lines, names, kept);
   // Reports of rules switched off by this evaluation, made now that it holds nothing.
   for (auto& fault : faults)
     Add(nullptr, TLogLevel::Warning, std::move(fault));
 }
 
 void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
-                     std::span<const std::string_view> names, std::span<const TKept> kept,
-                     std::span<const std::string> decisions) {
+                     std::span<const std::string_view> names, std::span<const TKept> kept) {
   if (kept.empty())
     return;
   std::shared_ptr<const TLogItemEvent> handler;
@@ -300,13 +295,18 @@ void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
     std::optional<std::uint16_t> shared;
     if (names.size() < 2)
       shared = FSourceNames.Intern(NameOf(names, 0));
-    std::vector<std::uint16_t> decided;
-    for (const std::string& decision : decisions)
-      decided.push_back(FDecisions.Intern(decision));
+    // Lines in a row mostly share their decision, the filter's same text: looked up once.
+    std::string_view lastDecision;
+    std::uint16_t decided = 0;
     for (const TKept& line : kept) {
+      if (line.Decision.data() != lastDecision.data() ||
+          line.Decision.size() != lastDecision.size()) {
+        lastDecision = line.Decision;
+        decided = FDecisions.Intern(line.Decision);
+      }
       item.Color = line.Color;
       Store(item, lines[line.Line], shared ? *shared : FSourceNames.Intern(names[line.Line]),
-            line.Decision == 0 ? 0 : decided[line.Decision - 1], removed);
+            decided, removed);
     }
   }
   for (const TKept& line : kept) {

@@ -54,8 +54,9 @@ struct TLogItem {
   // Where the line came from, in its source's words: a file's path, a syslog host, a journal
   // identifier, a debug writer's process; empty for the program's own messages.
   std::string SourceName;
-  // What the filter said decided it ("kept by rule 3 'Errors'"); empty when nothing did.
-  std::string Decision;
+  // What the filter said decided it ("kept by rule 3 'Errors'"); empty when nothing did. The
+  // filter's text must last as long as the log; an item read from the log points into the log.
+  std::string_view Decision;
 };
 
 // Decides whether a posted line is kept, and may give it a colour. It runs on the posting thread,
@@ -157,7 +158,7 @@ private:
   struct TKept {
     std::size_t Line; // its place among the lines posted
     TColor Color;
-    std::size_t Decision; // 1 + its place among the decisions of the post; 0 for none
+    std::string_view Decision;
   };
   // Texts that many lines share, each held once for the log's life, a line holding its index;
   // 0 is none. Past the most a line can tell apart, later texts share the last index, which
@@ -181,8 +182,7 @@ private:
   void Store(const TLogItem& item, std::string_view text, std::uint16_t sourceName,
              std::uint16_t decision, std::vector<std::unique_ptr<TChunk>>& removed);
   void StoreKept(TLogItem& item, std::span<const std::string_view> lines,
-                 std::span<const std::string_view> names, std::span<const TKept> kept,
-                 std::span<const std::string> decisions);
+                 std::span<const std::string_view> names, std::span<const TKept> kept);
   const TChunk& ChunkOf(std::uint64_t number) const;
   const TStoredItem& At(std::uint64_t number) const;
   void CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText) const;

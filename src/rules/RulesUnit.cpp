@@ -23,7 +23,7 @@ struct TRules::TActiveRule {
   TColor Color;
   std::shared_ptr<const TPattern> Pattern;
   std::string Name;
-  std::string Decision; // what a line it keeps says of it
+  std::string_view Decision; // what a line it keeps says of it, in FDecisions
 };
 
 // The active rules at one moment. Versions are unique in the process, so a version names one
@@ -246,9 +246,10 @@ void TRules::Publish() {
       continue;
     if (!rule->FPattern || rule->FPattern->Source() != rule->FRegExp)
       rule->FPattern = std::make_shared<const TPattern>(rule->FRegExp);
-    snapshot->Rules.push_back({rule->FActive, rule->FMonitorTypes, rule->FSource, rule->FLogLine,
-                               rule->FColor, rule->FPattern, rule->FName,
-                               Format("kept by rule %d '%s'", position + 1, rule->FName)});
+    snapshot->Rules.push_back(
+        {rule->FActive, rule->FMonitorTypes, rule->FSource, rule->FLogLine, rule->FColor,
+         rule->FPattern, rule->FName,
+         *FDecisions.insert(Format("kept by rule %d '%s'", position + 1, rule->FName)).first});
     snapshot->AnyInvalid = snapshot->AnyInvalid || !rule->FPattern->Valid();
   }
   std::shared_ptr<const TSnapshot> published = std::move(snapshot);

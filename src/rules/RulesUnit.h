@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <pugixml.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -126,7 +127,9 @@ private:
   void OpenFile(const std::string& folder);
   void KeepUnread(pugi::xml_node firstUnread);
 
-  mutable std::mutex FEditLock; // guards the list and the rules' fields
+  mutable std::mutex FEditLock; // guards the list, the rules' fields and FDecisions
+  // Every decision the rules have given, kept as long as the list: a line's log holds on to it.
+  std::set<std::string, std::less<>> FDecisions;
   std::vector<std::unique_ptr<TRule>> FRules;
   mutable std::mutex FSnapshotLock; // guards FSnapshot; FVersion is its version
   std::shared_ptr<const TSnapshot> FSnapshot;

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <utility>
 
 namespace ornavel {
@@ -58,8 +57,8 @@ std::optional<std::uint32_t> TakePriority(std::string_view& line) {
 bool IsHostName(std::string_view word) {
   return !word.empty() && word.size() <= 255 && word.back() != ':' &&
          std::ranges::all_of(word, [](char c) {
-           return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ||
-                  c == ':';
+           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '.' || c == '-' || c == '_' || c == ':';
          });
 }
 
@@ -87,14 +86,17 @@ std::string_view HostOf(std::string_view message) {
   return IsHostName(host) && host != "-" ? host : std::string_view();
 }
 
-// Its first line's host, or the address it came from.
-std::string SourceOf(std::string_view datagram, const std::string& peerAddress) {
-  const std::string_view first = Trim(datagram.substr(0, datagram.find_first_of("\r\n")));
+// Its first line's host, or the address it came from. The host comes within the first few hundred
+// bytes, after the priority and the time stamp, so only they are looked at.
+std::string_view SourceOf(std::string_view datagram, const std::string& peerAddress) {
+  const std::string_view head = datagram.substr(0, 320);
+  const std::string_view first =
+      Trim(head.substr(0, std::ranges::find_if(head, IsLineEnd) - head.begin()));
   const std::size_t close = first.substr(0, PriorityWindow).find('>');
   const std::string_view host = first.starts_with('<') && close != std::string_view::npos
                                     ? HostOf(Trim(first.substr(close + 1)))
                                     : std::string_view();
-  return host.empty() ? peerAddress : std::string(host);
+  return host.empty() ? std::string_view(peerAddress) : host;
 }
 
 } // namespace
@@ -163,7 +165,7 @@ void TSysLogMonitorThread::DatagramReceived(std::string_view datagram,
     return;
   // Lines of one message (a stack trace, say) share the priority and host of its first line.
   std::optional<std::uint32_t> priority;
-  const std::string source = SourceOf(datagram, peerAddress);
+  const std::string_view source = SourceOf(datagram, peerAddress);
   std::size_t start = 0;
   for (std::size_t i = 0; i < datagram.size(); ++i) {
     if (IsLineEnd(datagram[i])) {
@@ -175,7 +177,7 @@ void TSysLogMonitorThread::DatagramReceived(std::string_view datagram,
 }
 
 void TSysLogMonitorThread::HandlePiece(std::string_view piece, const std::string& peerAddress,
-                                       const std::string& source,
+                                       std::string_view source,
                                        std::optional<std::uint32_t>& priority) {
   const std::string_view trimmed = Trim(piece);
   if (trimmed.empty())

@@ -64,8 +64,8 @@ protected:
   void Execute() override;
 
 private:
-  void HandlePiece(std::string_view piece, const std::string& peerAddress,
-                   const std::string& source, std::optional<std::uint32_t>& priority);
+  void HandlePiece(std::string_view piece, const std::string& peerAddress, std::string_view source,
+                   std::optional<std::uint32_t>& priority);
   void ReportDrops(TDropReason reason, std::uint64_t count);
   bool StartReceiving();
   void PostBadData(const std::string& sender, std::uint64_t count);

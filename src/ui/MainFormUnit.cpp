@@ -343,7 +343,8 @@ QString TMainForm::LogListRowNote(int row) const {
   if (!item || !item->MonitorType)
     return {};
   return item->Decision.empty() ? QStringLiteral("no rule matched")
-                                : QString::fromStdString(item->Decision);
+                                : QString::fromUtf8(item->Decision.data(),
+                                                    static_cast<qsizetype>(item->Decision.size()));
 }
 
 void TMainForm::UpdateRowNote() {

@@ -48,7 +48,7 @@ protected:
     TOutcome outcome{};
     outcome.Keep = List.ProcessItem(item, outcome.Faults);
     outcome.Color = item.Color;
-    outcome.Decision = item.Decision;
+    outcome.Decision = std::string(item.Decision);
     return outcome;
   }
 
