@@ -258,7 +258,7 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
   std::optional<TMonitorType> type;
   if (source != nullptr)
     type = source->MonitorType();
-  TLogItem item{Now(), level, source, type, clWindowText, {}, {}, {}};
+  TLogItem item{Now(), level, source, type, clWindowText, {}, std::string(NameOf(names, 0)), {}};
   std::vector<TKept> kept;
   kept.reserve(lines.size());
   std::vector<std::string> faults;
@@ -266,7 +266,8 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (filter != nullptr) {
       item.Text.assign(lines[i]);
-      item.SourceName.assign(NameOf(names, i));
+      if (names.size() > 1) // one name for all was given once
+        item.SourceName.assign(names[i]);
       item.Color = clWindowText;
       item.Decision = {};
       if (!filter->ProcessItem(item, faults))
