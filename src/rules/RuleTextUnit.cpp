@@ -196,4 +196,30 @@ std::string PercentDecode(std::string_view text) {
   return pattern;
 }
 
+std::string LiteralRegExp(std::string_view text) {
+  std::string pattern;
+  pattern.reserve(text.size() + text.size() / 4);
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (byte < 0x20 || byte == 0x7f) {
+      pattern += Format("\\x%.2x", byte);
+      continue;
+    }
+    if (byte < 0x80 && byte != ' ' && !std::isalnum(byte))
+      pattern += '\\';
+    pattern += character;
+  }
+  return pattern;
+}
+
+std::string LiteralGlob(std::string_view name) {
+  std::string pattern;
+  for (const char character : name) {
+    if (std::string_view("*?[\\").find(character) != std::string_view::npos)
+      pattern += '\\';
+    pattern += character;
+  }
+  return pattern;
+}
+
 } // namespace ornavel

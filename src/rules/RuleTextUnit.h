@@ -32,4 +32,10 @@ std::string PercentEncode(std::string_view pattern);
 // after it among them, is copied.
 std::string PercentDecode(std::string_view text);
 
+// A regular expression that finds text as it stands: ASCII punctuation escaped, control
+// characters as \xNN, other bytes as they are.
+std::string LiteralRegExp(std::string_view text);
+// A shell pattern that matches name alone: * ? [ and \ escaped.
+std::string LiteralGlob(std::string_view name);
+
 } // namespace ornavel

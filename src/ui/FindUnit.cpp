@@ -1,10 +1,11 @@
 #include "FindUnit.h"
 
+#include "HiddenLinesUnit.h"
 #include "core/LogUnit.h"
 #include "rules/PatternUnit.h"
+#include "rules/RuleTextUnit.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace ornavel {
 namespace {
@@ -14,14 +15,7 @@ constexpr std::size_t RowsPerRead = 4096;
 
 // Plain text as a caseless expression of its own characters (Unicode case folding included).
 std::string LiteralPattern(const std::string& text) {
-  std::string pattern = "(*UTF)(?i)";
-  for (const char character : text) {
-    const auto byte = static_cast<unsigned char>(character);
-    if (byte < 0x80 && !std::isalnum(byte))
-      pattern += '\\';
-    pattern += character;
-  }
-  return pattern;
+  return "(*UTF)(?i)" + LiteralRegExp(text);
 }
 
 } // namespace
@@ -53,10 +47,18 @@ void TLogFinder::Update() {
     SearchFrom(std::max<std::uint64_t>(FSearched, extent.First), extent.First + extent.Count);
 }
 
+void TLogFinder::SearchAgain() {
+  FMatches.clear();
+  FSearched = 0;
+  Update();
+}
+
 void TLogFinder::SearchFrom(std::uint64_t first, std::uint64_t end) {
   for (std::uint64_t from = first; from < end; from += RowsPerRead) {
     FLog.ReadTexts(from, std::min<std::uint64_t>(from + RowsPerRead, end),
                    [this](std::uint64_t line, std::string_view text) {
+                     if (FHidden != nullptr && FHidden->Contains(line))
+                       return;
                      bool found = false;
                      try {
                        found = FPattern->Search(text);

@@ -9,6 +9,7 @@
 
 namespace ornavel {
 
+class THiddenLines;
 class TLog;
 class TPattern;
 
@@ -29,6 +30,9 @@ public:
   std::string Seek(const std::string& text, bool regularExpression);
   // Searches the lines that arrived since, and forgets those that went.
   void Update();
+  // Lines the window hides are never found; after they change, SearchAgain.
+  void SetHidden(const THiddenLines* hidden) { FHidden = hidden; }
+  void SearchAgain();
 
   // The matching rows, in order.
   const std::vector<std::size_t>& Matches() const { return FMatches; }
@@ -45,6 +49,7 @@ private:
   void SearchFrom(std::uint64_t first, std::uint64_t end);
 
   const TLog& FLog;
+  const THiddenLines* FHidden = nullptr;
   std::unique_ptr<TPattern> FPattern;
   std::vector<std::size_t> FMatches;
   std::uint64_t FSearched = 0; // the lines before this number have been searched

@@ -12,6 +12,8 @@
 #include "core/FormatUnit.h"
 #include "core/LogUnit.h"
 #include "core/UserInterfaceThreadUnit.h"
+#include "rules/RuleTextUnit.h"
+#include "rules/RulesUnit.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -51,6 +53,9 @@ constexpr int DockedWidth = 360;
 constexpr int DockedHeight = 160;
 constexpr int SmallestWidth = 160;
 constexpr int SmallestHeight = 80;
+// A hide rule seeks this much of a message at most: a line's start is what makes it alike.
+constexpr std::size_t HiddenTextLimit = 1024;
+constexpr int HideRuleNameLength = 40;
 
 // The process's file-creation mask, read without changing it.
 unsigned CurrentUmask() {
@@ -121,8 +126,12 @@ void TMainForm::CreateComponents() {
           [this] { Guarded([this] { FindQueryChanged(); }); });
   connect(FFindBar, &TFindBar::NextWanted, this,
           [this](bool forwards) { Guarded([&] { FindNextActionExecute(forwards); }); });
-  connect(FLogList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-          [this] { Guarded([this] { UpdateRowNote(); }); });
+  connect(FLogList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    Guarded([this] {
+      UpdateRowNote();
+      UpdateHideActions();
+    });
+  });
   connect(FFindBar, &TFindBar::FilterToggled, this,
           [this](bool on) { Guarded([&] { SetFiltering(on); }); });
   connect(FFindBar, &TFindBar::Closed, this, [this] {
@@ -154,6 +163,7 @@ void TMainForm::CreateActions() {
   FConfigAction = addAction(QStringLiteral("Settings..."), &TMainForm::ConfigActionExecute);
   FPopupMenu->addSeparator();
   FExitAction = addAction(QStringLiteral("Exit"), &TMainForm::ExitActionExecute);
+  CreateHideActions();
 
   FLogList->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(FLogList, &QWidget::customContextMenuRequested, this, [this](const QPoint& where) {
@@ -182,12 +192,44 @@ void TMainForm::CreateActions() {
   addKey({QKeySequence(Qt::CTRL | Qt::Key_H)}, [this] { AutoHideActionExecute(); });
 }
 
+// After the menu's first items, keys of the list: the list's Del is no other command's.
+void TMainForm::CreateHideActions() {
+  const auto add = [this](const QString& caption, const QKeySequence& key,
+                          const std::function<void()>& execute) {
+    QAction* action = FPopupMenu->addAction(caption);
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WidgetShortcut);
+    FLogList->addAction(action);
+    connect(action, &QAction::triggered, this, [this, execute] { Guarded(execute); });
+    return action;
+  };
+  FPopupMenu->addSeparator();
+  FHideAction = add(QStringLiteral("Hide lines like this"), QKeySequence(Qt::Key_Delete),
+                    [this] { HideActionExecute(false); });
+  FHideFromSourceAction =
+      add(QStringLiteral("Hide lines like this from its source"),
+          QKeySequence(Qt::SHIFT | Qt::Key_Delete), [this] { HideActionExecute(true); });
+  FUndoHideAction =
+      add(QStringLiteral("Undo hide"), QKeySequence::Undo, [this] { UndoHideActionExecute(); });
+  connect(FPopupMenu, &QMenu::aboutToShow, this, [this] { UpdateHideActions(); });
+  UpdateHideActions();
+}
+
+void TMainForm::UpdateHideActions() {
+  const std::optional<std::size_t> line = FLog != nullptr ? CurrentLine() : std::nullopt;
+  const auto item = line ? FLog->FindItem(*line, 0) : std::nullopt;
+  FHideAction->setEnabled(item && item->MonitorType);
+  FHideFromSourceAction->setEnabled(item && item->MonitorType);
+  FUndoHideAction->setEnabled(!FHides.empty());
+}
+
 void TMainForm::FormCreate() {
   FDriver.CreateThreadManager();
   LoadBarSettings();
   FModel->SetRowCount(0);
   FLog = &GetLog();
   FFinder = std::make_unique<TLogFinder>(*FLog);
+  FFinder->SetHidden(&FHidden);
   FDriver.CreateLog([state = FUpdate](TLogLevel, std::string_view) { NotifyLogItem(state); });
   FDriver.OpenSettings();
   FConfig = &GetConfig();
@@ -227,7 +269,7 @@ void TMainForm::LogChanged() {
   const TLogListView::TScrollState before = FLogList->ScrollState();
   const TLog::TExtent extent = FLog->Extent();
   // Lines removed at the cap leave the list from the top; the rest keep their place.
-  std::uint64_t gone = extent.First - FFirstRow;
+  std::uint64_t gone = extent.First - FFirstRow - FHidden.ForgetBefore(extent.First);
   FFirstRow = extent.First;
   if (Filtered()) {
     const std::vector<std::size_t>& matches = FFinder->Matches();
@@ -235,7 +277,7 @@ void TMainForm::LogChanged() {
     FFinder->Update();
   }
   FModel->RemoveFirstRows(static_cast<int>(std::min<std::uint64_t>(gone, INT_MAX)));
-  FModel->SetRowCount(Filtered() ? FFinder->Matches().size() : extent.Count);
+  FModel->SetRowCount(Filtered() ? FFinder->Matches().size() : extent.Count - FHidden.Count());
   UpdateCaption();
   if (before.Position > before.Maximum - frameGeometry().height() || before.Maximum == 0)
     FLogList->scrollToBottom();
@@ -248,17 +290,18 @@ void TMainForm::LogChanged() {
   }
 }
 
-// While filtering: the rows shown of those held.
+// While filtering or hiding: the rows shown of those held.
 void TMainForm::UpdateCaption() {
   const std::size_t held = FLog->Count();
-  setWindowTitle(QString::fromStdString(
-      Filtered() ? Format(" Ornavel - %d / %d item(s)", FModel->rowCount(), held)
-                 : Format(" Ornavel - %d item(s)", held)));
+  setWindowTitle(
+      QString::fromStdString(Filtered() || FHidden.Count() > 0
+                                 ? Format(" Ornavel - %d / %d item(s)", FModel->rowCount(), held)
+                                 : Format(" Ornavel - %d item(s)", held)));
 }
 
 std::size_t TMainForm::LineOf(int row) const {
   if (!Filtered())
-    return FFirstRow + static_cast<std::size_t>(row);
+    return FHidden.LineOfRow(FFirstRow, static_cast<std::size_t>(row));
   const std::vector<std::size_t>& matches = FFinder->Matches();
   return row >= 0 && static_cast<std::size_t>(row) < matches.size() ? matches[row] : SIZE_MAX;
 }
@@ -266,9 +309,10 @@ std::size_t TMainForm::LineOf(int row) const {
 std::optional<int> TMainForm::RowOf(std::size_t line) const {
   const auto rows = static_cast<std::size_t>(FModel->rowCount());
   if (!Filtered()) {
-    if (line < FFirstRow || line - FFirstRow >= rows)
+    const std::optional<std::size_t> row = FHidden.RowOfLine(FFirstRow, line);
+    if (!row || *row >= rows)
       return std::nullopt;
-    return static_cast<int>(line - FFirstRow);
+    return static_cast<int>(*row);
   }
   const std::vector<std::size_t>& matches = FFinder->Matches();
   const auto found = std::lower_bound(matches.begin(), matches.end(), line);
@@ -303,7 +347,8 @@ void TMainForm::ResetRows(std::optional<std::size_t> line) {
   FFinder->Update();
   const TLog::TExtent extent = FLog->Extent();
   FFirstRow = extent.First;
-  FModel->SetRowCount(Filtered() ? FFinder->Matches().size() : extent.Count);
+  FHidden.ForgetBefore(FFirstRow);
+  FModel->SetRowCount(Filtered() ? FFinder->Matches().size() : extent.Count - FHidden.Count());
   UpdateCaption();
   if (const std::optional<int> row = line ? RowOf(*line) : std::nullopt)
     FLogList->ShowRow(*row);
@@ -442,6 +487,10 @@ void TMainForm::ClearActionExecute() {
   // The list forgets its rows before the store empties, so it never asks for a missing item.
   FModel->SetRowCount(0);
   FLog->Clear();
+  FFirstRow = FLog->Extent().First;
+  FHidden.ForgetBefore(FFirstRow);
+  FHides.clear();
+  UpdateHideActions();
   UpdateCaption();
   if (FFinder) {
     FFinder->Update();
@@ -465,7 +514,9 @@ void TMainForm::AlphaBlendActionExecute() {
 
 void TMainForm::ConfigActionExecute() {
   TSettingsForm settings(this, FDriver.Factory().AvailableTypes());
-  if (settings.exec() == QDialog::Accepted)
+  const bool accepted = settings.exec() == QDialog::Accepted;
+  ShowRowsOfChangedHides();
+  if (accepted)
     RestartMonitoring();
 }
 
@@ -590,6 +641,107 @@ void TMainForm::SaveActionExecute() {
   }
   // Readable by the user's other programs as any file they save, within their umask.
   SaveFileAtomically(path->toStdString(), text, 0666 & ~CurrentUmask());
+}
+
+namespace {
+
+std::unique_ptr<TRule> HideRule(const TLogItem& item, bool fromItsSource) {
+  auto rule = std::make_unique<TRule>();
+  const QString start = QString::fromStdString(item.Text).simplified();
+  rule->SetName(QStringLiteral("Hide \"%1\"")
+                    .arg(start.size() > HideRuleNameLength
+                             ? start.left(HideRuleNameLength) + QStringLiteral("...")
+                             : start)
+                    .toStdString());
+  rule->SetRegExp(LiteralRegExp(item.Text));
+  if (fromItsSource)
+    rule->SetSource(LiteralGlob(item.SourceName));
+  rule->SetLogLine(false);
+  rule->SetActive(true);
+  return rule;
+}
+
+} // namespace
+
+// The held lines hidden are those the new rule alone would drop: last in the list, it has the
+// last word on every line it matches.
+void TMainForm::HideActionExecute(bool fromItsSource) {
+  const std::optional<std::size_t> line = CurrentLine();
+  const auto item = line ? FLog->FindItem(*line, HiddenTextLimit) : std::nullopt;
+  if (!item || !item->MonitorType)
+    return; // Ornavel's own lines pass no rule
+  TRules alone;
+  alone.Add(HideRule(*item, fromItsSource));
+  TRules& rules = GetRules();
+  const TRule& rule = rules.Add(HideRule(*item, fromItsSource));
+  FHides.push_back(
+      {&rule, rule.RegExp(), rule.Source(), *line, LinesDroppedBy(*FLog, alone, FHidden)});
+  FHidden.Hide(FHides.back().Lines);
+  RowsHiddenOrShown(*line);
+  rules.Save();
+}
+
+void TMainForm::UndoHideActionExecute() {
+  if (FHides.empty())
+    return;
+  const THide hide = std::move(FHides.back());
+  FHides.pop_back();
+  FHidden.Show(hide.Lines);
+  RowsHiddenOrShown(hide.Line);
+  if (const std::optional<std::size_t> position = PositionOf(hide)) {
+    GetRules().Delete(*position);
+    GetRules().Save();
+  }
+}
+
+std::optional<std::size_t> TMainForm::PositionOf(const THide& hide) const {
+  const TRules& rules = GetRules();
+  for (std::size_t position = 0; position < rules.Count(); ++position) {
+    const TRule& rule = rules.GetRule(position);
+    if (&rule == hide.Rule)
+      return rule.RegExp() == hide.RegExp && rule.Source() == hide.Source && !rule.LogLine() &&
+                     rule.Active()
+                 ? std::optional(position)
+                 : std::nullopt;
+  }
+  return std::nullopt;
+}
+
+void TMainForm::ShowRowsOfChangedHides() {
+  const std::size_t hides = FHides.size();
+  std::erase_if(FHides, [this](const THide& hide) {
+    if (PositionOf(hide))
+      return false;
+    FHidden.Show(hide.Lines);
+    return true;
+  });
+  if (FHides.size() == hides)
+    return;
+  RowsHiddenOrShown(CurrentLine().value_or(SIZE_MAX));
+}
+
+// The rows afresh, with current, or the row that took its place, current and in view.
+void TMainForm::RowsHiddenOrShown(std::uint64_t current) {
+  FFinder->SearchAgain();
+  FCurrentMatch.reset();
+  ResetRows(std::nullopt);
+  if (const int row = RowFrom(current); row >= 0)
+    FLogList->ShowRow(row);
+  if (Finding())
+    UpdateFindStatus();
+  UpdateHideActions();
+}
+
+int TMainForm::RowFrom(std::uint64_t line) const {
+  int low = 0, high = FModel->rowCount();
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (LineOf(middle) < line)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return std::min(low, FModel->rowCount() - 1);
 }
 
 void TMainForm::setVisible(bool visible) {

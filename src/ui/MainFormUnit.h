@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppBarUnit.h"
+#include "HiddenLinesUnit.h"
 #include "LogListUnit.h"
 #include "driver/MonitoringDriverUnit.h"
 
@@ -24,6 +25,7 @@ class TFindBar;
 class TLog;
 class TLogFinder;
 class TMainConfig;
+class TRule;
 
 // The program's one permanent window: a narrow window filled by the log list, with a
 // popup menu, floating or docked to a screen edge. It drives the sources for its whole life.
@@ -60,6 +62,11 @@ public:
   // Ctrl+L: shows only the rows that match the find text, new ones included, or all again.
   void FilterActionExecute();
   void SaveActionExecute();
+  // Del (Shift+Del): a rule at the end of the list drops lines holding the current row's message
+  // (from its source only), new ones and the held ones alike, and is saved.
+  void HideActionExecute(bool fromItsSource);
+  // Ctrl+Z: the last such rule goes again and the rows it hid come back.
+  void UndoHideActionExecute();
   // Ctrl+H: a docked bar hides at its edge until the mouse touches it (one such bar per edge).
   void AutoHideActionExecute();
 
@@ -76,6 +83,7 @@ public:
   TFindBar* FindBar() const { return FFindBar; }
   QAction* StayOnTopAction() const { return FStayOnTopAction; }
   QAction* AlphaBlendAction() const { return FAlphaBlendAction; }
+  QAction* UndoHideAction() const { return FUndoHideAction; }
 
   // Restores the placement before the window is first shown.
   void setVisible(bool visible) override;
@@ -86,6 +94,15 @@ protected:
   void DockingUnavailable() override;
 
 private:
+  // A rule "hide lines like this" added, and the held lines it hid.
+  struct THide {
+    const TRule* Rule; // compared, not followed: the list may have deleted it
+    std::string RegExp;
+    std::string Source;
+    std::uint64_t Line; // the row it was given from
+    std::vector<std::uint64_t> Lines;
+  };
+
   // Shared with the log's handler, which may outlive the window by one notification.
   struct TUpdateState {
     std::atomic<TMainForm*> Form;
@@ -94,6 +111,8 @@ private:
 
   void CreateComponents();
   void CreateActions();
+  void CreateHideActions();
+  void UpdateHideActions();
   void FormCreate();
   void FormClose();
   static void NotifyLogItem(const std::shared_ptr<TUpdateState>& state);
@@ -123,6 +142,13 @@ private:
   // The rows afresh, all or the matches, with line in view where a row shows it.
   void ResetRows(std::optional<std::size_t> line);
   std::optional<std::size_t> CurrentLine() const;
+  // The first row that shows line or one after it; the last row when none does.
+  int RowFrom(std::uint64_t line) const;
+  // Where the hide's rule is in the list, while it is there as it was added.
+  std::optional<std::size_t> PositionOf(const THide& hide) const;
+  // Shows the rows of the hides whose rules the Settings dialog deleted or changed.
+  void ShowRowsOfChangedHides();
+  void RowsHiddenOrShown(std::uint64_t current);
   void RestorePlacement();
   // The bar's own defaults, sized for a usable list, then its stored state.
   void LoadBarSettings();
@@ -146,6 +172,8 @@ private:
   std::optional<std::size_t> FCurrentMatch; // a log number
   bool FQueryValid = true;
   bool FFiltering = false;
+  THiddenLines FHidden;
+  std::vector<THide> FHides;
   QString FSaveFolder;
   QMenu* FPopupMenu = nullptr;
   QMenu* FColumnMenu = nullptr;
@@ -154,6 +182,9 @@ private:
   QAction* FAlphaBlendAction = nullptr;
   QAction* FConfigAction = nullptr;
   QAction* FExitAction = nullptr;
+  QAction* FHideAction = nullptr;
+  QAction* FHideFromSourceAction = nullptr;
+  QAction* FUndoHideAction = nullptr;
   bool FPlacementRestored = false;
   bool FPlacementSaved = false;
   bool FStopped = false;

@@ -1,6 +1,8 @@
 #include "TestSupport.h"
+#include "rules/PatternUnit.h"
 #include "rules/RuleTextUnit.h"
 
+#include <fnmatch.h>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -111,6 +113,26 @@ TEST(ColorText, TextThatIsNeitherNameNorNumberIsAnError) {
   }
   EXPECT_THROW(StringToColor(""), EConvertError);
   EXPECT_THROW(StringToColor("$1FFFFFFFF"), EConvertError);
+}
+
+// What "hide lines like this" writes finds the text itself and nothing merely like it.
+TEST(LiteralText, ARuleOrGlobMadeFromTextMatchesJustThatText) {
+  for (const std::string& text :
+       std::vector<std::string>{"a.b (x*2) [y]+ ^$ | \\ {3} ?", "tab\there\nand\x7f",
+                                std::string("nul \0 b\xe4r \xff", 11), "\\E \\Q(*UTF) #"}) {
+    const TPattern pattern(LiteralRegExp(text));
+    ASSERT_TRUE(pattern.Valid()) << pattern.CompileError();
+    EXPECT_TRUE(pattern.Search("before " + text + " after")) << LiteralRegExp(text);
+    std::string altered = text;
+    altered[1] = altered[1] == 'x' ? 'y' : 'x';
+    EXPECT_FALSE(pattern.Search(altered)) << LiteralRegExp(text);
+  }
+  EXPECT_EQ(LiteralRegExp("disk 5% full.\n"), "disk 5\\% full\\.\\x0A");
+  for (const std::string name : {"/var/log/[a]*?.log", "back\\slash", "10.0.0.1"}) {
+    EXPECT_EQ(::fnmatch(LiteralGlob(name).c_str(), name.c_str(), 0), 0) << LiteralGlob(name);
+    EXPECT_NE(::fnmatch(LiteralGlob(name).c_str(), (name + "x").c_str(), 0), 0);
+  }
+  EXPECT_NE(::fnmatch(LiteralGlob("a*").c_str(), "abc", 0), 0);
 }
 
 } // namespace

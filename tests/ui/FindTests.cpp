@@ -1,14 +1,18 @@
 #include "FakeDialogsUnit.h"
 #include "TestSupport.h"
 #include "core/LogUnit.h"
+#include "rules/RulesUnit.h"
 #include "ui/FindBarUnit.h"
 #include "ui/FindUnit.h"
 #include "ui/MainFormUnit.h"
 #include "ui/QtUserInterfaceThreadUnit.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <string>
 #include <vector>
@@ -179,6 +183,66 @@ TEST_F(FindAndSave, CtrlLShowsOnlyTheMatchingRowsAndEscBringsThemAllBack) {
   EXPECT_EQ(rows(), 303);
   EXPECT_EQ(text(Form->LogList()->CurrentRow()), "disk error 30");
   EXPECT_EQ(Form->windowTitle(), " Ornavel - 303 item(s)");
+}
+
+// Del drops lines like the current row's for good, the held ones at once; Shift+Del only those
+// from its source; Ctrl+Z, or deleting the rule in the Settings, takes a hide back.
+TEST_F(FindAndSave, DelHidesLinesLikeTheCurrentRowAndCtrlZShowsThemAgain) {
+  const auto source = test::MakeSourceOf(TMonitorType::mtFile);
+  const auto post = [&](const std::string& text, const char* from) {
+    GetLog().AddLine(source.get(), text, from);
+  };
+  for (int i = 1; i <= 30; ++i)
+    post(i % 3 == 0 ? "noise (x*2)" : "work " + std::to_string(i), i % 2 ? "/a.log" : "/b.log");
+  const auto rows = [&] { return Form->LogList()->model()->rowCount(); };
+  const auto text = [&](int row) { return Form->LogListGetText(row, MessageColumn); };
+  const auto current = [&] { return text(Form->LogList()->CurrentRow()); };
+  QStringList menu;
+  for (const QAction* action : Form->PopupMenu()->actions())
+    menu << action->text();
+  EXPECT_EQ(menu.join('|'),
+            "Clear|Stay on top|Alpha blend||Settings...||Exit||Hide lines like this|"
+            "Hide lines like this from its source|Undo hide");
+  Form->LogList()->setFocus();
+  Form->LogList()->ShowRow(3);
+  ASSERT_EQ(current(), "noise (x*2)");
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(rows(), 21);
+  EXPECT_EQ(current(), "work 4") << "the row that took its place";
+  EXPECT_EQ(Form->windowTitle(), " Ornavel - 21 / 31 item(s)");
+  post("noise (x*2)", "/c.log");
+  post("noise (x*3)", "/c.log");
+  EXPECT_EQ(rows(), 22);
+  EXPECT_EQ(text(21), "noise (x*3)");
+  TRules saved;
+  saved.Open(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Ornavel");
+  ASSERT_EQ(saved.Count(), 1u);
+  EXPECT_EQ(saved.GetRule(0).RegExp(), "noise \\(x\\*2\\)");
+  EXPECT_FALSE(saved.GetRule(0).LogLine());
+
+  post("tick", "/a.log");
+  post("tick", "/b.log");
+  Form->LogList()->ShowRow(rows() - 2);
+  Key(Qt::Key_Delete, Qt::ShiftModifier);
+  EXPECT_EQ(text(rows() - 1), "tick") << "from the other source";
+  EXPECT_EQ(current(), "tick");
+  Key(Qt::Key_L, Qt::ControlModifier);
+  Type("tick");
+  EXPECT_EQ(rows(), 1) << "the filter shows no hidden row";
+  Key(Qt::Key_Escape);
+  Form->LogList()->setFocus();
+  Key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(rows(), 24);
+  EXPECT_EQ(GetRules().Count(), 1u);
+
+  QTimer::singleShot(0, [] {
+    GetRules().Delete(0);
+    qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject();
+  });
+  Form->ConfigActionExecute();
+  EXPECT_EQ(rows(), 34);
+  EXPECT_EQ(Form->windowTitle(), " Ornavel - 34 item(s)");
+  std::filesystem::remove(std::string(std::getenv("XDG_CONFIG_HOME")) + "/Ornavel/Rules.xml");
 }
 
 TEST_F(FindAndSave, SavesTheHeldLinesOrTheSelectedRowsAsTheyAre) {
