@@ -1,15 +1,19 @@
 // Finding in the window's find bar over 1,000,000 rows of about 100 bytes: plain text without
 // regard to case and a regular expression, beside `grep -c` on the same lines in a file (what a
 // user would otherwise run), the longest a source waits to post while a find runs, and the
-// window's filter (Ctrl+L) over as many held rows. Uses the offscreen platform unless
+// window's filter (Ctrl+L) over as many held rows, and the held rows that hiding lines like one
+// (Del) judges. Uses the offscreen platform unless
 // QT_QPA_PLATFORM says otherwise.
 // Run: build/release/bench/find_bench
 #include "BenchRulesUnit.h"
 #include "TestSupport.h"
 #include "core/LogUnit.h"
 #include "driver/MonitoringDriverUnit.h"
+#include "rules/RuleTextUnit.h"
+#include "rules/RulesUnit.h"
 #include "ui/FindBarUnit.h"
 #include "ui/FindUnit.h"
+#include "ui/HiddenLinesUnit.h"
 #include "ui/MainFormUnit.h"
 #include "ui/QtUserInterfaceThreadUnit.h"
 
@@ -143,10 +147,29 @@ void BM_FilterInTheWindow(benchmark::State& state) {
   TMonitoringDriver::DestroySingleObjects();
 }
 
+// Del's search of the held rows: its one rule judged on each of 1,000,000 rows from a file.
+void BM_HideHeldRows(benchmark::State& state) {
+  TLog log;
+  const auto source = test::MakeSourceOf(TMonitorType::mtFile);
+  const std::vector<std::string> lines = BenchLines();
+  for (std::size_t row = 0; row < Rows; ++row)
+    log.AddLine(source.get(), lines[row % lines.size()], "/var/log/app.log");
+  auto rule = std::make_unique<TRule>();
+  rule->SetRegExp(LiteralRegExp(lines[3]));
+  rule->SetLogLine(false);
+  rule->SetActive(true);
+  TRules alone;
+  alone.Add(std::move(rule));
+  const THiddenLines hidden;
+  for (auto _ : state)
+    state.counters["hidden"] = static_cast<double>(LinesDroppedBy(log, alone, hidden).size());
+}
+
 BENCHMARK(BM_FindPlain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindRegularExpression)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GrepBaseline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LongestPostWhileFinding)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HideHeldRows)->Unit(benchmark::kMillisecond);
 // Once: the window's single objects cannot be made again.
 BENCHMARK(BM_FilterInTheWindow)->Iterations(10)->Unit(benchmark::kMillisecond);
 
