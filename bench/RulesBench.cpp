@@ -73,7 +73,7 @@ public:
   explicit TCachedRules(TRules& rules) : FRules(rules) {}
 
   bool Evaluate(const std::string& line) {
-    TLogItem item{0, TLogLevel::Notice, FSource.get(), mtFile, clWindowText, line, {}, {}};
+    TLogItem item{0, TLogLevel::Notice, FSource.get(), mtFile, clWindowText, line, {}, {}, {}};
     const bool keep = FRules.ProcessItem(item, FFaults);
     benchmark::DoNotOptimize(item.Color);
     return keep;
@@ -233,7 +233,7 @@ void BM_CatastrophicPatternSwitchOff(benchmark::State& state) {
     rule->SetRegExp("(a+)+$");
     rule->SetActive(true);
     rules.Add(std::move(rule));
-    TLogItem item{0, TLogLevel::Notice, source.get(), mtFile, clWindowText, line, {}, {}};
+    TLogItem item{0, TLogLevel::Notice, source.get(), mtFile, clWindowText, line, {}, {}, {}};
     std::vector<std::string> faults;
     state.ResumeTiming();
     benchmark::DoNotOptimize(rules.ProcessItem(item, faults));

@@ -258,7 +258,8 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
   std::optional<TMonitorType> type;
   if (source != nullptr)
     type = source->MonitorType();
-  TLogItem item{Now(), level, source, type, clWindowText, {}, std::string(NameOf(names, 0)), {}};
+  TLogItem item{Now(), level, source, type, clWindowText, {}, std::string(NameOf(names, 0)),
+                {},    {}};
   std::vector<TKept> kept;
   kept.reserve(lines.size());
   std::vector<std::string> faults;
@@ -270,10 +271,11 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
         item.SourceName.assign(names[i]);
       item.Color = clWindowText;
       item.Decision = {};
+      item.Alert = nullptr;
       if (!filter->ProcessItem(item, faults))
         continue;
     }
-    kept.push_back({i, item.Color, item.Decision});
+    kept.push_back({i, item.Color, item.Decision, item.Alert});
   }
   StoreKept(item, lines, names, kept);
   // Reports of rules switched off by this evaluation, made now that it holds nothing.
@@ -286,12 +288,15 @@ void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
   if (kept.empty())
     return;
   std::shared_ptr<const TLogItemEvent> handler;
+  std::shared_ptr<const TAlertEvent> alertHandler;
+  std::vector<TLogAlert> alerts;
   std::vector<std::unique_ptr<TChunk>> removed; // freed after the lock is released
   {
     const TWriteLock lock(*this);
     if (Closing())
       return;
     handler = FOnLogItem;
+    alertHandler = FOnAlert;
     // Most posts come from one source: its name is looked up once.
     std::optional<std::uint16_t> shared;
     if (names.size() < 2)
@@ -306,6 +311,8 @@ void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
         decided = FDecisions.Intern(line.Decision);
       }
       item.Color = line.Color;
+      if (line.Alert != nullptr && alertHandler)
+        alerts.push_back({*line.Alert, lines[line.Line], line.Color, FFirst + FCount.load()});
       Store(item, lines[line.Line], shared ? *shared : FSourceNames.Intern(names[line.Line]),
             decided, removed);
     }
@@ -314,6 +321,11 @@ void TLog::StoreKept(TLogItem& item, std::span<const std::string_view> lines,
     if (!handler || Closing())
       break;
     (*handler)(item.Level, lines[line.Line]);
+  }
+  for (const TLogAlert& alert : alerts) {
+    if (Closing())
+      break;
+    (*alertHandler)(alert);
   }
 }
 
@@ -471,6 +483,12 @@ void TLog::SetOnLogItem(TLogItemEvent handler) {
   auto shared = handler ? std::make_shared<const TLogItemEvent>(std::move(handler)) : nullptr;
   std::lock_guard lock(FLock);
   FOnLogItem = std::move(shared);
+}
+
+void TLog::SetOnAlert(TAlertEvent handler) {
+  auto shared = handler ? std::make_shared<const TAlertEvent>(std::move(handler)) : nullptr;
+  std::lock_guard lock(FLock);
+  FOnAlert = std::move(shared);
 }
 
 namespace {

@@ -57,6 +57,8 @@ struct TLogItem {
   // What the filter said decided it ("kept by rule 3 'Errors'"); empty when nothing did. The
   // filter's text must last as long as the log; an item read from the log points into the log.
   std::string_view Decision;
+  // The name of the rule that decided it, when that rule alerts; kept by the filter as Decision.
+  const std::string* Alert = nullptr;
 };
 
 // Decides whether a posted line is kept, and may give it a colour. It runs on the posting thread,
@@ -78,9 +80,18 @@ inline constexpr std::size_t MinMaxLines = 1'000;
 // them the oldest go, a chunk at a time. The store is read by index (0 is the oldest held) or by
 // number (counted over every line stored since the log was made, so that a reader can tell which
 // of the lines it knows are gone).
+// A stored line that an alerting rule decided.
+struct TLogAlert {
+  std::string_view Rule; // the rule's name
+  std::string_view Text;
+  TColor Color;
+  std::uint64_t Line; // its number in the log
+};
+
 class TLog {
 public:
   using TLogItemEvent = std::function<void(TLogLevel level, std::string_view text)>;
+  using TAlertEvent = std::function<void(const TLogAlert& alert)>;
   // The lines held: their numbers run from First to First + Count - 1.
   struct TExtent {
     std::uint64_t First = 0;
@@ -146,6 +157,8 @@ public:
 
   // Called on the posting thread, after the store's lock is released, for every stored item.
   void SetOnLogItem(TLogItemEvent handler);
+  // Called likewise, after OnLogItem, for every stored item that an alerting rule decided.
+  void SetOnAlert(TAlertEvent handler);
 
 private:
   class TPostGuard;
@@ -159,6 +172,7 @@ private:
     std::size_t Line; // its place among the lines posted
     TColor Color;
     std::string_view Decision;
+    const std::string* Alert;
   };
   // Texts that many lines share, each held once for the log's life, a line holding its index;
   // 0 is none. Past the most a line can tell apart, later texts share the last index, which
@@ -203,6 +217,7 @@ private:
   std::atomic<std::size_t> FCount{0}; // the store's size, readable without the lock
   std::atomic<std::size_t> FMaxLines{DefaultMaxLines};
   std::shared_ptr<const TLogItemEvent> FOnLogItem;
+  std::shared_ptr<const TAlertEvent> FOnAlert;
   // Guarded by FLock, as the store.
   TTextTable FSourceNames{"other sources"};
   TTextTable FDecisions{"kept by a rule"};

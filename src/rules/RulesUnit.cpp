@@ -24,6 +24,7 @@ struct TRules::TActiveRule {
   std::shared_ptr<const TPattern> Pattern;
   std::string Name;
   std::string_view Decision; // what a line it keeps says of it, in FDecisions
+  const std::string* Alert;  // its name when it alerts, in FDecisions
 };
 
 // The active rules at one moment. Versions are unique in the process, so a version names one
@@ -72,6 +73,7 @@ std::unique_ptr<TRule> RuleFromElement(pugi::xml_node element, const TRuleSite& 
   ReadAttribute(element, "monitortypes", site,
                 [&](T value) { rule->SetMonitorTypes(StringToMonitorTypes(value)); });
   ReadAttribute(element, "source", site, [&](T value) { rule->SetSource(std::string(value)); });
+  ReadAttribute(element, "alert", site, [&](T value) { rule->SetAlert(TextToBool(value)); });
   return rule;
 }
 
@@ -89,6 +91,8 @@ void WriteRule(const TRule& rule, pugi::xml_node element) {
   // Only where it is set, so that a file without such rules is the one older builds wrote.
   if (!rule.Source().empty())
     element.append_attribute("source") = rule.Source().c_str();
+  if (rule.Alert())
+    element.append_attribute("alert") = BooleanText(true);
 }
 
 // A name matches the pattern whole, or by the last part of its path.
@@ -135,6 +139,9 @@ void TRule::SetSource(std::string value) {
 }
 void TRule::SetLogLine(bool value) {
   Change([&] { FLogLine = value; });
+}
+void TRule::SetAlert(bool value) {
+  Change([&] { FAlert = value; });
 }
 void TRule::SetActive(bool value) {
   Change([&] { *FActive = value; });
@@ -249,7 +256,8 @@ void TRules::Publish() {
     snapshot->Rules.push_back(
         {rule->FActive, rule->FMonitorTypes, rule->FSource, rule->FLogLine, rule->FColor,
          rule->FPattern, rule->FName,
-         *FDecisions.insert(Format("kept by rule %d '%s'", position + 1, rule->FName)).first});
+         *FDecisions.insert(Format("kept by rule %d '%s'", position + 1, rule->FName)).first,
+         rule->FAlert ? &*FDecisions.insert(rule->FName).first : nullptr});
     snapshot->AnyInvalid = snapshot->AnyInvalid || !rule->FPattern->Valid();
   }
   std::shared_ptr<const TSnapshot> published = std::move(snapshot);
@@ -367,8 +375,10 @@ bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const
       continue;
     }
     item.Color = rule->Color;
-    if (rule->LogLine)
+    if (rule->LogLine) {
       item.Decision = rule->Decision;
+      item.Alert = rule->Alert;
+    }
     return rule->LogLine;
   }
   return true;

@@ -42,6 +42,9 @@ public:
   void SetSource(std::string value);
   bool LogLine() const { return FLogLine; }
   void SetLogLine(bool value);
+  // A kept line this rule decides raises an alert (a notification, the bar peeking, a bell).
+  bool Alert() const { return FAlert; }
+  void SetAlert(bool value);
   // Shared with the evaluations, which switch a faulty rule off.
   bool Active() const { return *FActive; }
   void SetActive(bool value);
@@ -61,6 +64,7 @@ private:
   TMonitorTypes FMonitorTypes = TMonitorTypes::All();
   std::string FSource;
   bool FLogLine = true;
+  bool FAlert = false;
   std::shared_ptr<std::atomic<bool>> FActive = std::make_shared<std::atomic<bool>>(false);
   int FPriority = 0;
   // Compiled from FRegExp when the list next publishes the rule.
@@ -102,7 +106,8 @@ public:
   void Save();
 
   // Answers whether the item is kept, and gives it the colour of the last matching rule and its
-  // decision ("kept by rule 3 'Errors'", counted from 1); the rules before that one are not
+  // decision ("kept by rule 3 'Errors'", counted from 1), and the rule's name as its alert when
+  // the rule alerts; the rules before that one are not
   // searched. A rule whose pattern fails is switched off and left
   // out (one that does not compile at the first line it covers), and its report ("Rule %s switched
   // off: %s") is added to faults for the caller to post once this evaluation holds nothing. Items
@@ -128,7 +133,8 @@ private:
   void KeepUnread(pugi::xml_node firstUnread);
 
   mutable std::mutex FEditLock; // guards the list, the rules' fields and FDecisions
-  // Every decision the rules have given, kept as long as the list: a line's log holds on to it.
+  // Every decision and alert the rules have given, kept as long as the list: a line's log holds
+  // on to them.
   std::set<std::string, std::less<>> FDecisions;
   std::vector<std::unique_ptr<TRule>> FRules;
   mutable std::mutex FSnapshotLock; // guards FSnapshot; FVersion is its version

@@ -19,8 +19,8 @@ struct TNotification {
 };
 
 // Stands in for the rules: leaves the program's own lines alone, drops lines that hold "drop",
-// colours those that hold "error" red (its decision), reports a fault for those that hold "fault",
-// and drops those from the source named "muted".
+// colours those that hold "error" red (its decision), alerts for those that hold "alarm", reports a
+// fault for those that hold "fault", and drops those from the source named "muted".
 class TFakeFilter final : public TLogFilter {
 public:
   bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const override {
@@ -30,6 +30,9 @@ public:
       item.Color = clRed;
       item.Decision = "kept by rule 1 'Errors'";
     }
+    static const std::string alarms = "Alarms";
+    if (item.Text.find("alarm") != std::string::npos)
+      item.Alert = &alarms;
     if (item.Text.find("fault") != std::string::npos)
       faults.push_back("Rule Broken switched off: " + item.Text);
     return item.Text.find("drop") == std::string::npos && item.SourceName != "muted";
@@ -103,6 +106,13 @@ TEST_F(Log, TheFilterDropsLinesOrGivesThemTheirColour) {
   EXPECT_EQ(Subject.GetItem(0).Decision, "kept by rule 1 'Errors'");
   EXPECT_EQ(Subject.GetItem(1).Color, clWindowText);
   EXPECT_EQ(Subject.GetItem(1).Decision, "");
+  std::vector<std::string> alerts;
+  Subject.SetOnAlert([&](const TLogAlert& alert) {
+    alerts.push_back(Format("%s: %s (%d) %u", alert.Rule, alert.Text, alert.Line, alert.Color));
+  });
+  Subject.AddLine(File.get(), "drop the alarm");
+  Subject.AddLine(File.get(), "alarm and error");
+  EXPECT_EQ(alerts, std::vector<std::string>{"Alarms: alarm and error (2) 255"});
   TLog unfiltered;
   unfiltered.AddLine(File.get(), "drop this heartbeat");
   EXPECT_EQ(unfiltered.Count(), 1u);

@@ -150,7 +150,7 @@ void ExerciseRules(const std::string& folder) {
   rules.Open(folder);
   std::vector<std::string> faults;
   for (const char* line : {"disk error", "heartbeat ok", "", "<13>user.notice - x"}) {
-    TLogItem item{0, TLogLevel::Notice, nullptr, mtSyslog, clWindowText, line, {}, {}};
+    TLogItem item{0, TLogLevel::Notice, nullptr, mtSyslog, clWindowText, line, {}, {}, {}};
     rules.ProcessItem(item, faults);
   }
   if (rules.Count() > 1) {

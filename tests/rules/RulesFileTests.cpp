@@ -69,11 +69,12 @@ TEST_F(RulesFile, SaveWritesTheRulesLineByLineAndTwiceTheSame) {
   rules.Add(std::make_unique<TRule>());
   rules.GetRule(2).SetMonitorTypes({});
   rules.GetRule(1).SetSource("10.0.0.*"); // written only where set
+  rules.GetRule(0).SetAlert(true);        // likewise
   rules.Save();
   const std::string expected = CrLf({
       Declaration,
       "<Rules>",
-      R"(  <Rule name="Errors" color="clRed" regexp="error" active="True" logline="True" monitortypes="mtFile,mtSyslog,mtEventLog,mtDebugString"/>)",
+      R"(  <Rule name="Errors" color="clRed" regexp="error" active="True" logline="True" monitortypes="mtFile,mtSyslog,mtEventLog,mtDebugString" alert="True"/>)",
       R"(  <Rule name="Heartbeats" color="$00FF8080" regexp="heartbeat%20ok" active="False" logline="False" monitortypes="mtSyslog" source="10.0.0.*"/>)",
       R"(  <Rule name="Unnamed" color="clWhite" regexp="" active="False" logline="True" monitortypes=""/>)",
       "</Rules>",
@@ -88,6 +89,8 @@ TEST_F(RulesFile, SaveWritesTheRulesLineByLineAndTwiceTheSame) {
   EXPECT_EQ(reread.GetRule(1).RegExp(), "heartbeat ok");
   EXPECT_EQ(reread.GetRule(1).Color(), 0x00FF8080);
   EXPECT_EQ(reread.GetRule(1).Source(), "10.0.0.*");
+  EXPECT_TRUE(reread.GetRule(0).Alert());
+  EXPECT_FALSE(reread.GetRule(1).Alert());
   EXPECT_EQ(reread.GetRule(2).MonitorTypes(), TMonitorTypes());
   reread.Save();
   EXPECT_EQ(FileText(), expected);
@@ -103,6 +106,7 @@ TEST_F(RulesFile, MissingAttributesTakeTheValuesOfANewRule) {
   EXPECT_FALSE(rule.Active());
   EXPECT_TRUE(rule.LogLine());
   EXPECT_EQ(rule.MonitorTypes(), TMonitorTypes::All());
+  EXPECT_FALSE(rule.Alert());
 }
 
 TEST_F(RulesFile, ReadsOnlyRuleElementsAndKeepsTheRootName) {
@@ -190,7 +194,7 @@ TEST_F(RulesFile, AHundredThousandRulesAreReadInFileOrder) {
   ASSERT_EQ(rules.Count(), static_cast<std::size_t>(Count));
   EXPECT_EQ(rules.GetRule(Count - 1).Name(), Format("r%d", Count - 1));
   std::vector<std::string> faults;
-  TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "a token7x here", {}, {}};
+  TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "a token7x here", {}, {}, {}};
   EXPECT_TRUE(rules.ProcessItem(item, faults));
   EXPECT_EQ(item.Color, Count - 1000 + 7);
 }

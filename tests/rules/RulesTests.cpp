@@ -40,15 +40,17 @@ protected:
     TColor Color;
     std::vector<std::string> Faults;
     std::string Decision;
+    const std::string* Alert;
   };
 
   TOutcome Evaluate(std::optional<TMonitorType> type, const std::string& text,
                     const std::string& source = {}) {
-    TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, text, source, {}};
+    TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, text, source, {}, {}};
     TOutcome outcome{};
     outcome.Keep = List.ProcessItem(item, outcome.Faults);
     outcome.Color = item.Color;
     outcome.Decision = std::string(item.Decision);
+    outcome.Alert = item.Alert;
     return outcome;
   }
 
@@ -168,6 +170,13 @@ TEST_F(Rules, AKeptLineSaysWhichRuleDecidedByItsPlaceAndName) {
   EXPECT_EQ(Evaluate(mtFile, "nothing").Decision, "");
   List.GetRule(0).SetName("Failures");
   EXPECT_EQ(Evaluate(mtFile, "an error").Decision, "kept by rule 1 'Failures'");
+  // Only a kept line that an alerting rule decided alerts, by that rule's name.
+  List.GetRule(2).SetAlert(true);
+  Add({"Drop", "dropped", false, clRed}).SetAlert(true);
+  ASSERT_NE(Evaluate(mtFile, "disk error").Alert, nullptr);
+  EXPECT_EQ(*Evaluate(mtFile, "disk error").Alert, "Disk");
+  EXPECT_EQ(Evaluate(mtFile, "an error").Alert, nullptr);
+  EXPECT_EQ(Evaluate(mtFile, "disk dropped").Alert, nullptr);
 }
 
 TEST_F(Rules, InactiveRuleHasNoSay) {
@@ -310,7 +319,7 @@ TEST_F(Rules, ThreadEvaluatingTwoListsInTurnGetsEachListsAnswer) {
   other.Add(MakeRule({"Red", "x", true, clRed}));
   for (int i = 0; i < 3; ++i) {
     EXPECT_FALSE(Evaluate(mtFile, "x").Keep);
-    TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "x", {}, {}};
+    TLogItem item{0, TLogLevel::Notice, nullptr, mtFile, clWindowText, "x", {}, {}, {}};
     std::vector<std::string> faults;
     EXPECT_TRUE(other.ProcessItem(item, faults));
     EXPECT_EQ(item.Color, clRed);
@@ -388,7 +397,8 @@ TEST_F(Rules, EvaluationRunsSafelyWhileTheListIsEdited) {
     evaluators.emplace_back([&] {
       for (int i = 0; !stop; ++i) {
         const TMonitorType type = i % 2 ? mtSyslog : mtFile;
-        TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, "a line of text", {}, {}};
+        TLogItem item{0, TLogLevel::Notice, nullptr, type, clWindowText, "a line of text", {}, {},
+                      {}};
         std::vector<std::string> faults;
         List.ProcessItem(item, faults);
         faultReports += static_cast<int>(faults.size());
