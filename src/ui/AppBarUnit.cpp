@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QSettings>
 #include <QStyle>
@@ -412,7 +413,7 @@ void TAppBar::SlideStep() {
 }
 
 void TAppBar::AutoHideTick() {
-  if (isActiveWindow() || FLoop != TLoop::None)
+  if (isActiveWindow() || FLoop != TLoop::None || !FPeekEnd.hasExpired())
     return;
   if (CursorAwayFromBar(DevicePoint(QCursor::pos()), WindowRect(), ScreenMetrics()))
     SetAutoHideShown(false);
@@ -643,8 +644,28 @@ void TAppBar::mouseReleaseEvent(QMouseEvent* event) {
   ExitSizeMove();
 }
 
+void TAppBar::Peek(std::chrono::milliseconds duration, const QColor& strip) {
+  if (!AutoHiding())
+    return;
+  FPeekEnd.setRemainingTime(duration);
+  FStripColor = strip;
+  SetAutoHideShown(true);
+  update();
+}
+
+// The strip a hidden bar leaves is its inner border, which no child covers.
+void TAppBar::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  if (FStripColor.isValid() && AutoHiding())
+    QPainter(this).fillRect(rect(), FStripColor);
+}
+
 // Touching the strip a hidden bar leaves brings it back.
 void TAppBar::enterEvent(QEnterEvent* event) {
+  if (FStripColor.isValid()) {
+    FStripColor = QColor();
+    update();
+  }
   SetAutoHideShown(true);
   QWidget::enterEvent(event);
 }

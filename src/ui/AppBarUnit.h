@@ -3,10 +3,13 @@
 #include "AppBarGeometryUnit.h"
 #include "AppBarShellUnit.h"
 
+#include <QColor>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -62,6 +65,14 @@ public:
   bool OwnsPlacement() const { return !FShell || FShell->OwnsPlacement(); }
   // The float rectangle in the window system's pixels: where the bar floats when not docked.
   TBarRect FloatRect() const;
+  // Whether the bar hides at its edge until the mouse touches it.
+  bool AutoHiding() const { return FSettings.AutoHide && IsDocked(FSettings.Edge); }
+  // Whether an auto-hiding bar is out now.
+  bool AutoHideShown() const { return FAutoHideShown; }
+  // Slides an auto-hiding bar out for a while without taking the focus; it hides again after,
+  // unless the mouse is on it. Its strip then shows in strip (when valid) until the mouse
+  // touches it.
+  void Peek(std::chrono::milliseconds duration, const QColor& strip);
 
 protected:
   // r, in Qt's coordinates, as it is when on a monitor; else moved, whole, onto the nearest one.
@@ -79,6 +90,7 @@ protected:
   void changeEvent(QEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
 private:
   void StateChanging(bool proposed, TAppBarEdge state);
@@ -142,6 +154,8 @@ private:
   // Runs while the window manager moves the floating bar by the mouse, to see the button let go.
   QTimer* FManagerDragTimer = nullptr;
   QElapsedTimer FSlideClock;
+  QDeadlineTimer FPeekEnd;
+  QColor FStripColor;
   TBarRect FSlideFrom;
   TBarRect FSlideTo;
   // Where the docked bar was last put, and how often it was put back there since.

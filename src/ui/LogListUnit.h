@@ -98,6 +98,8 @@ public:
   void selectRow(int row);
   // Selects row alone, makes it current and scrolls it into view.
   void ShowRow(int row);
+  // Scrolls the row into view, the selection as it is.
+  void EnsureVisible(int row);
   void scrollToBottom();
   // The row keys move from, or -1.
   int CurrentRow() const { return FCurrent; }
@@ -129,7 +131,6 @@ private:
   // Moves the current row as a key or click asks: alone, extending from the anchor (Shift), or
   // without touching the selection (Ctrl).
   void MoveTo(int row, Qt::KeyboardModifiers modifiers);
-  void EnsureVisible(int row);
   bool ShowToolTip(const QHelpEvent& event);
   bool CutOff(int row, int column, const QString& text) const;
 

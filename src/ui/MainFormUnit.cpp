@@ -99,6 +99,7 @@ TMainForm::TMainForm(TSourceFactory factory, std::vector<std::string> extraFiles
 }
 
 TMainForm::~TMainForm() {
+  FAlerts.reset();
   FUpdate->Form = nullptr;
   Guarded([this] { FormClose(); });
   if (FLog != nullptr)
@@ -231,6 +232,7 @@ void TMainForm::FormCreate() {
   FFinder = std::make_unique<TLogFinder>(*FLog);
   FFinder->SetHidden(&FHidden);
   FDriver.CreateLog([state = FUpdate](TLogLevel, std::string_view) { NotifyLogItem(state); });
+  FAlerts = std::make_unique<TWindowAlerts>(*this, static_cast<TAlertedWindow&>(*this), *FLog);
   FDriver.OpenSettings();
   FConfig = &GetConfig();
   StartMonitoring();
@@ -832,6 +834,25 @@ void TMainForm::LeaveToTheCompositor() {
   FAlphaBlendAction->setToolTip(
       QStringLiteral("Under Wayland the compositor decides how windows are drawn.") + xwayland);
   FPopupMenu->setToolTipsVisible(true);
+}
+
+void TMainForm::AlertRowInView(std::uint64_t line) {
+  if (const std::optional<int> row = RowOf(line))
+    FLogList->EnsureVisible(*row);
+}
+
+// A click on a notification: the window shows, the row current, also where the filter left it out.
+void TMainForm::AlertRowWanted(std::uint64_t line) {
+  if (isMinimized())
+    showNormal();
+  show();
+  Peek(TWindowAlerts::PeekTime, QColor());
+  raise();
+  activateWindow();
+  if (!RowOf(line) && Filtered())
+    SetFiltering(false);
+  if (const std::optional<int> row = RowOf(line))
+    FLogList->ShowRow(*row);
 }
 
 // Asked while the bar is created, before the log exists.

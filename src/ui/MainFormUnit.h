@@ -3,6 +3,7 @@
 #include "AppBarUnit.h"
 #include "HiddenLinesUnit.h"
 #include "LogListUnit.h"
+#include "WindowAlertsUnit.h"
 #include "driver/MonitoringDriverUnit.h"
 
 #include <QStringList>
@@ -29,7 +30,7 @@ class TRule;
 
 // The program's one permanent window: a narrow window filled by the log list, with a
 // popup menu, floating or docked to a screen edge. It drives the sources for its whole life.
-class TMainForm : public TAppBar, private TLogListCells {
+class TMainForm : public TAppBar, private TLogListCells, private TAlertedWindow {
 public:
   // Runs the start-up steps; a failure of the last one (a missing file) is shown in the error
   // box and the window opens as usual.
@@ -81,6 +82,7 @@ public:
     return FColumnMenu;
   }
   TFindBar* FindBar() const { return FFindBar; }
+  TWindowAlerts* Alerts() const { return FAlerts.get(); }
   QAction* StayOnTopAction() const { return FStayOnTopAction; }
   QAction* AlphaBlendAction() const { return FAlphaBlendAction; }
   QAction* UndoHideAction() const { return FUndoHideAction; }
@@ -92,6 +94,8 @@ protected:
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void DockingUnavailable() override;
+  void AlertRowInView(std::uint64_t line) override;
+  void AlertRowWanted(std::uint64_t line) override;
 
 private:
   // A rule "hide lines like this" added, and the held lines it hid.
@@ -169,6 +173,7 @@ private:
   std::uint64_t FFirstRow = 0;
   TFindBar* FFindBar = nullptr;
   std::unique_ptr<TLogFinder> FFinder;
+  std::unique_ptr<TWindowAlerts> FAlerts;
   std::optional<std::size_t> FCurrentMatch; // a log number
   bool FQueryValid = true;
   bool FFiltering = false;
