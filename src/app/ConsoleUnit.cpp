@@ -143,6 +143,7 @@ int RunConsole(const std::vector<std::string>& extraFiles, bool withSource) {
   TLog& log = GetLog();
   TConsoleWriter output(log, STDOUT_FILENO, isatty(STDOUT_FILENO) == 1, withSource);
   driver.CreateLog([&](TLogLevel, std::string_view) { output.Wake(); });
+  log.SetOnAlert([&](const TLogAlert&) { output.Ring(); });
   driver.OpenSettings();
   // Nothing is printed before the settings are open, so that the first lines already show the
   // user's date format.

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace ornavel {
@@ -21,12 +22,13 @@ constexpr const char* ResetColor = "\x1b[0m";
 constexpr std::size_t BatchLines = 1024;
 constexpr auto FloodGap = std::chrono::milliseconds(2);
 constexpr auto GatherTime = std::chrono::milliseconds(1);
+constexpr auto BellGap = std::chrono::seconds(1);
 
 } // namespace
 
 TConsoleWriter::TConsoleWriter(TLog& log, int descriptor, bool colored, bool withSource)
     : FLog(log), FDescriptor(descriptor), FColored(colored), FWithSource(withSource),
-      FWay(WayFor(descriptor, FOwnPipe)) {}
+      FBell(::isatty(descriptor) == 1), FWay(WayFor(descriptor, FOwnPipe)) {}
 
 // Opening the pipe again gives a description of its own, whose O_NONBLOCK nobody else sees:
 // setting it on the one standard output shares would surprise the shell and other programs.
@@ -72,6 +74,21 @@ void TConsoleWriter::Wake() {
   FWoken.notify_one();
 }
 
+void TConsoleWriter::Ring() {
+  if (!FBell)
+    return;
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  auto last = FLastRing.load();
+  if (last != 0 && now - std::chrono::steady_clock::duration(last) < BellGap)
+    return;
+  if (!FLastRing.compare_exchange_strong(last, now.count()))
+    return; // another alert rings this one
+  FRingPending = true;
+  FPending = true;
+  { const std::lock_guard lock(FLock); }
+  FWoken.notify_one();
+}
+
 void TConsoleWriter::Finish(std::chrono::milliseconds grace) {
   {
     const std::lock_guard lock(FLock);
@@ -85,7 +102,8 @@ void TConsoleWriter::Run() {
   auto lastWoken = std::chrono::steady_clock::time_point();
   for (;;) {
     FPending.exchange(false);
-    if (!PrintStored(next) || FThread.StopRequested())
+    if (!PrintStored(next) || (FRingPending.exchange(false) && !WriteAll("\a")) ||
+        FThread.StopRequested())
       return;
     std::unique_lock lock(FLock);
     FWoken.wait(lock, [this] { return FPending.load() || FThread.StopRequested(); });

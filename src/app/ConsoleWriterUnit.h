@@ -30,6 +30,9 @@ public:
   void Start(std::string dateFormat);
   // There are new lines; from any thread, at any rate.
   void Wake();
+  // An alert: the terminal's bell after the lines stored, at most once a second, and only where
+  // the output is a terminal, never into a pipe or a file. From any thread.
+  void Ring();
   // Prints what is stored for at most grace, then ends; the rest is dropped.
   void Finish(std::chrono::milliseconds grace);
 
@@ -54,6 +57,9 @@ private:
   const int FDescriptor;
   const bool FColored;
   const bool FWithSource;
+  const bool FBell;
+  std::atomic<std::chrono::steady_clock::rep> FLastRing{0};
+  std::atomic<bool> FRingPending{false};
   TFileDescriptor FOwnPipe;
   const TWay FWay;
   std::string FDateFormat;

@@ -43,7 +43,8 @@ std::string ColorPiece(const TRule& rule) {
   std::string color = ColorToString(rule.Color());
   if (color.starts_with("cl"))
     color.erase(0, 2);
-  return Format(" in color <link param=color>%s</link>", color);
+  return Format(" in color <link param=color>%s</link> and <link param=alert>%s</link>", color,
+                rule.Alert() ? "alert me" : "don't alert me");
 }
 
 } // namespace

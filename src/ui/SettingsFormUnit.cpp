@@ -448,6 +448,8 @@ void TSettingsForm::RuleLinkLabelLinkClick(const QString& param, const QString& 
     EditPattern(rule);
   else if (param == QLatin1String("logline"))
     EditLogLine(rule);
+  else if (param == QLatin1String("alert"))
+    EditAlert(rule);
   else if (param == QLatin1String("color"))
     EditColor(rule);
   ShowSelectedRule();
@@ -503,6 +505,12 @@ void TSettingsForm::EditSource(TRule& rule) {
                      "names, for example *nginx* or 10.0.0.*; empty for every source)"),
       Decoded(rule.Source()));
   rule.SetSource(Edited(result.trimmed(), rule.Source()));
+}
+
+void TSettingsForm::EditAlert(TRule& rule) {
+  rule.SetAlert(Dialogs().AskYesNo(
+      this, QStringLiteral("Alert"),
+      QStringLiteral("Do you want a notification when this rule logs a line?"), rule.Alert()));
 }
 
 void TSettingsForm::EditLogLine(TRule& rule) {

@@ -81,6 +81,7 @@ private:
   void EditPattern(TRule& rule);
   void EditSource(TRule& rule);
   void EditLogLine(TRule& rule);
+  void EditAlert(TRule& rule);
   void EditColor(TRule& rule);
   // Runs work; a failure is shown in an error box, with Apply enabled. Answers whether it ran.
   bool ReportingFailure(const std::function<void()>& work);

@@ -5,7 +5,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -122,6 +124,36 @@ TEST_P(ConsoleWriterOutput, EveryLineArrivesInOrderAndAStoppedReaderDoesNotHoldT
     log.AddLine(nullptr, LineText(i));
   writer.Wake();
   writer.Finish(std::chrono::milliseconds(50)); // returns, though nobody reads
+}
+
+// An alert rings a terminal's bell after its line, once a second at most; a pipe hears none.
+TEST(ConsoleWriter, AlertsRingATerminalsBellOnlyAndAtMostOnceASecond) {
+  int controller = -1, terminal = -1;
+  termios raw{};
+  ::cfmakeraw(&raw); // lines as written, without a carriage return added
+  ASSERT_EQ(::openpty(&controller, &terminal, nullptr, &raw, nullptr), 0);
+  const TFileDescriptor ownController(controller), ownTerminal(terminal);
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  const TFileDescriptor reader(ends[0]), output(ends[1]);
+  TLog log;
+  TConsoleWriter onTerminal(log, terminal, false), onPipe(log, output.Get(), false);
+  onTerminal.Start("hh:nn");
+  onPipe.Start("hh:nn");
+  log.AddLine(nullptr, "disk failed");
+  for (TConsoleWriter* writer : {&onTerminal, &onPipe}) {
+    writer->Ring();
+    writer->Ring();
+  }
+  std::string shown = ReadUntil(controller, "\a");
+  EXPECT_NE(shown.find("disk failed\n\a"), std::string::npos) << shown;
+  log.AddLine(nullptr, "the end");
+  onTerminal.Wake();
+  onPipe.Wake();
+  shown += ReadUntil(controller, "the end\n");
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), '\a'), 1) << shown;
+  const std::string piped = ReadUntil(reader.Get(), "the end\n");
+  EXPECT_EQ(piped.find('\a'), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Console, ConsoleWriterOutput,

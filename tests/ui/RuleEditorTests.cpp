@@ -90,7 +90,8 @@ const TSentenceCase SentenceCases[] = {
      "originating from <link param=monitortypes>files, syslog, eventlog or "
      "OutputDebugString</link>, <link param=source>from any source</link>, contains <link "
      "param=regexp>error</link>, then <link "
-     "param=logline>log it</link> in color <link param=color>Red</link>",
+     "param=logline>log it</link> in color <link param=color>Red</link> and <link "
+     "param=alert>don't alert me</link>",
      true},
     {"a new rule",
      {},
@@ -98,7 +99,8 @@ const TSentenceCase SentenceCases[] = {
      "originating from <link param=monitortypes>files, syslog, eventlog or "
      "OutputDebugString</link>, <link param=source>from any source</link>, contains <link "
      "param=regexp>[click here to change text]</link>, "
-     "then <link param=logline>log it</link> in color <link param=color>White</link>",
+     "then <link param=logline>log it</link> in color <link param=color>White</link> and <link "
+     "param=alert>don't alert me</link>",
      true},
     {"a dropping rule",
      {"Noise", true, {mtFile}, "x", false, clRed, "*nginx*"},
@@ -240,7 +242,7 @@ TEST_F(RuleEditorTest, AddingTwiceAppendsUncheckedUnnamedRowsAndLeavesTheSentenc
   Select(2);
   EXPECT_EQ(Sentence(), "Rule: Unnamed (inactive)\n\nIf a line originating from files, syslog, "
                         "eventlog or OutputDebugString, from any source, contains [click here to "
-                        "change text], then log it in color White");
+                        "change text], then log it in color White and don't alert me");
 }
 
 TEST_F(RuleEditorTest, NameLinkRenamesTheRuleAndItsRowAndCancelNamesAnUnnamedRule) {
@@ -263,26 +265,30 @@ TEST_F(RuleEditorTest, NameLinkRenamesTheRuleAndItsRowAndCancelNamesAnUnnamedRul
   EXPECT_FALSE(ApplyEnabled());
 }
 
-TEST_F(RuleEditorTest, ActiveAndLogLineLinksAskWithTheirDefaultsAndTheRowFollows) {
+TEST_F(RuleEditorTest, ActiveAlertAndLogLineLinksAskWithTheirDefaultsAndTheRowFollows) {
   TRule& rule = Add(TRuleFields().WithActive(false).WithRegExp("x"));
   Open();
   Select(0);
-  Fake->YesNo = {true, false, false};
+  Fake->YesNo = {true, false, true, false};
   Click("active");
   EXPECT_TRUE(rule.Active());
   EXPECT_EQ(List->item(0)->checkState(), Qt::Checked);
   Click("active");
   EXPECT_FALSE(rule.Active());
   EXPECT_EQ(List->item(0)->checkState(), Qt::Unchecked);
+  Click("alert");
+  EXPECT_TRUE(rule.Alert());
+  EXPECT_TRUE(Sentence().endsWith("in color White and alert me"));
   Click("logline");
-  ASSERT_EQ(Fake->Boxes.size(), 3U);
+  ASSERT_EQ(Fake->Boxes.size(), 4U);
   EXPECT_EQ(Fake->Boxes[0].Title, "Active");
   EXPECT_EQ(Fake->Boxes[0].Text, "Do you want this rule to be active?");
   EXPECT_FALSE(Fake->Boxes[0].DefaultYes);
   EXPECT_TRUE(Fake->Boxes[1].DefaultYes);
-  EXPECT_EQ(Fake->Boxes[2].Title, "Log line");
-  EXPECT_EQ(Fake->Boxes[2].Text, "Do you want to log the line matching this rule?");
-  EXPECT_TRUE(Fake->Boxes[2].DefaultYes);
+  EXPECT_FALSE(Fake->Boxes[2].DefaultYes);
+  EXPECT_EQ(Fake->Boxes[3].Title, "Log line");
+  EXPECT_EQ(Fake->Boxes[3].Text, "Do you want to log the line matching this rule?");
+  EXPECT_TRUE(Fake->Boxes[3].DefaultYes);
   EXPECT_FALSE(rule.LogLine());
   EXPECT_TRUE(Sentence().endsWith("contains x, then don't log it."));
   EXPECT_FALSE(ApplyEnabled());
@@ -360,7 +366,7 @@ TEST_F(RuleEditorTest, APatternThatDoesNotCompileIsKeptAndItsMessageShown) {
   ASSERT_FALSE(message.empty());
   EXPECT_TRUE(Sentence().endsWith(QString::fromStdString(message))) << Sentence().toStdString();
   Click("regexp");
-  EXPECT_TRUE(Sentence().endsWith("in color White"));
+  EXPECT_TRUE(Sentence().endsWith("in color White and don't alert me"));
 }
 
 TEST_F(RuleEditorTest, ColorLinkPresetsTheUnnamedColourAndTakesTheChoice) {
@@ -374,10 +380,10 @@ TEST_F(RuleEditorTest, ColorLinkPresetsTheUnnamedColourAndTakesTheChoice) {
   EXPECT_EQ(rule.Color(), 0x00FF8080);
   Click("color");
   EXPECT_EQ(rule.Color(), clRed);
-  EXPECT_TRUE(Sentence().endsWith("in color Red"));
+  EXPECT_TRUE(Sentence().endsWith("in color Red and don't alert me"));
   Click("color");
   EXPECT_EQ(Fake->Boxes[2].Preset, ""); // a named colour fills no custom slot
-  EXPECT_TRUE(Sentence().endsWith("in color $00123456"));
+  EXPECT_TRUE(Sentence().endsWith("in color $00123456 and don't alert me"));
 }
 
 TEST_F(RuleEditorTest, ALinkWithoutParameterDoesNothingAndAnUnknownOneRebuilds) {
