@@ -417,6 +417,19 @@ std::uint32_t TX11Session::SelectionOwner(const std::string& selection) {
   return reply ? reply->owner : 0;
 }
 
+std::uint32_t TX11Session::PixelAt(int x, int y) {
+  xcb_connection_t* connection = FConnection.get();
+  const TReply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
+      connection,
+      xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, FRoot, static_cast<std::int16_t>(x),
+                    static_cast<std::int16_t>(y), 1, 1, ~0U),
+      nullptr));
+  if (!reply || xcb_get_image_data_length(reply.get()) < 4)
+    return 0;
+  const std::uint8_t* bgrx = xcb_get_image_data(reply.get());
+  return (std::uint32_t{bgrx[2]} << 16) | (std::uint32_t{bgrx[1]} << 8) | bgrx[0];
+}
+
 std::uint32_t TX11Session::InputFocus() {
   xcb_connection_t* connection = FConnection.get();
   const TReply<xcb_get_input_focus_reply_t> reply(

@@ -82,6 +82,8 @@ protected:
   std::uint32_t InputFocus();
   // Whether one of the process's override-redirect windows (its popup menu) is shown.
   bool PopupShown(int pid);
+  // The colour shown on the screen at a point, as 0xRRGGBB.
+  std::uint32_t PixelAt(int x, int y);
 
   // Requests to the window manager, as a pager or the user's own commands send them.
   void MoveFrameTo(std::uint32_t window, int left, int top);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -508,6 +509,53 @@ TEST_F(RealWindow, ASecondAutoHidingBarOnAnEdgeIsRefusedAndTheClaimDiesWithItsOw
   firstProgram->Signal(SIGKILL);
   firstProgram->Wait(test::Patience);
   EXPECT_TRUE(WaitUntil([&] { return SelectionOwner(claim) == 0; }));
+  EXPECT_EQ(Close(), 0) << Program->Errors();
+}
+
+// An alert slides the auto-hidden bar out without taking the active window's place, for a while,
+// then back to its strip, which shows the rule's colour until the pointer touches it.
+TEST_F(RealWindow, AnAlertSlidesTheHiddenBarOutWithoutTheFocusAndColoursItsStrip) {
+  const std::string log = Settings.File("app.log");
+  test::WriteFile(log, "");
+  test::WriteFile(Settings.File("Ornavel/Rules.xml"),
+                  R"(<Rules><Rule name="Disk" color="clRed" regexp="disk" active="True" )"
+                  R"(logline="True" monitortypes="mtFile" alert="True"/></Rules>)");
+  StoreBar(2, true);
+  Launch({"QT_QPA_PLATFORM="}, {log});
+  const std::uint32_t bar = WaitForWindow(Program->Pid());
+  ASSERT_NE(bar, 0U) << Program->Errors();
+  const auto leftIs = [&](int left) {
+    return WaitUntil([&] {
+      const auto frame = Frame(bar);
+      return frame && frame->Left == left;
+    });
+  };
+  ASSERT_TRUE(leftIs(ScreenWidth - 2)) << Describe(bar);
+  const std::uint32_t neighbour = StartMaximisedNeighbour();
+  Xdotool({"windowactivate", "--sync", std::to_string(neighbour)});
+  Xdotool({"mousemove", "300", "300"});
+  // Some window managers add a second value; the first is the window.
+  const auto active = [&] {
+    const std::vector<std::uint32_t> window = Property(Root(), "_NET_ACTIVE_WINDOW");
+    return window.empty() ? 0U : window[0];
+  };
+  ASSERT_EQ(active(), neighbour);
+
+  std::ofstream(log, std::ios::app) << "disk almost full" << std::endl;
+  ASSERT_TRUE(leftIs(ScreenWidth - 200)) << Describe(bar);
+  const auto out = std::chrono::steady_clock::now();
+  EXPECT_EQ(active(), neighbour);
+  EXPECT_TRUE(leftIs(ScreenWidth - 2)) << Describe(bar);
+  EXPECT_GE(std::chrono::steady_clock::now() - out, std::chrono::seconds(4));
+  EXPECT_EQ(active(), neighbour);
+  const auto strip = [&] { return PixelAt(ScreenWidth - 1, 500); };
+  EXPECT_TRUE(WaitUntil([&] { return strip() == 0xFF0000; })) << std::hex << strip();
+
+  Xdotool({"mousemove", std::to_string(ScreenWidth - 1), "500"});
+  EXPECT_TRUE(leftIs(ScreenWidth - 200)) << Describe(bar);
+  Xdotool({"mousemove", "300", "300"});
+  EXPECT_TRUE(leftIs(ScreenWidth - 2)) << Describe(bar);
+  EXPECT_TRUE(WaitUntil([&] { return strip() != 0xFF0000; })) << "touched, it is plain again";
   EXPECT_EQ(Close(), 0) << Program->Errors();
 }
 
