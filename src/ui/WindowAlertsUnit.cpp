@@ -7,6 +7,7 @@
 #include "core/UserInterfaceThreadUnit.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QTimer>
 
 namespace ornavel {
@@ -18,6 +19,7 @@ TWindowAlerts::TWindowAlerts(TAppBar& bar, TAlertedWindow& window, TLog& log, QS
   FFlushTimer = new QTimer(this);
   FFlushTimer->setSingleShot(true);
   connect(FFlushTimer, &QTimer::timeout, this, [this] { Flush(); });
+  FBar.installEventFilter(this);
   FLog.SetOnAlert([shared = FShared](const TLogAlert& alert) { Offer(shared, alert); });
 }
 
@@ -69,7 +71,24 @@ void TWindowAlerts::Tell(const TAlertNotice& notice) {
   if (FBar.AutoHiding()) {
     FWindow.AlertRowInView(notice.Line);
     FBar.Peek(PeekTime, ToQColor(notice.Color, &FBar));
-  } else if (FBar.isMinimized() || !FBar.isActiveWindow()) {
+  } else if (FBar.Edge() == TAppBarEdge::abeFloat) {
+    FAlertWhileActive.start();
+    AskForAttention();
+  }
+}
+
+// The toolkit tells a window it has lost the keyboard a moment after the window manager gave it
+// to another: an alert in between asks for attention once the window knows.
+bool TWindowAlerts::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && FAlertWhileActive.isValid() &&
+      FAlertWhileActive.elapsed() < LateDeactivation.count())
+    AskForAttention();
+  return QObject::eventFilter(watched, event);
+}
+
+void TWindowAlerts::AskForAttention() {
+  if (FBar.isMinimized() || !FBar.isActiveWindow()) {
+    FAlertWhileActive.invalidate();
     QApplication::alert(&FBar);
   }
 }

@@ -2,6 +2,7 @@
 
 #include "core/AlertLimiterUnit.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <atomic>
@@ -43,6 +44,9 @@ public:
   // Made with the first notice.
   TDesktopNotifier* Notifier() const { return FNotifier.get(); }
 
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
   // Shared with the log's handler, which may run once more while the window goes.
   struct TShared {
@@ -58,6 +62,7 @@ private:
   // The first reason notifications do not work goes to the log; later ones would only repeat it.
   void WarnOnce(const QString& reason);
   void ScheduleFlush();
+  void AskForAttention();
   void Flush();
 
   TAppBar& FBar;
@@ -68,6 +73,9 @@ private:
   std::unique_ptr<TDesktopNotifier> FNotifier;
   QTimer* FFlushTimer = nullptr;
   bool FWarned = false;
+  // Since an alert found the floating window active, until it asked for attention.
+  QElapsedTimer FAlertWhileActive;
+  static constexpr std::chrono::milliseconds LateDeactivation{1000};
 };
 
 } // namespace ornavel

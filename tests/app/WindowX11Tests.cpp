@@ -149,6 +149,22 @@ protected:
     return frame ? testing::PrintToString(*frame) : "not framed";
   }
 
+  // A file to follow, empty, and a rule that alerts for its lines holding "disk", in red.
+  std::string FileWithAlertingRule() {
+    const std::string log = Settings.File("app.log");
+    test::WriteFile(log, "");
+    test::WriteFile(Settings.File("Ornavel/Rules.xml"),
+                    R"(<Rules><Rule name="Disk" color="clRed" regexp="disk" active="True" )"
+                    R"(logline="True" monitortypes="mtFile" alert="True"/></Rules>)");
+    return log;
+  }
+
+  // Some window managers add a second value; the first is the window.
+  std::uint32_t ActiveWindow() {
+    const std::vector<std::uint32_t> window = Property(Root(), "_NET_ACTIVE_WINDOW");
+    return window.empty() ? 0U : window[0];
+  }
+
   test::TTemporaryFolder Settings;
   std::unique_ptr<TChildProcess> Program;
   std::unique_ptr<TChildProcess> Neighbour;
@@ -515,11 +531,7 @@ TEST_F(RealWindow, ASecondAutoHidingBarOnAnEdgeIsRefusedAndTheClaimDiesWithItsOw
 // An alert slides the auto-hidden bar out without taking the active window's place, for a while,
 // then back to its strip, which shows the rule's colour until the pointer touches it.
 TEST_F(RealWindow, AnAlertSlidesTheHiddenBarOutWithoutTheFocusAndColoursItsStrip) {
-  const std::string log = Settings.File("app.log");
-  test::WriteFile(log, "");
-  test::WriteFile(Settings.File("Ornavel/Rules.xml"),
-                  R"(<Rules><Rule name="Disk" color="clRed" regexp="disk" active="True" )"
-                  R"(logline="True" monitortypes="mtFile" alert="True"/></Rules>)");
+  const std::string log = FileWithAlertingRule();
   StoreBar(2, true);
   Launch({"QT_QPA_PLATFORM="}, {log});
   const std::uint32_t bar = WaitForWindow(Program->Pid());
@@ -534,11 +546,7 @@ TEST_F(RealWindow, AnAlertSlidesTheHiddenBarOutWithoutTheFocusAndColoursItsStrip
   const std::uint32_t neighbour = StartMaximisedNeighbour();
   Xdotool({"windowactivate", "--sync", std::to_string(neighbour)});
   Xdotool({"mousemove", "300", "300"});
-  // Some window managers add a second value; the first is the window.
-  const auto active = [&] {
-    const std::vector<std::uint32_t> window = Property(Root(), "_NET_ACTIVE_WINDOW");
-    return window.empty() ? 0U : window[0];
-  };
+  const auto active = [&] { return ActiveWindow(); };
   ASSERT_EQ(active(), neighbour);
 
   std::ofstream(log, std::ios::app) << "disk almost full" << std::endl;
@@ -556,6 +564,23 @@ TEST_F(RealWindow, AnAlertSlidesTheHiddenBarOutWithoutTheFocusAndColoursItsStrip
   Xdotool({"mousemove", "300", "300"});
   EXPECT_TRUE(leftIs(ScreenWidth - 2)) << Describe(bar);
   EXPECT_TRUE(WaitUntil([&] { return strip() != 0xFF0000; })) << "touched, it is plain again";
+  EXPECT_EQ(Close(), 0) << Program->Errors();
+}
+
+// A floating window behind another asks the window manager for attention at an alert, and is
+// not raised over the window the user works in.
+TEST_F(RealWindow, AnAlertAsksForAttentionForAFloatingWindowBehindAnother) {
+  const std::string log = FileWithAlertingRule();
+  Launch({"QT_QPA_PLATFORM="}, {log});
+  const std::uint32_t window = WaitForWindow(Program->Pid());
+  ASSERT_NE(window, 0U) << Program->Errors();
+  const std::uint32_t neighbour = StartMaximisedNeighbour();
+  Xdotool({"windowactivate", "--sync", std::to_string(neighbour)});
+  ASSERT_EQ(ActiveWindow(), neighbour);
+  ASSERT_FALSE(HasState(window, "_NET_WM_STATE_DEMANDS_ATTENTION"));
+  std::ofstream(log, std::ios::app) << "disk almost full" << std::endl;
+  EXPECT_TRUE(WaitUntil([&] { return HasState(window, "_NET_WM_STATE_DEMANDS_ATTENTION"); }));
+  EXPECT_EQ(ActiveWindow(), neighbour);
   EXPECT_EQ(Close(), 0) << Program->Errors();
 }
 
