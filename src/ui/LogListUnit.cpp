@@ -269,6 +269,28 @@ bool TLogListView::viewportEvent(QEvent* event) {
   return QAbstractScrollArea::viewportEvent(event);
 }
 
+namespace {
+
+// A tip wraps at blanks only: a long run without one would make it wider than the screen. An
+// invisible break opportunity after every few characters of such a run lets it wrap anywhere.
+QString Breakable(const QString& text) {
+  constexpr int RunLength = 20;
+  QString breakable;
+  breakable.reserve(text.size() + text.size() / RunLength);
+  int run = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    breakable += text[i];
+    run = text[i].isSpace() ? 0 : run + 1;
+    if (run >= RunLength && !text[i].isHighSurrogate()) {
+      breakable += QChar(0x200B);
+      run = 0;
+    }
+  }
+  return breakable;
+}
+
+} // namespace
+
 bool TLogListView::ShowToolTip(const QHelpEvent& event) {
   const int row = RowAt(event.pos().y());
   const int column = FHeader->logicalIndexAt(event.pos().x());
@@ -284,10 +306,10 @@ bool TLogListView::ShowToolTip(const QHelpEvent& event) {
     tip += (cutOff ? QStringLiteral("\n\n") : QString()) + note;
   // A line is shown as the characters it holds, whatever markup a sender put in it.
   // Escaped rather than plain, so that a long line wraps; pre-wrap keeps its runs of blanks.
-  QToolTip::showText(
-      event.globalPos(),
-      QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(tip.toHtmlEscaped()),
-      viewport());
+  QToolTip::showText(event.globalPos(),
+                     QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>")
+                         .arg(Breakable(tip).toHtmlEscaped()),
+                     viewport());
   return true;
 }
 

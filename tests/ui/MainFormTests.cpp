@@ -126,7 +126,7 @@ protected:
 
   int Rows() const { return Form->LogList()->model()->rowCount(); }
 
-  // The tip over a cell, as plain text; empty when none shows.
+  // The tip over a cell, as the plain text one reads; empty when none shows.
   QString Hover(int row, int column = MessageColumn) const {
     TLogListView* list = Form->LogList();
     const QPoint where(list->horizontalHeader()->sectionViewportPosition(column) + 5,
@@ -135,7 +135,7 @@ protected:
     QApplication::sendEvent(list->viewport(), &help);
     QTextDocument shown;
     shown.setHtml(QToolTip::text());
-    return QToolTip::isVisible() ? shown.toPlainText() : QString();
+    return QToolTip::isVisible() ? shown.toPlainText().remove(QChar(0x200B)) : QString();
   }
   QString Text(int row, int column = 1) const { return Form->LogListGetText(row, column); }
 
@@ -281,6 +281,17 @@ TEST_F(MainForm, LongLinesAreDrawnAndTippedByAPrefixAndCopiedWhole) {
   const QString tip = Hover(1);
   EXPECT_TRUE(tip.startsWith("start xxx"));
   EXPECT_LE(tip.size(), ShownTextLimit);
+  // A line without blanks too wraps within the screen, so that all of the prefix can be read.
+  const QWidget* label = nullptr;
+  for (const QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->objectName() == "qtooltip_label" && widget->isVisible())
+      label = widget;
+  }
+  ASSERT_NE(label, nullptr);
+  EXPECT_LE(label->width(), label->screen()->availableGeometry().width());
+  EXPECT_TRUE(label->screen()->availableGeometry().contains(label->geometry()))
+      << label->geometry().x() << "," << label->geometry().y() << " " << label->width() << "x"
+      << label->height();
 
   Form->LogList()->selectRow(1);
   Form->LogList()->setFocus();
