@@ -162,6 +162,10 @@ std::size_t ReadAt(const TFileDescriptor& file, char* buffer, std::size_t size,
     const ssize_t count = ::pread(file.Get(), buffer, size, static_cast<off_t>(offset));
     if (count >= 0)
       return static_cast<std::size_t>(count);
+    // Read at offsets and followed by its length, a file is what can be followed: a pipe has
+    // neither, and what one reader takes from it is gone for the others.
+    if (errno == ESPIPE)
+      throw std::runtime_error("it is a named pipe, which is not followed (only files are)");
     if (errno != EINTR)
       RaiseSystemError("Cannot read the file");
   }
