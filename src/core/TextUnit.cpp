@@ -112,7 +112,9 @@ std::optional<bool> TryTextToBool(std::string_view text) {
 bool TextToBool(std::string_view text) {
   if (const auto value = TryTextToBool(text))
     return *value;
-  throw EConvertError("Could not convert variant of type (OleStr) into type (Boolean)");
+  throw EConvertError(
+      "Could not convert variant of type (OleStr) into type (Boolean): a yes or no is True or "
+      "False, yes or no, on or off, or a number");
 }
 
 } // namespace ornavel

@@ -27,7 +27,7 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text);
 
 // Reads a stored boolean: True, False, yes, no, on or off in any letter case, or a number (zero
 // is false, any other number true). Anything else fails with
-// "Could not convert variant of type (OleStr) into type (Boolean)".
+// "Could not convert variant of type (OleStr) into type (Boolean)", and what is accepted.
 bool TextToBool(std::string_view text);
 // The same, with no value for anything else.
 std::optional<bool> TryTextToBool(std::string_view text);

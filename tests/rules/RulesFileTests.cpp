@@ -247,13 +247,15 @@ TEST_P(RulesFileFaults, EachValueFailureIsReportedWithItsMessageAndPlace) {
 
 INSTANTIATE_TEST_SUITE_P(
     RulesFile, RulesFileFaults,
-    testing::Values(TFaultCase{R"(color="reddish")", "'reddish' is not a valid integer value"},
-                    TFaultCase{R"(active="maybe")",
-                               "Could not convert variant of type (OleStr) into type (Boolean)"},
-                    TFaultCase{R"(logline="")",
-                               "Could not convert variant of type (OleStr) into type (Boolean)"},
-                    TFaultCase{R"(monitortypes="mtFile,mtPrinter")",
-                               "Invalid property element: mtPrinter"}),
+    testing::Values(
+        TFaultCase{R"(color="reddish")", "'reddish' is not a valid integer value"},
+        TFaultCase{R"(active="maybe")",
+                   "Could not convert variant of type (OleStr) into type (Boolean): a yes or no "
+                   "is True or False, yes or no, on or off, or a number"},
+        TFaultCase{R"(logline="")",
+                   "Could not convert variant of type (OleStr) into type (Boolean): a yes or no "
+                   "is True or False, yes or no, on or off, or a number"},
+        TFaultCase{R"(monitortypes="mtFile,mtPrinter")", "Invalid property element: mtPrinter"}),
     [](const auto& info) { return test::CaseName(info.index, info.param.Attribute); });
 
 TEST_F(RulesFile, UnparsableFileLeavesNoRulesAndIsNeverOverwritten) {
