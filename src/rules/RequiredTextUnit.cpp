@@ -372,8 +372,16 @@ private:
     FAllPlain = false;
   }
 
+  // Of the runs, the one that looks rarest in log lines, where digits, spaces and punctuation
+  // (time stamps, numbers) abound: letters weigh twice.
+  static std::size_t Weight(std::string_view run) {
+    return run.size() + static_cast<std::size_t>(std::ranges::count_if(run, [](char c) {
+             return IsAsciiLetter(static_cast<unsigned char>(c));
+           }));
+  }
+
   void EndRun() {
-    if (FRun.size() > FLongest.size())
+    if (Weight(FRun) > Weight(FLongest))
       FLongest = FRun;
     FRun.clear();
     FLastPlain = false;
