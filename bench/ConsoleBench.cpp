@@ -3,12 +3,14 @@
 // that this program reads at once; then:
 // - latency: single lines written one at a time, each waited for; the median and the 95th
 //   percentile of the time from the write until the line is read from the pipe;
-// - flood: --lines lines of 100 bytes appended 64 lines per write as fast as possible; the time
-//   until the last one is read, and the CPU the program used meanwhile (utime + stime).
-// Ornavel runs with no rules and with the ten rules of the rules benchmark. A round runs all
-// three; the figures are the medians over --rounds rounds.
+// - flood: --lines generated lines of 40 to 160 bytes (about 100 on average, 16,384 distinct ones
+//   in turn) appended 64 lines per write as fast as possible; the time until the last one is
+//   read, and the CPU the program used meanwhile (utime + stime).
+// Ornavel runs with each of the --rules counts of generated rules (those of the rules benchmark).
+// A round runs tail -F and every count; the figures are the medians over --rounds rounds.
 //
 // Run: build/release/bench/console_bench [--lines=1000000] [--samples=200] [--rounds=5]
+//        [--rules=0,10,100,1000]
 // A smoke run: --lines=20000 --samples=20 --rounds=1
 #include "BenchRulesUnit.h"
 #include "TestSupport.h"
@@ -45,6 +47,7 @@ using namespace std::chrono_literals;
 std::size_t Lines = 1'000'000;
 int Samples = 200;
 int Rounds = 5;
+std::vector<std::size_t> RuleCounts{0, 10, 100, 1000};
 constexpr std::size_t LinesPerWrite = 64;
 
 double Seconds(TClock::duration duration) {
@@ -195,15 +198,19 @@ TFigures Measure(TFollower& follower, int file) {
   figures.MedianLatencyMs = latencies[latencies.size() / 2];
   figures.P95LatencyMs = latencies[latencies.size() * 95 / 100];
 
-  const std::vector<std::string> texts = BenchLines();
-  std::string block;
-  for (std::size_t line = 0; line < LinesPerWrite; ++line)
-    block += texts[line % texts.size()].substr(0, 99) + "\n";
+  // Written ahead, so that the writer only writes.
+  static const std::vector<std::string> blocks = [] {
+    const std::vector<std::string> texts = VariedBenchLines();
+    std::vector<std::string> made(texts.size() / LinesPerWrite);
+    for (std::size_t line = 0; line < made.size() * LinesPerWrite; ++line)
+      made[line / LinesPerWrite] += texts[line] + "\n";
+    return made;
+  }();
   follower.Expect("END-OF-RUN\n");
   const double cpuBefore = CpuSeconds(follower.Pid());
   const auto start = TClock::now();
   for (std::size_t line = 0; line + LinesPerWrite <= Lines; line += LinesPerWrite)
-    Append(file, block);
+    Append(file, blocks[line / LinesPerWrite % blocks.size()]);
   Append(file, "END-OF-RUN\n");
   const auto found = follower.WaitFound(300s);
   if (!found)
@@ -213,20 +220,7 @@ TFigures Measure(TFollower& follower, int file) {
   return figures;
 }
 
-const char* ColorName(TColor color) {
-  static const std::pair<TColor, const char*> names[] = {
-      {clRed, "clRed"},     {clYellow, "clYellow"}, {clFuchsia, "clFuchsia"},
-      {clOlive, "clOlive"}, {clMaroon, "clMaroon"}, {clBlue, "clBlue"},
-      {clGreen, "clGreen"}, {clGray, "clGray"},     {clPurple, "clPurple"},
-      {clWhite, "clWhite"}};
-  for (const auto& [value, name] : names) {
-    if (value == color)
-      return name;
-  }
-  return "clWindowText";
-}
-
-TFigures MeasureOrnavel(bool rules) {
+TFigures MeasureOrnavel(std::size_t ruleCount) {
   const test::TTemporaryFolder folder;
   const std::string log = folder.File("followed.log");
   test::WriteFile(log, "");
@@ -234,15 +228,15 @@ TFigures MeasureOrnavel(bool rules) {
   test::WriteFile(folder.File("config/Ornavel/Config.xml"),
                   "<?xml version=\"1.0\"?>\r\n<Config>\r\n  <MonitorFilenames>\r\n    <Filename>" +
                       log + "</Filename>\r\n  </MonitorFilenames>\r\n</Config>\r\n");
-  std::string ruleLines;
-  for (std::size_t i = 0; rules && i < BenchRules.size(); ++i) {
-    const TBenchRule& rule = BenchRules[i];
-    ruleLines += "  <Rule name=\"r" + std::to_string(i) + "\" color=\"" + ColorName(rule.Color) +
-                 "\" regexp=\"" + rule.Pattern + "\" active=\"True\" logline=\"" +
-                 (rule.LogLine ? "True" : "False") + "\" monitortypes=\"mtFile\"/>\r\n";
-  }
+  // Written as the program writes its rules.
   test::WriteFile(folder.File("config/Ornavel/Rules.xml"),
-                  "<?xml version=\"1.0\"?>\r\n<Rules>\r\n" + ruleLines + "</Rules>\r\n");
+                  "<?xml version=\"1.0\"?>\r\n<Rules>\r\n</Rules>\r\n");
+  TRules rules;
+  rules.Open(folder.File("config/Ornavel"));
+  FillRules(rules, BenchRuleList(ruleCount));
+  for (std::size_t i = 0; i < rules.Count(); ++i)
+    rules.GetRule(i).SetMonitorTypes({mtFile});
+  rules.Save();
   TFollower follower({ORNAVEL_BINARY, "--console"}, folder.File("config"));
   const int file = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   const TFigures figures = Measure(follower, file);
@@ -266,15 +260,11 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// The three programs run one after the other in every round, so that each ratio compares runs
-// made under the same load; the figures shown are the medians over the rounds.
+// The programs run one after the other in every round, so that each ratio compares runs made
+// under the same load; the figures shown are the medians over the rounds.
 struct TRound {
-  TFigures Tail, Plain, Ruled;
-};
-
-struct TRow {
-  const char* Name;
-  TFigures TRound::*Figures;
+  TFigures Tail;
+  std::vector<TFigures> Ornavel; // one per rule count
 };
 
 template <class TField>
@@ -285,31 +275,56 @@ double MedianOf(const std::vector<TRound>& rounds, TField field) {
   return Median(values);
 }
 
-double FloodRatio(const TRound& round, TFigures TRound::*figures) {
-  return (round.*figures).FloodSeconds / round.Tail.FloodSeconds;
+// The figures of a row: tail -F for none, else Ornavel with the rule count of that place.
+const TFigures& Of(const TRound& round, std::optional<std::size_t> place) {
+  return place ? round.Ornavel[*place] : round.Tail;
 }
 
-void PrintRow(const std::vector<TRound>& rounds, const TRow& row) {
+double FloodRatio(const TRound& round, std::optional<std::size_t> place) {
+  return Of(round, place).FloodSeconds / round.Tail.FloodSeconds;
+}
+
+double CpuRatio(const TRound& round, std::optional<std::size_t> place, const TFigures& baseline) {
+  return baseline.FloodCpuSeconds > 0 ? Of(round, place).FloodCpuSeconds / baseline.FloodCpuSeconds
+                                      : 0.0;
+}
+
+void PrintRow(const std::vector<TRound>& rounds, const std::string& name,
+              std::optional<std::size_t> place) {
   const auto of = [&](double TFigures::*field) {
-    return MedianOf(rounds, [&](const TRound& round) { return round.*row.Figures.*field; });
+    return MedianOf(rounds, [&](const TRound& round) { return Of(round, place).*field; });
   };
-  const double cpuRatio = MedianOf(rounds, [&](const TRound& round) {
-    return round.Tail.FloodCpuSeconds > 0
-               ? (round.*row.Figures).FloodCpuSeconds / round.Tail.FloodCpuSeconds
-               : 0.0;
-  });
-  std::printf("%-24s %8.2f %8.2f %10.3f %7.2fx %9.3f %7.2fx\n", row.Name,
-              of(&TFigures::MedianLatencyMs), of(&TFigures::P95LatencyMs),
-              of(&TFigures::FloodSeconds),
-              MedianOf(rounds, [&](const TRound& round) { return FloodRatio(round, row.Figures); }),
-              of(&TFigures::FloodCpuSeconds), cpuRatio);
+  const double seconds = of(&TFigures::FloodSeconds);
+  std::printf(
+      "%-26s %7.2f %7.2f %8.3f %7.2fx %9.0f %7.3f %7.2fx %7.2fx\n", name.c_str(),
+      of(&TFigures::MedianLatencyMs), of(&TFigures::P95LatencyMs), seconds,
+      MedianOf(rounds, [&](const TRound& round) { return FloodRatio(round, place); }),
+      static_cast<double>(Lines) / seconds, of(&TFigures::FloodCpuSeconds),
+      MedianOf(rounds, [&](const TRound& round) { return CpuRatio(round, place, round.Tail); }),
+      place && RuleCounts[0] == 0
+          ? MedianOf(rounds,
+                     [&](const TRound& round) { return CpuRatio(round, place, round.Ornavel[0]); })
+          : 0.0);
 }
 
-void PrintRatios(const std::vector<TRound>& rounds, const TRow& row) {
-  std::printf("  %s, flood / tail -F by round:", row.Name);
+void PrintRatios(const std::vector<TRound>& rounds, const std::string& name, std::size_t place) {
+  std::printf("  %s, by round: flood / tail -F", name.c_str());
   for (const TRound& round : rounds)
-    std::printf(" %.2f", FloodRatio(round, row.Figures));
+    std::printf(" %.2f", FloodRatio(round, place));
+  if (RuleCounts[0] == 0) {
+    std::printf("; CPU / no rules");
+    for (const TRound& round : rounds)
+      std::printf(" %.2f", CpuRatio(round, place, round.Ornavel[0]));
+  }
   std::printf("\n");
+}
+
+std::vector<std::size_t> ReadCounts(const std::string& text) {
+  std::vector<std::size_t> counts;
+  std::stringstream stream(text);
+  for (std::string count; std::getline(stream, count, ',');)
+    counts.push_back(std::stoul(count));
+  return counts;
 }
 
 bool ReadSettings(int argc, char** argv) {
@@ -321,6 +336,8 @@ bool ReadSettings(int argc, char** argv) {
       Samples = std::max(1, std::stoi(argument.substr(10)));
     else if (argument.starts_with("--rounds="))
       Rounds = std::max(1, std::stoi(argument.substr(9)));
+    else if (argument.starts_with("--rules=") && !ReadCounts(argument.substr(8)).empty())
+      RuleCounts = ReadCounts(argument.substr(8));
     else {
       std::fprintf(stderr, "unknown argument %s\n", argv[i]);
       return false;
@@ -338,30 +355,34 @@ int main(int argc, char** argv) {
     return 2;
   try {
     std::vector<TRound> rounds;
-    for (int round = 0; round < Rounds; ++round)
-      rounds.push_back({MeasureTail(), MeasureOrnavel(false), MeasureOrnavel(true)});
-    std::printf("One followed file: %d single lines, then %zu lines of 100 bytes, %zu per write; "
-                "medians of %d rounds\n",
+    for (int round = 0; round < Rounds; ++round) {
+      rounds.push_back({MeasureTail(), {}});
+      for (std::size_t count : RuleCounts)
+        rounds.back().Ornavel.push_back(MeasureOrnavel(count));
+    }
+    std::printf("One followed file: %d single lines, then %zu generated lines of about 100 bytes, "
+                "%zu per write; medians of %d rounds\n",
                 Samples, Lines, LinesPerWrite, Rounds);
-    std::printf("%-24s %8s %8s %10s %8s %9s %8s\n", "", "lat ms", "p95 ms", "flood s", "x tail",
-                "CPU s", "x tail");
-    const TRow rows[] = {{"tail -F", &TRound::Tail},
-                         {"ornavel, no rules", &TRound::Plain},
-                         {"ornavel, 10 rules", &TRound::Ruled}};
-    for (const TRow& row : rows)
-      PrintRow(rounds, row);
-    PrintRatios(rounds, rows[1]);
-    PrintRatios(rounds, rows[2]);
-    const auto ratio = [&](const TRow& row) {
-      return MedianOf(rounds, [&](const TRound& round) { return FloodRatio(round, row.Figures); });
+    std::printf("%-26s %7s %7s %8s %8s %9s %7s %8s %8s\n", "", "lat ms", "p95 ms", "flood s",
+                "x tail", "lines/s", "CPU s", "x tail", "x 0 rules");
+    PrintRow(rounds, "tail -F", std::nullopt);
+    const auto name = [](std::size_t count) {
+      return "ornavel, " + std::to_string(count) + " rules";
     };
-    const auto latency = [&](const TRow& row) {
-      return MedianOf(rounds,
-                      [&](const TRound& round) { return (round.*row.Figures).MedianLatencyMs; });
-    };
-    const bool kept = ratio(rows[1]) <= 2 && ratio(rows[2]) <= 2;
-    const bool prompt = latency(rows[1]) <= 5 && latency(rows[2]) <= 5;
-    std::printf("flood within 2x tail -F: %s; median latency within 5 ms: %s\n",
+    for (std::size_t place = 0; place < RuleCounts.size(); ++place)
+      PrintRow(rounds, name(RuleCounts[place]), place);
+    for (std::size_t place = 0; place < RuleCounts.size(); ++place)
+      PrintRatios(rounds, name(RuleCounts[place]), place);
+    bool kept = true, prompt = true;
+    for (std::size_t place = 0; place < RuleCounts.size(); ++place) {
+      kept = kept && (RuleCounts[place] > 100 || MedianOf(rounds, [&](const TRound& round) {
+                                                   return FloodRatio(round, place);
+                                                 }) <= 2);
+      prompt = prompt && MedianOf(rounds, [&](const TRound& round) {
+                           return round.Ornavel[place].MedianLatencyMs;
+                         }) <= 5;
+    }
+    std::printf("flood within 2x tail -F up to 100 rules: %s; median latency within 5 ms: %s\n",
                 kept ? "yes" : "NO", prompt ? "yes" : "NO");
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "console_bench: %s\n", failure.what());

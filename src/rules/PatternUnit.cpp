@@ -3,6 +3,8 @@
 
 #include "core/FormatUnit.h"
 
+#include <algorithm>
+
 #include <pcre2.h>
 
 namespace ornavel {
@@ -97,14 +99,14 @@ TPatternCode CompileRulePattern(std::string_view source, std::string* error) {
 }
 
 TPattern::TPattern(std::string source)
-    : FSource(std::move(source)), FRequired(RequiredText(FSource)) {
+    : FSource(std::move(source)), FRequired(RequiredTexts(FSource)) {
   // Plain text alone always compiles and never needs the engine: a long list of such rules costs
   // no compiled code.
-  if (FRequired && FRequired->Whole)
+  if (FRequired.size() == 1 && FRequired.front().Whole)
     return;
   FCode = CompileRulePattern(FSource, &FCompileError);
   if (!FCode)
-    FRequired.reset();
+    FRequired.clear();
 }
 
 TPattern::~TPattern() = default;
@@ -118,11 +120,18 @@ bool TPattern::JitCompiled() const {
 bool TPattern::Search(std::string_view text) const {
   if (!Valid())
     throw EPatternError(FCompileError);
-  if (FRequired) {
-    const bool contains = ContainsRequired(text, *FRequired);
-    if (!contains || FRequired->Whole)
-      return contains;
-  }
+  if (!FRequired.empty() && std::ranges::none_of(FRequired, [&](const auto& each) {
+        return ContainsRequired(text, each);
+      }))
+    return false;
+  return SearchHolding(text);
+}
+
+bool TPattern::SearchHolding(std::string_view text) const {
+  if (!Valid())
+    throw EPatternError(FCompileError);
+  if (!FCode)
+    return true; // plain text alone, which text holds
   const auto& scratch = TMatchScratch::ForThisThread();
   const auto subject = reinterpret_cast<PCRE2_SPTR>(text.data());
   const bool jit = JitCompiled();

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct pcre2_real_code_8;
 
@@ -50,13 +50,17 @@ public:
   // Whether the pattern occurs anywhere in text. Fails with EPatternError when the pattern did
   // not compile or the search hit one of the engine's limits.
   bool Search(std::string_view text) const;
+  // The same for a text already known to hold one of Required(): no second look for it.
+  bool SearchHolding(std::string_view text) const;
+  // Texts of which every match holds one; empty for none (also when it did not compile).
+  const std::vector<TRequiredText>& Required() const { return FRequired; }
 
 private:
   bool JitCompiled() const;
 
   std::string FSource;
-  // Lines without it are answered without the engine.
-  std::optional<TRequiredText> FRequired;
+  // Lines without any of them are answered without the engine.
+  std::vector<TRequiredText> FRequired;
   TPatternCode FCode; // none for plain text alone
   std::string FCompileError;
   // Made at the first search that needs the engine: a list of many rules loads in a moment, and

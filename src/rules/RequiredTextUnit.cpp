@@ -1,5 +1,6 @@
 #include "RequiredTextUnit.h"
 
+#include <algorithm>
 #include <bit>
 #include <cctype>
 #include <cstdint>
@@ -24,30 +25,50 @@ unsigned char Fold(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c | 0x20) : c;
 }
 
+// How deep groups are read for the texts of their alternatives; deeper ones are left out.
+constexpr int MaxGroupDepth = 4;
+
+std::size_t Shortest(const std::vector<TRequiredText>& texts) {
+  std::size_t shortest = std::string::npos;
+  for (const TRequiredText& text : texts)
+    shortest = std::min(shortest, text.Text.size());
+  return shortest;
+}
+
 // Reads a pattern atom by atom, keeping the runs of plain characters that every match holds in
 // order. Each step returns false at anything it does not understand for certain.
 class TPatternReader {
 public:
-  explicit TPatternReader(std::string_view pattern) : FPattern(pattern) {}
+  TPatternReader(std::string_view pattern, bool caseless, int depth)
+      : FPattern(pattern), FCaseless(caseless), FDepth(depth) {}
 
-  std::optional<TRequiredText> Read() {
-    bool caseless = false;
+  std::vector<TRequiredText> Read() {
     if (FPattern.starts_with("(?i)")) {
-      caseless = true;
+      FCaseless = true; // also for the alternatives after the first
       FAt = 4;
     }
-    while (FAt < FPattern.size()) {
-      if (!Atom())
-        return std::nullopt;
+    std::vector<TRequiredText> texts;
+    bool several = false;
+    for (;;) {
+      while (FAt < FPattern.size() && At() != '|') {
+        if (!Atom())
+          return {};
+      }
+      std::vector<TRequiredText> alternative = EndAlternative();
+      if (alternative.empty())
+        return {};
+      texts.insert(texts.end(), alternative.begin(), alternative.end());
+      if (FAt >= FPattern.size())
+        break;
+      ++FAt;
+      several = true;
     }
-    EndRun();
-    if (FLongest.empty())
-      return std::nullopt;
-    if (caseless) {
-      for (char& c : FLongest)
-        c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+    // Plain alternatives still need the engine: a text in one of them is not the whole pattern.
+    if (several) {
+      for (TRequiredText& text : texts)
+        text.Whole = false;
     }
-    return TRequiredText{FLongest, caseless, FAllPlain};
+    return texts;
   }
 
 private:
@@ -65,11 +86,16 @@ private:
     case '[':
       Opaque();
       return SkipClass();
-    case '(':
+    case '(': {
       if (At(1) == '?' && At(2) == '#') // a comment is not there at all: "a(?#)?" is "a?"
         return SkipTo(')');
       Opaque();
-      return SkipGroup();
+      const std::size_t open = FAt;
+      if (!SkipGroup())
+        return false;
+      GroupAlternatives(open);
+      return true;
+    }
     case '|':
     case ')':
       return false;
@@ -266,6 +292,54 @@ private:
     return true;
   }
 
+  // A group that every match passes through once, plain or capturing, holds a text of one of its
+  // alternatives; behind a quantifier it may be missing.
+  void GroupAlternatives(std::size_t open) {
+    if (FDepth >= MaxGroupDepth)
+      return;
+    std::size_t inner = open + 1;
+    if (FPattern.substr(open).starts_with("(?:"))
+      inner = open + 3;
+    else if (FPattern[open + 1] == '?')
+      return;
+    std::size_t after = FAt;
+    while (FPattern.substr(after).starts_with("(?#")) {
+      after = FPattern.find(')', after);
+      if (after == std::string_view::npos)
+        return;
+      ++after;
+    }
+    if (after < FPattern.size() && std::strchr("*+?{", FPattern[after]) != nullptr)
+      return;
+    std::vector<TRequiredText> texts =
+        TPatternReader(FPattern.substr(inner, FAt - 1 - inner), FCaseless, FDepth + 1).Read();
+    if (texts.empty())
+      return;
+    for (TRequiredText& text : texts)
+      text.Whole = false;
+    if (FGroupTexts.empty() || Shortest(texts) > Shortest(FGroupTexts))
+      FGroupTexts = std::move(texts);
+  }
+
+  // The texts of the alternative read, and a fresh start for the next.
+  std::vector<TRequiredText> EndAlternative() {
+    EndRun();
+    std::vector<TRequiredText> texts;
+    if (!FLongest.empty()) {
+      if (FCaseless) {
+        for (char& c : FLongest)
+          c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+      }
+      texts.push_back(TRequiredText{FLongest, FCaseless, FAllPlain});
+    }
+    if (!FGroupTexts.empty() && (texts.empty() || Shortest(FGroupTexts) > FLongest.size()))
+      texts = std::move(FGroupTexts);
+    FLongest.clear();
+    FGroupTexts.clear();
+    FAllPlain = true;
+    return texts;
+  }
+
   // The atom before a quantifier may be missing or repeated: it leaves the run.
   void Quantified() {
     if (At() == '+' || At() == '?')
@@ -298,17 +372,28 @@ private:
     FAllPlain = false;
   }
 
+  // Of the runs, the one that looks rarest in log lines, where digits, spaces and punctuation
+  // (time stamps, numbers) abound: letters weigh twice.
+  static std::size_t Weight(std::string_view run) {
+    return run.size() + static_cast<std::size_t>(std::ranges::count_if(run, [](char c) {
+             return IsAsciiLetter(static_cast<unsigned char>(c));
+           }));
+  }
+
   void EndRun() {
-    if (FRun.size() > FLongest.size())
+    if (Weight(FRun) > Weight(FLongest))
       FLongest = FRun;
     FRun.clear();
     FLastPlain = false;
   }
 
   std::string_view FPattern;
+  bool FCaseless;
+  int FDepth;
   std::size_t FAt = 0;
   std::string FRun;
   std::string FLongest;
+  std::vector<TRequiredText> FGroupTexts; // of the best group of this alternative
   bool FLastPlain = false;
   bool FAllPlain = true;
 };
@@ -328,8 +413,8 @@ bool EqualAt(const char* at, std::string_view needle, bool caseless) {
 
 } // namespace
 
-std::optional<TRequiredText> RequiredText(std::string_view pattern) {
-  return TPatternReader(pattern).Read();
+std::vector<TRequiredText> RequiredTexts(std::string_view pattern) {
+  return TPatternReader(pattern, false, 0).Read();
 }
 
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ornavel {
 
@@ -18,11 +18,14 @@ struct TRequiredText {
   bool operator==(const TRequiredText&) const = default;
 };
 
-// The longest run of plain characters that every match of pattern must contain, read from the
-// pattern's source with the engine's default options (as the rules compile it). Anything not
-// understood for certain gives none: inline options other than a leading (?i), verbs, quoting,
-// alternation outside groups and bytes outside ASCII.
-std::optional<TRequiredText> RequiredText(std::string_view pattern);
+// Texts of which every match of pattern contains at least one, read from the pattern's source
+// with the engine's default options (as the rules compile it); empty for none. Each alternative
+// of the pattern gives the run of plain characters it must contain with the most letters (digits
+// and punctuation abound in log lines), or the texts of the alternatives of a group it must pass
+// through once, whichever has the longer shortest text. Anything not understood for certain gives
+// none: inline options other than a leading (?i), verbs, quoting and bytes outside ASCII. Whole
+// is set only on a single text.
+std::vector<TRequiredText> RequiredTexts(std::string_view pattern);
 
 // Whether text contains required.Text.
 bool ContainsRequired(std::string_view text, const TRequiredText& required);

@@ -1,5 +1,6 @@
 #include "RulesUnit.h"
 
+#include "CandidateFinderUnit.h"
 #include "RuleTextUnit.h"
 #include "config/AppDataUnit.h"
 #include "config/XmlFileUnit.h"
@@ -8,8 +9,10 @@
 #include "core/TextUnit.h"
 
 #include <algorithm>
+#include <bit>
 #include <fnmatch.h>
 #include <numeric>
+#include <span>
 #include <stdexcept>
 
 namespace ornavel {
@@ -33,6 +36,8 @@ struct TRules::TSnapshot {
   std::uint64_t Version = 0;
   std::vector<TActiveRule> Rules;
   bool AnyInvalid = false; // a pattern that does not compile
+  // Over the rules' required texts: which rules a line may match, in one pass.
+  TCandidateFinder Candidates;
 };
 
 namespace {
@@ -111,6 +116,9 @@ struct TSnapshotCache {
   std::shared_ptr<const void> Snapshot;
 };
 thread_local TSnapshotCache gSnapshotCache;
+
+// The candidate rules of the line being evaluated, one bit each; grown, never shrunk.
+thread_local std::vector<std::uint64_t> gCandidates;
 
 } // namespace
 
@@ -260,6 +268,11 @@ void TRules::Publish() {
          rule->FAlert ? &*FDecisions.insert(rule->FName).first : nullptr});
     snapshot->AnyInvalid = snapshot->AnyInvalid || !rule->FPattern->Valid();
   }
+  std::vector<std::span<const TRequiredText>> required;
+  required.reserve(snapshot->Rules.size());
+  for (const TActiveRule& rule : snapshot->Rules)
+    required.emplace_back(rule.Pattern->Required());
+  snapshot->Candidates = TCandidateFinder(required);
   std::shared_ptr<const TSnapshot> published = std::move(snapshot);
   std::lock_guard lock(FSnapshotLock);
   FVersion = published->Version;
@@ -362,24 +375,36 @@ bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const
   const TSnapshot& snapshot = Snapshot();
   if (snapshot.AnyInvalid)
     SwitchOffInvalid(snapshot, *type, faults);
-  // The last matching rule decides: from the end, the first match is the answer.
-  for (auto rule = snapshot.Rules.rbegin(); rule != snapshot.Rules.rend(); ++rule) {
-    if (!rule->MonitorTypes.Contains(*type) || !rule->Active->load(std::memory_order_relaxed) ||
-        (!rule->Source.empty() && !SourceMatches(rule->Source, item.SourceName)))
-      continue;
-    try {
-      if (!rule->Pattern->Search(item.Text))
+  if (snapshot.Rules.empty())
+    return true;
+  // The last matching rule decides: from the end, the first match is the answer. Rules whose
+  // required texts the line lacks cannot match, and are not looked at.
+  std::vector<std::uint64_t>& candidates = gCandidates;
+  snapshot.Candidates.Find(item.Text, candidates);
+  for (std::size_t word = candidates.size(); word-- > 0;) {
+    for (std::uint64_t bits = candidates[word]; bits != 0;) {
+      const int bit = 63 - std::countl_zero(bits);
+      bits &= ~(std::uint64_t{1} << bit);
+      const std::size_t index = word * 64 + static_cast<std::size_t>(bit);
+      const TActiveRule& rule = snapshot.Rules[index];
+      if (!rule.MonitorTypes.Contains(*type) || !rule.Active->load(std::memory_order_relaxed) ||
+          (!rule.Source.empty() && !SourceMatches(rule.Source, item.SourceName)))
         continue;
-    } catch (const EPatternError& failure) {
-      SwitchOff(*rule, failure.what(), faults);
-      continue;
+      try {
+        if (!(snapshot.Candidates.Filtered(index) ? rule.Pattern->SearchHolding(item.Text)
+                                                  : rule.Pattern->Search(item.Text)))
+          continue;
+      } catch (const EPatternError& failure) {
+        SwitchOff(rule, failure.what(), faults);
+        continue;
+      }
+      item.Color = rule.Color;
+      if (rule.LogLine) {
+        item.Decision = rule.Decision;
+        item.Alert = rule.Alert;
+      }
+      return rule.LogLine;
     }
-    item.Color = rule->Color;
-    if (rule->LogLine) {
-      item.Decision = rule->Decision;
-      item.Alert = rule->Alert;
-    }
-    return rule->LogLine;
   }
   return true;
 }

@@ -1,6 +1,6 @@
-// Checks the plain text read from a rule's pattern against the engine itself: every text the
-// engine matches holds it, where the pattern is that text alone it compiles and holding it is
-// matching, and the quick search agrees with a plain one. Input: one byte giving the pattern's
+// Checks the plain texts read from a rule's pattern against the engine itself: every text the
+// engine matches holds one of them, where the pattern is one text alone it compiles and holding it
+// is matching, and the quick search agrees with a plain one. Input: one byte giving the pattern's
 // length (modulo 64), the pattern, then the text. Build with -DORNAVEL_FUZZ=ON (clang); run:
 //   build/fuzz/tests/fuzz/pattern_fuzz -max_total_time=600 tests/fuzz/pattern-corpus
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <pcre2.h>
 
@@ -54,21 +55,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view pattern(reinterpret_cast<const char*>(data + 1), patternLength);
   const std::string_view text(reinterpret_cast<const char*>(data + 1 + patternLength),
                               size - 1 - patternLength);
-  const std::optional<TRequiredText> required = ornavel::RequiredText(pattern);
-  if (!required)
+  const std::vector<TRequiredText> texts = ornavel::RequiredTexts(pattern);
+  if (texts.empty())
     return 0;
-  const bool contains = ornavel::ContainsRequired(text, *required);
-  if (contains != PlainContains(text, *required))
-    std::abort();
+  bool contains = false;
+  for (const TRequiredText& required : texts) {
+    const bool holds = ornavel::ContainsRequired(text, required);
+    if (holds != PlainContains(text, required) || (required.Whole && texts.size() > 1))
+      std::abort();
+    contains = contains || holds;
+  }
+  const bool whole = texts.front().Whole;
   const ornavel::TPatternCode code = ornavel::CompileRulePattern(pattern);
   if (!code) {
     // Plain text alone is taken as valid without the engine.
-    if (required->Whole)
+    if (whole)
       std::abort();
     return 0;
   }
   const int matched = Match(*code, text);
-  if ((matched == 1 && !contains) || (required->Whole && matched == 0 && contains))
+  if ((matched == 1 && !contains) || (whole && matched == 0 && contains))
     std::abort();
   return 0;
 }

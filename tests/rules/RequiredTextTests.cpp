@@ -13,7 +13,7 @@ namespace {
 struct TReadingCase {
   const char* Name;
   std::string Pattern;
-  const char* Required; // nullptr: none
+  const char* Required; // the texts joined by " or "; nullptr: none
   bool Caseless;
   bool Whole;
   // A text the engine matches, chosen so that a wrong reading would skip it.
@@ -24,12 +24,14 @@ class RequiredTextReading : public testing::TestWithParam<TReadingCase> {};
 
 TEST_P(RequiredTextReading, GivesTextEveryMatchHolds) {
   const TReadingCase& row = GetParam();
-  const std::optional<TRequiredText> required = RequiredText(row.Pattern);
-  if (row.Required == nullptr) {
-    EXPECT_FALSE(required) << required->Text;
-  } else {
-    EXPECT_EQ(required, (TRequiredText{row.Required, row.Caseless, row.Whole}));
+  const std::vector<TRequiredText> texts = RequiredTexts(row.Pattern);
+  std::string joined;
+  for (const TRequiredText& text : texts) {
+    joined += (joined.empty() ? "" : " or ") + text.Text;
+    EXPECT_EQ(text.Caseless, row.Caseless) << text.Text;
+    EXPECT_EQ(text.Whole, row.Whole) << text.Text;
   }
+  EXPECT_EQ(joined, row.Required == nullptr ? "" : row.Required);
   const TPattern pattern(row.Pattern);
   ASSERT_TRUE(pattern.Valid()) << pattern.CompileError();
   EXPECT_TRUE(pattern.Search(row.Subject));
@@ -74,7 +76,19 @@ INSTANTIATE_TEST_SUITE_P(
         TReadingCase{"BackReferences", "(?<n>a)\\g{-1}\\k<n>?\\1bcd", "bcd", false, false,
                      "aaabcd"},
         TReadingCase{"OctalEscape", "\\101bcd", "bcd", false, false, "Abcd"},
-        TReadingCase{"Alternation", "warn|error", nullptr, false, false, "an error"},
+        TReadingCase{"Alternation", "warn|error", "warn or error", false, false, "an error"},
+        TReadingCase{"AlternativeWithoutText", "warn|\\d+", nullptr, false, false, "7"},
+        TReadingCase{"EmptyAlternative", "warn|", nullptr, false, false, "x"},
+        TReadingCase{"GroupWhenLonger", "\\b(fail|error)\\b", "fail or error", false, false,
+                     "an error"},
+        TReadingCase{"CaselessGroup", "(?i)\\[(?:warn|error)\\]", "warn or error", true, false,
+                     "[ERROR]"},
+        TReadingCase{"OptionsInGroupCarryOn", "x((?i)ab|cd)y", "ab or cd", true, false, "xCDy"},
+        TReadingCase{"NestedGroups", "(x(ab|cd)y|zzz)", "ab or cd or zzz", false, false, "xcdy"},
+        TReadingCase{"OptionalGroupLeftOut", "(abc|def)?x", "x", false, false, "x"},
+        TReadingCase{"RepeatAfterCommentLeavesGroup", "(abc|def)(?#c)*x", "x", false, false, "x"},
+        TReadingCase{"LookaheadLeftOut", "(?=abc)\\w+", nullptr, false, false, "abc"},
+        TReadingCase{"OptionsMidwayInGroup", "(a(?i)bc|de)", nullptr, false, false, "aBC"},
         TReadingCase{"OptionsSwitchedMidway", "disk(?i)full", nullptr, false, false, "diskFULL"},
         TReadingCase{"ExtendedGroup", "(?x: a b )cd", nullptr, false, false, "abcd"},
         TReadingCase{"Verb", "(*UTF)abc", nullptr, false, false, "abc"},

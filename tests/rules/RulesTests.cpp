@@ -1,7 +1,10 @@
 #include "TestSupport.h"
+#include "rules/PatternUnit.h"
 #include "rules/RulesUnit.h"
 
 #include <atomic>
+#include <deque>
+#include <fnmatch.h>
 #include <optional>
 #include <set>
 #include <thread>
@@ -429,6 +432,98 @@ TEST_F(Rules, EvaluationRunsSafelyWhileTheListIsEdited) {
   EXPECT_FALSE(faulty.Active());
   EXPECT_EQ(faultReports, 1);
   EXPECT_EQ(List.Count(), 4u);
+}
+
+// Each line of many kinds against a list of 160 rules of the kinds people write, most matching
+// nothing: the list answers as trying every active rule's own pattern from the last one back
+// does, whatever its search for the rules' texts leaves out.
+TEST_F(Rules, DecideAsEveryRuleTriedInTurn) {
+  const std::vector<std::string> words = {"error", "disk",  "Timeout", "net",     "fail",
+                                          "user",  "eth0",  "WARN",    "refused", "heartbeat",
+                                          "a-z",   "ok ok", "GET /"};
+  const std::vector<std::string> shapes = {
+      "@1",  "(?i)@1",    "(@1|@2) done",   "\\b(?:@1|@2)\\b", "@1\\d+",      "@1.*@2", "^@1",
+      "@2$", "[a-z]+ @1", "(?i)(@1|x@2)y?", "@1|@2",           "(@1|zq\\d)+", "@1 @2",  "never@1"};
+  const TColor colors[] = {clRed, clBlue, clGreen, clYellow, clWhite};
+  const auto fill = [](std::string shape, const std::string& first, const std::string& second) {
+    for (const auto& [mark, word] : {std::pair{"@1", first}, std::pair{"@2", second}}) {
+      for (std::size_t at; (at = shape.find(mark)) != std::string::npos;)
+        shape.replace(at, 2, word);
+    }
+    return shape;
+  };
+  std::deque<TPattern> patterns;
+  const auto addRule = [&](const std::string& regExp, std::size_t i) {
+    TRule& rule = Add({"r" + std::to_string(i), regExp, i % 5 != 0, colors[i % 5],
+                       i % 7 == 3 ? TMonitorTypes{mtSyslog} : TMonitorTypes::All(), i % 11 != 4});
+    rule.SetAlert(i % 4 == 1);
+    if (i % 13 == 6)
+      rule.SetSource("app*");
+    patterns.emplace_back(regExp);
+  };
+  for (std::size_t i = 0; i < 160; ++i)
+    addRule(fill(shapes[i % shapes.size()], words[i * 5 % words.size()],
+                 words[(i * 3 + 1) % words.size()]),
+            i);
+  // A key is the first 32 bytes of a text; a line may hold the key but not the text.
+  addRule("a literal text that runs past the length of a key", 160);
+  addRule("(unclosed", 161);
+
+  std::vector<std::string> lines = {"", "disk done", "NET done",
+                                    "a literal text that runs past "
+                                    "the length of a key!",
+                                    "a literal text that runs past the len"};
+  std::uint32_t seed = 12345; // a fixed walk, so that a failure can be replayed
+  const auto next = [&seed](std::size_t count) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % count;
+  };
+  const std::vector<std::string> filler = {"the",   "x",    "42",   "xnetz", "zq7",    "[",   "  ",
+                                           "ERROR", "Fail", "d1sk", "eth01", "user=7", "done"};
+  for (int line = 0; line < 400; ++line) {
+    std::string text;
+    for (std::size_t parts = 1 + next(9); parts-- > 0;) {
+      const std::vector<std::string>& from = next(2) == 0 ? words : filler;
+      text += from[next(from.size())] + (next(3) == 0 ? "" : " ");
+    }
+    lines.push_back(text);
+  }
+
+  for (std::size_t line = 0; line < lines.size(); ++line) {
+    const TMonitorType type = line % 3 == 0 ? mtSyslog : mtFile;
+    const std::string source = line % 2 == 0 ? "app.log" : "db.log";
+    // Rules whose pattern does not compile go first, wherever they stand; then the last match.
+    std::vector<std::string> faults;
+    bool keep = true;
+    TColor color = clWindowText;
+    std::string decision, alert;
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+      const TRule& rule = List.GetRule(i);
+      if (!patterns[i].Valid() && rule.Active() && rule.MonitorTypes().Contains(type))
+        faults.push_back("Rule " + rule.Name() + " switched off: " + patterns[i].CompileError());
+    }
+    for (std::size_t i = patterns.size(); i-- > 0;) {
+      const TRule& rule = List.GetRule(i);
+      if (!rule.Active() || !patterns[i].Valid() || !rule.MonitorTypes().Contains(type) ||
+          (!rule.Source().empty() && ::fnmatch(rule.Source().c_str(), source.c_str(), 0) != 0) ||
+          !patterns[i].Search(lines[line]))
+        continue;
+      keep = rule.LogLine();
+      color = rule.Color();
+      if (keep) {
+        decision = "kept by rule " + std::to_string(i + 1) + " '" + rule.Name() + "'";
+        alert = rule.Alert() ? rule.Name() : "";
+      }
+      break;
+    }
+    const TOutcome outcome = Evaluate(type, lines[line], source);
+    SCOPED_TRACE("line " + std::to_string(line) + ": \"" + lines[line] + "\"");
+    EXPECT_EQ(outcome.Keep, keep);
+    EXPECT_EQ(outcome.Color, color);
+    EXPECT_EQ(outcome.Decision, decision);
+    EXPECT_EQ(outcome.Alert ? *outcome.Alert : "", alert);
+    EXPECT_EQ(outcome.Faults, faults);
+  }
 }
 
 } // namespace

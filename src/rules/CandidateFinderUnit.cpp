@@ -1,0 +1,181 @@
+#include "CandidateFinderUnit.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace ornavel {
+namespace {
+
+constexpr std::uint32_t NoState = std::numeric_limits<std::uint32_t>::max();
+// The automaton's bound: at most this many states (its table at most 16 MiB); the items beyond
+// it are always candidates. Keys are the texts' first bytes; the rest is compared on a find.
+constexpr std::size_t MaxStates = 16 * 1024;
+constexpr std::size_t MaxKey = 32;
+
+unsigned char Fold(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c | 0x20) : c;
+}
+
+void SetBit(std::vector<std::uint64_t>& bits, std::size_t item) {
+  bits[item / 64] |= std::uint64_t{1} << (item % 64);
+}
+
+} // namespace
+
+TCandidateFinder::TCandidateFinder(std::span<const std::span<const TRequiredText>> texts)
+    : FAlways((texts.size() + 63) / 64), FFiltered(FAlways.size()) {
+  // Which items the budget takes, in order, whole or not at all.
+  std::size_t budget = MaxStates - 1;
+  for (std::size_t item = 0; item < texts.size(); ++item) {
+    std::size_t keys = 0;
+    for (const TRequiredText& text : texts[item])
+      keys += text.Text.empty() ? MaxStates : std::min(text.Text.size(), MaxKey);
+    if (texts[item].empty() || keys > budget) {
+      SetBit(FAlways, item);
+      continue;
+    }
+    budget -= keys;
+    SetBit(FFiltered, item);
+    for (const TRequiredText& text : texts[item]) {
+      std::string compared = text.Text;
+      if (text.Caseless) {
+        for (char& c : compared)
+          c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+      }
+      const auto keyLength = static_cast<std::uint32_t>(std::min(text.Text.size(), MaxKey));
+      FEntries.push_back({static_cast<std::uint32_t>(item), keyLength,
+                          !text.Caseless || text.Text.size() > MaxKey, std::move(compared),
+                          text.Caseless});
+    }
+  }
+  FAnyFiltered = !FEntries.empty();
+  if (!FAnyFiltered)
+    return;
+
+  // Bytes no key holds share class 0; a letter's cases share one class.
+  bool used[256] = {};
+  for (const TEntry& entry : FEntries) {
+    for (std::size_t i = 0; i < entry.KeyLength; ++i)
+      used[Fold(static_cast<unsigned char>(entry.Text[i]))] = true;
+  }
+  std::uint8_t classOfFolded[256] = {};
+  for (int byte = 0; byte < 256; ++byte) {
+    if (used[byte])
+      classOfFolded[byte] = static_cast<std::uint8_t>(FClasses++);
+  }
+  for (int byte = 0; byte < 256; ++byte)
+    FClassOf[byte] = classOfFolded[Fold(static_cast<unsigned char>(byte))];
+
+  // The trie of the keys, then its missing transitions filled breadth first from the longest
+  // proper suffix's, as Aho and Corasick do.
+  const std::uint32_t classes = FClasses;
+  std::vector<std::uint32_t> next(classes, NoState);
+  std::vector<std::vector<std::uint32_t>> ending(1);
+  for (std::uint32_t index = 0; index < FEntries.size(); ++index) {
+    const TEntry& entry = FEntries[index];
+    std::uint32_t state = 0;
+    for (std::size_t i = 0; i < entry.KeyLength; ++i) {
+      std::uint32_t& to =
+          next[state * classes + FClassOf[static_cast<unsigned char>(entry.Text[i])]];
+      if (to == NoState) {
+        to = static_cast<std::uint32_t>(ending.size());
+        ending.emplace_back();
+        next.resize(next.size() + classes, NoState);
+      }
+      state = next[state * classes + FClassOf[static_cast<unsigned char>(entry.Text[i])]];
+    }
+    ending[state].push_back(index);
+  }
+  const std::size_t states = ending.size();
+  std::vector<std::uint32_t> failure(states, 0), report(states, NoState), order{0};
+  order.reserve(states);
+  for (std::size_t at = 0; at < order.size(); ++at) {
+    const std::uint32_t state = order[at];
+    for (std::uint32_t c = 0; c < classes; ++c) {
+      std::uint32_t& to = next[state * classes + c];
+      const std::uint32_t fallback = state == 0 ? 0 : next[failure[state] * classes + c];
+      if (to == NoState) {
+        to = fallback;
+        continue;
+      }
+      failure[to] = fallback;
+      report[to] = ending[fallback].empty() ? report[fallback] : fallback;
+      order.push_back(to);
+    }
+  }
+
+  // Renumbered so that one comparison per byte tells whether a state has anything to report.
+  const auto reports = [&](std::uint32_t state) {
+    return !ending[state].empty() || report[state] != NoState;
+  };
+  std::stable_partition(order.begin(), order.end(), [&](std::uint32_t s) { return !reports(s); });
+  std::vector<std::uint32_t> renumbered(states);
+  for (std::uint32_t place = 0; place < states; ++place)
+    renumbered[order[place]] = place;
+  FFirstReportRow = static_cast<std::uint32_t>(std::find_if(order.begin(), order.end(), reports) -
+                                               order.begin()) *
+                    classes;
+  FNext.resize(states * classes);
+  FSuffixReport.resize(states);
+  std::vector<TEntry> entries;
+  entries.reserve(FEntries.size());
+  FEntriesStart.reserve(states + 1);
+  for (std::uint32_t place = 0; place < states; ++place) {
+    const std::uint32_t old = order[place];
+    for (std::uint32_t c = 0; c < classes; ++c)
+      FNext[place * classes + c] = renumbered[next[old * classes + c]] * classes;
+    FSuffixReport[place] = report[old] == NoState ? NoState : renumbered[report[old]];
+    FEntriesStart.push_back(static_cast<std::uint32_t>(entries.size()));
+    for (std::uint32_t index : ending[old])
+      entries.push_back(std::move(FEntries[index]));
+  }
+  FEntriesStart.push_back(static_cast<std::uint32_t>(entries.size()));
+  FEntries = std::move(entries);
+}
+
+void TCandidateFinder::Find(std::string_view text, std::vector<std::uint64_t>& candidates) const {
+  candidates.assign(FAlways.begin(), FAlways.end());
+  if (!FAnyFiltered)
+    return;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::uint32_t* next = FNext.data();
+  std::uint32_t row = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    row = next[row + FClassOf[bytes[i]]];
+    if (row >= FFirstReportRow) [[unlikely]]
+      Report(row / FClasses, text, i + 1, candidates);
+  }
+}
+
+void TCandidateFinder::Report(std::uint32_t state, std::string_view text, std::size_t end,
+                              std::vector<std::uint64_t>& candidates) const {
+  for (; state != NoState; state = FSuffixReport[state]) {
+    for (std::uint32_t index = FEntriesStart[state]; index < FEntriesStart[state + 1]; ++index) {
+      const TEntry& entry = FEntries[index];
+      std::uint64_t& word = candidates[entry.Item / 64];
+      const std::uint64_t bit = std::uint64_t{1} << (entry.Item % 64);
+      if ((word & bit) != 0)
+        continue;
+      if (entry.Check) {
+        const std::size_t start = end - entry.KeyLength;
+        if (entry.Text.size() > text.size() - start)
+          continue;
+        const auto holds = [&] {
+          for (std::size_t i = 0; i < entry.Text.size(); ++i) {
+            auto c = static_cast<unsigned char>(text[start + i]);
+            if (entry.Caseless)
+              c = Fold(c);
+            if (c != static_cast<unsigned char>(entry.Text[i]))
+              return false;
+          }
+          return true;
+        };
+        if (!holds())
+          continue;
+      }
+      word |= bit;
+    }
+  }
+}
+
+} // namespace ornavel

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "RequiredTextUnit.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ornavel {
+
+// Finds in one pass over a line which of many items may match it: those with one of their
+// required texts in the line, and those it cannot tell (no texts, or beyond its budget). One
+// automaton over all the texts, ASCII case folded, so that the cost of a line hardly grows with
+// the number of items. Built once, then read by any number of threads.
+class TCandidateFinder {
+public:
+  TCandidateFinder() = default;
+  // texts[i] are item i's texts, of which every match holds one; empty where it has none.
+  explicit TCandidateFinder(std::span<const std::span<const TRequiredText>> texts);
+
+  // Sets bit i (word i / 64, bit i % 64) for every item i that may match text, and no other.
+  void Find(std::string_view text, std::vector<std::uint64_t>& candidates) const;
+  // Whether a candidate bit of item comes from one of its texts found in the line.
+  bool Filtered(std::size_t item) const { return (FFiltered[item / 64] >> (item % 64) & 1) != 0; }
+
+private:
+  // A text ending in a state: the item it stands for and, where the key is not all of it or
+  // case counts, the text to compare once the key is found.
+  struct TEntry {
+    std::uint32_t Item;
+    std::uint32_t KeyLength;
+    bool Check;
+    std::string Text;
+    bool Caseless;
+  };
+
+  void Report(std::uint32_t state, std::string_view text, std::size_t end,
+              std::vector<std::uint64_t>& candidates) const;
+
+  std::vector<std::uint64_t> FAlways;   // items that are always candidates
+  std::vector<std::uint64_t> FFiltered; // items whose bit the automaton decides
+  bool FAnyFiltered = false;
+  std::uint32_t FClasses = 1;
+  std::uint8_t FClassOf[256] = {};
+  // Transitions by state and byte class; a state is its row's offset in the table. States with
+  // entries, or with entries along their suffixes, come last, from FFirstReportRow on.
+  std::vector<std::uint32_t> FNext;
+  std::uint32_t FFirstReportRow = 0;
+  // Of state s (the row / FClasses): its entries, and the next shorter suffix state with entries.
+  std::vector<std::uint32_t> FEntriesStart; // one more than states
+  std::vector<std::uint32_t> FSuffixReport; // none: FNoState
+  std::vector<TEntry> FEntries;
+};
+
+} // namespace ornavel
