@@ -94,7 +94,8 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS OFF)
 configure_file(data/debian/shlibs.in ${PROJECT_BINARY_DIR}/data/debian/shlibs @ONLY)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_BINARY_DIR}/data/debian/shlibs ${PROJECT_SOURCE_DIR}/data/debian/triggers)
+    ${PROJECT_BINARY_DIR}/data/debian/shlibs ${PROJECT_SOURCE_DIR}/data/debian/symbols
+    ${PROJECT_SOURCE_DIR}/data/debian/triggers)
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/OrnavelPackageDepends.cmake
      INPUT ${PROJECT_SOURCE_DIR}/cmake/OrnavelPackageDepends.cmake.in)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/OrnavelPackageDepends.cmake)
