@@ -20,7 +20,8 @@ endif()
 # Debian wants man pages and changelogs compressed by gzip -9n: no name or time stamp inside.
 set(compressed)
 function(ornavel_gzip source output)
-  add_custom_command(OUTPUT ${output} COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${source} ${output}
+  add_custom_command(OUTPUT ${output}
+                     COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${source} ${output}
                      DEPENDS ${source} VERBATIM)
   set(compressed ${compressed} ${output} PARENT_SCOPE)
 endfunction()
