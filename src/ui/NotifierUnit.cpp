@@ -80,7 +80,14 @@ TDesktopNotifier::TDesktopNotifier(QObject* parent, const QString& busAddress)
                SLOT(OnNotificationClosed(uint, uint)));
 }
 
+// The bus's own thread would otherwise let go of the signal hooks while this object goes away.
 TDesktopNotifier::~TDesktopNotifier() {
+  if (FUnavailable.isEmpty()) {
+    FBus.disconnect(Service, Path, Interface, QStringLiteral("ActionInvoked"), this,
+                    SLOT(OnActionInvoked(uint, QString)));
+    FBus.disconnect(Service, Path, Interface, QStringLiteral("NotificationClosed"), this,
+                    SLOT(OnNotificationClosed(uint, uint)));
+  }
   if (!FConnectionName.isEmpty())
     QDBusConnection::disconnectFromBus(FConnectionName);
 }
