@@ -84,9 +84,7 @@ void TConsoleWriter::Ring() {
   if (!FLastRing.compare_exchange_strong(last, now.count()))
     return; // another alert rings this one
   FRingPending = true;
-  FPending = true;
-  { const std::lock_guard lock(FLock); }
-  FWoken.notify_one();
+  Wake(); // a pass not begun yet rings after its lines
 }
 
 void TConsoleWriter::Finish(std::chrono::milliseconds grace) {

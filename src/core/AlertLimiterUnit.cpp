@@ -1,23 +1,11 @@
 #include "AlertLimiterUnit.h"
 
 #include "LogUnit.h"
+#include "TextUnit.h"
 
 #include <algorithm>
 
 namespace ornavel {
-namespace {
-
-// At most limit bytes, not ending inside a UTF-8 character.
-std::string_view Prefix(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit)
-    return text;
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-    --end;
-  return text.substr(0, end);
-}
-
-} // namespace
 
 std::optional<TAlertNotice> TAlertLimiter::Offer(const TLogAlert& alert, TClock::time_point now) {
   std::lock_guard lock(FLock);
@@ -31,7 +19,7 @@ std::optional<TAlertNotice> TAlertLimiter::Offer(const TLogAlert& alert, TClock:
   if (!first && now - state.Told < FInterval) {
     if (!state.Waiting)
       state.Waiting = TAlertNotice{rule->first, {}, 0, 0, 0};
-    state.Waiting->Text.assign(Prefix(alert.Text, NoticeTextLimit));
+    state.Waiting->Text.assign(Utf8Prefix(alert.Text, NoticeTextLimit));
     state.Waiting->Color = alert.Color;
     state.Waiting->Line = alert.Line;
     state.Waiting->More = more;
@@ -39,8 +27,8 @@ std::optional<TAlertNotice> TAlertLimiter::Offer(const TLogAlert& alert, TClock:
   }
   state.Told = now;
   state.Waiting.reset();
-  return TAlertNotice{rule->first, std::string(Prefix(alert.Text, NoticeTextLimit)), alert.Color,
-                      alert.Line, more};
+  return TAlertNotice{rule->first, std::string(Utf8Prefix(alert.Text, NoticeTextLimit)),
+                      alert.Color, alert.Line, more};
 }
 
 std::vector<TAlertNotice> TAlertLimiter::TakeDue(TClock::time_point now) {

@@ -1,6 +1,7 @@
 #include "LogUnit.h"
 
 #include "SingleInstanceUnit.h"
+#include "TextUnit.h"
 #include "ThreadUnit.h"
 
 #include <algorithm>
@@ -392,15 +393,7 @@ void TLog::CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxTex
   item.Color = stored.Color;
   item.SourceName = FSourceNames[stored.SourceName];
   item.Decision = FDecisions[stored.Decision()];
-  const std::string_view text = stored.View();
-  std::size_t length = std::min(maxText, text.size());
-  // A cut falls in front of the character it would split (a UTF-8 character has at most three
-  // continuation bytes).
-  for (int step = 0; step < 3 && length < text.size() && length > 0 &&
-                     (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
-       ++step)
-    --length;
-  item.Text.assign(text.data(), length);
+  item.Text.assign(Utf8Prefix(stored.View(), maxText));
 }
 
 std::size_t TLog::Count() const {

@@ -59,6 +59,15 @@ std::string_view Trim(std::string_view text) {
   return std::string_view(first, last.base());
 }
 
+std::string_view Utf8Prefix(std::string_view text, std::size_t limit) {
+  std::size_t length = std::min(limit, text.size());
+  for (int step = 0; step < 3 && length < text.size() && length > 0 &&
+                     (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80;
+       ++step)
+    --length;
+  return text.substr(0, length);
+}
+
 bool SameText(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, [](char x, char y) {
     return std::tolower(static_cast<unsigned char>(x)) ==

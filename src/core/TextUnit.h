@@ -17,6 +17,10 @@ public:
 // Removes leading and trailing bytes with codes up to 32 (blanks and control characters).
 std::string_view Trim(std::string_view text);
 
+// At most limit bytes of text, cut in front of a UTF-8 character it would split (a character has
+// at most three continuation bytes).
+std::string_view Utf8Prefix(std::string_view text, std::size_t limit);
+
 // Compares ASCII letters without regard to case.
 bool SameText(std::string_view a, std::string_view b);
 
