@@ -18,7 +18,10 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <iterator>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -134,6 +137,22 @@ std::string ConsoleColor(const TLogItem& item) {
   return Format("\x1b[1;38;2;%u;%u;%um", rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
 }
 
+namespace {
+
+// A script that started the program learns from the status whether all it asked for ran; the
+// reasons, printed among the lines at the time, are repeated where a script looks.
+int EndStatus(const std::vector<std::string>& failures) {
+  if (failures.empty())
+    return 0;
+  std::cerr << "Ending with status 1, as not everything could start:\n";
+  for (const std::string& failure : failures)
+    std::cerr << "  " << failure << "\n";
+  std::cerr.flush();
+  return 1;
+}
+
+} // namespace
+
 int RunConsole(const std::vector<std::string>& extraFiles, bool withSource) {
   TEventLoop loop;
   TShutdownSignals shutdownSignals([&loop] { loop.Quit(); });
@@ -148,18 +167,21 @@ int RunConsole(const std::vector<std::string>& extraFiles, bool withSource) {
   // Nothing is printed before the settings are open, so that the first lines already show the
   // user's date format.
   output.Start(GetConfig().DisplayDateFormat());
+  std::vector<std::string> failures;
   try {
     driver.StartMonitoring();
   } catch (const std::exception& failure) {
     // What the window shows in its error box; the sources started so far go on.
     std::cerr << failure.what() << std::endl;
+    failures.emplace_back(failure.what());
   }
   loop.Run();
 
   driver.StopMonitoring();
   output.Finish(FinalPrintGrace);
+  std::ranges::copy(log.Failures(), std::back_inserter(failures));
   TMonitoringDriver::DestroySingleObjects();
-  return 0;
+  return EndStatus(failures);
 }
 
 } // namespace ornavel

@@ -293,7 +293,7 @@ void ReportingLoadFailures(const std::function<void()>& open) {
     open();
   } catch (const std::exception& failure) {
     try {
-      GetLog().Add(nullptr, TLogLevel::LoadFailure, failure.what());
+      GetLog().AddFailure(TLogLevel::LoadFailure, failure.what());
     } catch (...) {
       std::cerr << "Ornavel: " << failure.what() << std::endl;
     }

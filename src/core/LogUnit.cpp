@@ -224,6 +224,20 @@ void TLog::Add(const TSourceThread* source, TLogLevel level, std::string text) {
   Post(source, level, {&line, 1}, {});
 }
 
+void TLog::AddFailure(TLogLevel level, std::string text) {
+  {
+    const std::lock_guard lock(FFailuresLock);
+    if (FFailures.size() < 16) // a failure repeated at every restart need not grow without end
+      FFailures.push_back(text);
+  }
+  Add(nullptr, level, std::move(text));
+}
+
+std::vector<std::string> TLog::Failures() const {
+  const std::lock_guard lock(FFailuresLock);
+  return FFailures;
+}
+
 void TLog::AddLine(const TSourceThread* source, std::string text, std::string_view sourceName) {
   const std::string_view line = text;
   Post(source, TLogLevel::Notice, {&line, 1}, {&sourceName, 1});

@@ -118,6 +118,12 @@ public:
                 std::string_view sourceName = {});
   void AddLines(const TSourceThread* source, std::span<const std::string_view> lines,
                 std::span<const std::string_view> sourceNames);
+  // A trouble that keeps the program from doing some of what it was asked: a source that cannot
+  // begin, a settings or rules file that cannot be read. Posted as any line of that level, and
+  // remembered, so that console mode can end with a status that says so.
+  void AddFailure(TLogLevel level, std::string text);
+  // The texts of the failures so far, the first few of them.
+  std::vector<std::string> Failures() const;
   template <class... A>
   void AddLineFmt(const TSourceThread* source, std::string_view format, const A&... args) {
     Add(source, TLogLevel::Notice, Format(format, args...));
@@ -221,6 +227,8 @@ private:
   // Guarded by FLock, as the store.
   TTextTable FSourceNames{"other sources"};
   TTextTable FDecisions{"kept by a rule"};
+  mutable std::mutex FFailuresLock;
+  std::vector<std::string> FFailures;
 };
 
 // The single log, made on first use, without a filter: the monitoring driver attaches the rules.

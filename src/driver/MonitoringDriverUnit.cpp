@@ -79,12 +79,15 @@ bool TMonitoringDriver::ReportedAvailable(const TSourceKind& kind) {
   return false;
 }
 
+// A file is announced before its monitor looks for it, which may say it is not there yet. Other
+// sources are announced once made, so that what they take is taken when the announcement shows:
+// a syslog port is bound by then.
 void TMonitoringDriver::StartSource(const TSourceKind& kind, const std::string& fileName) {
   if (kind.OnePerListedFile)
     FLog->AddLineFmt(nullptr, kind.Announcement, fileName);
-  else
-    FLog->AddLine(nullptr, std::string(kind.Announcement));
   std::shared_ptr<TSourceThread> source = FFactory.Maker(kind.Type)(fileName);
+  if (!kind.OnePerListedFile)
+    FLog->AddLine(nullptr, std::string(kind.Announcement));
   FThreadManager->AddThread(source);
   source->Resume();
   FSourcesStarted += fileName.find_first_of("*?[") == std::string::npos ? 1 : 2;

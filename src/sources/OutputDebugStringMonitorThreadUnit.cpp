@@ -142,7 +142,7 @@ void TOutputDebugStringMonitorThread::Execute() {
   try {
     objects.emplace(FNames);
   } catch (const EDebugSetupError& error) {
-    Log().Add(nullptr, error.Level(), error.what());
+    Log().AddFailure(error.Level(), error.what());
     return;
   }
   if (objects->Shared())

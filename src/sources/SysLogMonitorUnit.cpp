@@ -149,7 +149,15 @@ TSysLogMonitorThread::TSysLogMonitorThread(TLog& log, const TMainConfig& config,
             DatagramReceived(datagram, peerAddress);
           },
           [this](TDropReason reason, std::uint64_t count) { ReportDrops(reason, count); },
-          [this](TBadDataReports::TClock::time_point now) { return ReportBadData(now); }) {}
+          [this](TBadDataReports::TClock::time_point now) { return ReportBadData(now); }) {
+  // Bound at once, before the source is announced: a datagram sent as soon as the announcement
+  // shows is queued for the thread, not lost.
+  try {
+    FReceiver.Open();
+  } catch (const ESocketError& error) {
+    FOpenFailure = Format("Unable to listen for syslog on UDP port %d: %s", FPort, error.Reason());
+  }
+}
 
 void TSysLogMonitorThread::PostBadData(const std::string& sender, std::uint64_t count) {
   if (count == 1)
@@ -226,21 +234,19 @@ void TSysLogMonitorThread::ReportDrops(TDropReason reason, std::uint64_t count) 
                count);
 }
 
-// Answers false, after saying so in the log, when the port cannot be had.
+// Answers false, after saying so in the log, when the port could not be had.
 bool TSysLogMonitorThread::StartReceiving() {
-  try {
-    FReceiver.Open();
+  if (FOpenFailure.empty())
     return true;
-  } catch (const ESocketError& error) {
-    Log().AddFmt(nullptr, TLogLevel::Warning, "Unable to listen for syslog on UDP port %d: %s",
-                 FPort, error.Reason());
-    return false;
-  }
+  Log().AddFailure(TLogLevel::Warning, FOpenFailure);
+  return false;
 }
 
 void TSysLogMonitorThread::Execute() {
-  if (Terminated() || !StartReceiving())
+  if (Terminated() || !StartReceiving()) {
+    FReceiver.Close(); // a restart binds the port again while this object may live on
     return;
+  }
   FReceiver.Run([this](TUdpReceiver::TClock::time_point deadline, std::span<pollfd> descriptors) {
     return WaitForWork(deadline, descriptors);
   });

@@ -74,6 +74,7 @@ private:
   const int FPort;
   TBadDataReports FBadData; // used on the monitor's thread only
   TUdpReceiver FReceiver;
+  std::string FOpenFailure; // why the port could not be had, told once the thread runs
 };
 
 } // namespace ornavel

@@ -187,6 +187,10 @@ void TUdpReceiver::Open() {
   FSocket = std::move(socket);
 }
 
+void TUdpReceiver::Close() {
+  FSocket.Reset();
+}
+
 void TUdpReceiver::Run(const TWait& wait) {
   TReceiveBatch batch(FOptions.BatchSize, FOptions.DatagramSize);
   TPeerText peer;

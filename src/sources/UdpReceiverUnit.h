@@ -95,6 +95,8 @@ public:
   void Open();
   // Receives until wait answers false, then closes the socket.
   void Run(const TWait& wait);
+  // Frees the port without receiving, for a receiver stopped before it ran.
+  void Close();
 
 private:
   class TReceiveBatch;

@@ -318,6 +318,41 @@ TEST_F(ConsoleEndToEnd, AMissingFileIsWaitedForWhileTheSourcesAfterItRun) {
   EXPECT_EQ(Program->Errors(), "");
 }
 
+// What keeps a source from starting, or a rules file from being read, is printed when it happens
+// and again at the end, which comes with status 1, so that a script can tell.
+TEST_F(ConsoleEndToEnd, WhatCouldNotStartEndsWithStatusOneAndItsReason) {
+  const int port = test::FreeUdpPort();
+  TFileDescriptor holder(::socket(AF_INET, SOCK_DGRAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(holder.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  Configure({}, port);
+  Start();
+  const std::string taken =
+      "Unable to listen for syslog on UDP port " + std::to_string(port) + ": ";
+  ASSERT_TRUE(Program->WaitForOutput(
+      [&](const std::string& output, const std::string&) {
+        return output.find(taken) != std::string::npos;
+      },
+      test::Patience));
+  EXPECT_EQ(Stop(), 1);
+  EXPECT_EQ(
+      Program->Errors().find("Ending with status 1, as not everything could start:\n  " + taken),
+      0u)
+      << Program->Errors();
+
+  Configure({}, 0);
+  test::WriteFile(Settings.File("Ornavel/Rules.xml"), "<Rules><Rule name=");
+  Start();
+  ASSERT_TRUE(WaitFor("Starting up.."));
+  EXPECT_EQ(Stop(), 1);
+  EXPECT_NE(Program->Errors().find("\n  " + Settings.File("Ornavel/Rules.xml") + ", line 1: "),
+            std::string::npos)
+      << Program->Errors();
+}
+
 // A pattern on the command line follows the files that match, with -n their recent lines first in
 // the files' order, and a file that appears later from its start.
 TEST_F(ConsoleEndToEnd, APatternFollowsItsFilesWithTheirRecentLines) {
