@@ -62,6 +62,19 @@ int Stepped(int proposed, int base, int increment) {
   return base + increment * ((proposed - base + increment / 2) / increment);
 }
 
+TEdgeWidths Widest(std::span<const TOtherStrip> others, bool stackedOnUsToo) {
+  TEdgeWidths widest;
+  for (const TOtherStrip& other : others) {
+    if (other.StacksOnUs && !stackedOnUsToo)
+      continue;
+    widest.Left = std::max(widest.Left, other.Widths.Left);
+    widest.Right = std::max(widest.Right, other.Widths.Right);
+    widest.Top = std::max(widest.Top, other.Widths.Top);
+    widest.Bottom = std::max(widest.Bottom, other.Widths.Bottom);
+  }
+  return widest;
+}
+
 class TRecordWriter {
 public:
   void Byte(std::uint8_t value) { Bytes[Offset++] = value; }
@@ -224,6 +237,24 @@ TBarRect QueryPosAnswer(TBarRect proposed, TBarRect freeArea) {
   r.Right = std::max(r.Right, r.Left);
   r.Bottom = std::max(r.Bottom, r.Top);
   return r;
+}
+
+TEdgeWidths OuterWidths(std::span<const TOtherStrip> others) {
+  return Widest(others, false);
+}
+
+TEdgeWidths UnexplainedWidths(TBarRect workArea, std::span<const TOtherStrip> others,
+                              int screenWidth, int screenHeight) {
+  const TEdgeWidths strips = Widest(others, true);
+  const auto beyond = [](int margin, int explained) { return margin > explained ? margin : 0; };
+  return {beyond(workArea.Left, strips.Left), beyond(screenWidth - workArea.Right, strips.Right),
+          beyond(workArea.Top, strips.Top), beyond(screenHeight - workArea.Bottom, strips.Bottom)};
+}
+
+TBarRect FreeAreaBeside(TEdgeWidths outer, TEdgeWidths panels, int screenWidth, int screenHeight) {
+  return {std::max(outer.Left, panels.Left), std::max(outer.Top, panels.Top),
+          screenWidth - std::max(outer.Right, panels.Right),
+          screenHeight - std::max(outer.Bottom, panels.Bottom)};
 }
 
 TAppBarEdge NearestAllowedEdge(TAppBarFlags flags, TBarPoint p, TAppBarEdge committed,

@@ -142,6 +142,34 @@ using TQueryPos = std::function<TBarRect(TAppBarEdge edge, TBarRect proposed)>;
 // this bar's own strip).
 TBarRect QueryPosAnswer(TBarRect proposed, TBarRect freeArea);
 
+// Widths reserved from the desktop's edges, as X11 struts measure them: from the root window's
+// edge, so that a bar docked beside another reserves both widths.
+struct TEdgeWidths {
+  int Left = 0;
+  int Right = 0;
+  int Top = 0;
+  int Bottom = 0;
+  bool operator==(const TEdgeWidths&) const = default;
+};
+
+// A strip another window reserves. Bars of this program stack: each docks beside those the window
+// manager listed before it, so one listed after this bar makes room for it, not it for that one;
+// were each to make room for the other, the two would push each other off the screen.
+struct TOtherStrip {
+  TEdgeWidths Widths;
+  bool StacksOnUs = false; // a bar of ours that docks beside this one
+};
+
+// The widest strip on each edge among those the bar docks beside.
+TEdgeWidths OuterWidths(std::span<const TOtherStrip> others);
+// The work area's margins that no strip explains: the window manager's own panels, which it may
+// keep out of its list of windows (icewm's task bar). A margin that a strip explains counts as
+// that strip's alone, so that a bar that docked beside it moves to the edge once it goes.
+TEdgeWidths UnexplainedWidths(TBarRect workArea, std::span<const TOtherStrip> others,
+                              int screenWidth, int screenHeight);
+// The free area for a bar: the desktop less the strips it docks beside and the panels.
+TBarRect FreeAreaBeside(TEdgeWidths outer, TEdgeWidths panels, int screenWidth, int screenHeight);
+
 // The edge a cursor at p proposes, from the allowed flags.
 TAppBarEdge NearestAllowedEdge(TAppBarFlags flags, TBarPoint p, TAppBarEdge committed,
                                const TBarMetrics& metrics);

@@ -54,6 +54,11 @@ private:
   bool FOwnsPlacement;
 };
 
+// Marks a bar of ours: one that docks beside the bars listed before it.
+constexpr const char* StackingBar = "_ORNAVEL_STACKING_BAR";
+// Touched on the root window whenever a bar of ours changes its strip.
+constexpr const char* BarsMoved = "_ORNAVEL_BARS_MOVED";
+
 struct TFree {
   void operator()(void* reply) const { std::free(reply); }
 };
@@ -116,26 +121,15 @@ public:
 
   bool OwnsPlacement() override { return true; }
 
+  // Made from the others' strips rather than the work area, which holds our own strip and those
+  // of the bars that docked beside ours. The window manager's own panels, which no listed window
+  // need reserve, are learnt from the work area while we reserve nothing.
   TBarRect FreeArea() override {
-    TBarRect area = WorkArea();
-    if (FStruts == TStruts{}) {
-      FAreaWithoutUs = area;
-      return area;
-    }
-    // The work area excludes our own strip: on our side only the others' strips count, and the
-    // window manager's own panels, which some keep out of the client list (icewm's task bar), as
-    // the work area showed them before our strip.
-    const TStruts others = OthersStruts();
-    const TBarRect before = FAreaWithoutUs.value_or(TBarRect{0, 0, FScreenWidth, FScreenHeight});
-    if (FStruts[StrutLeft] != 0)
-      area.Left = std::max(static_cast<int>(others[StrutLeft]), before.Left);
-    if (FStruts[StrutRight] != 0)
-      area.Right = std::min(FScreenWidth - static_cast<int>(others[StrutRight]), before.Right);
-    if (FStruts[StrutTop] != 0)
-      area.Top = std::max(static_cast<int>(others[StrutTop]), before.Top);
-    if (FStruts[StrutBottom] != 0)
-      area.Bottom = std::min(FScreenHeight - static_cast<int>(others[StrutBottom]), before.Bottom);
-    return area;
+    const std::vector<TOtherStrip> others = OtherStrips();
+    if (FStruts == TStruts{})
+      FPanels = UnexplainedWidths(WorkArea(), others, FScreenWidth, FScreenHeight);
+    FOuter = OuterWidths(others);
+    return FreeAreaBeside(FOuter, FPanels, FScreenWidth, FScreenHeight);
   }
 
   void Reserve(TAppBarEdge edge, TBarRect r) override {
@@ -149,6 +143,13 @@ public:
                         XCB_ATOM_CARDINAL, 32, 12, struts.data());
     xcb_change_property(FConnection, XCB_PROP_MODE_REPLACE, window, Atom("_NET_WM_STRUT"),
                         XCB_ATOM_CARDINAL, 32, 4, struts.data());
+    const std::uint32_t stacks = 1;
+    xcb_change_property(FConnection, XCB_PROP_MODE_REPLACE, window, Atom(StackingBar),
+                        XCB_ATOM_CARDINAL, 32, 1, &stacks);
+    // The other bars hear of it by the root window, since the work area need not change: an outer
+    // bar's strip that shrinks or grows within an inner one's leaves it as it was.
+    xcb_change_property(FConnection, XCB_PROP_MODE_APPEND, FRoot, Atom(BarsMoved),
+                        XCB_ATOM_CARDINAL, 32, 0, nullptr);
     xcb_flush(FConnection);
   }
 
@@ -283,9 +284,15 @@ private:
     switch (event->response_type & 0x7f) {
     case XCB_PROPERTY_NOTIFY: {
       const auto* notify = static_cast<const xcb_property_notify_event_t*>(message);
-      if (notify->window == FRoot && (notify->atom == Atom("_NET_ACTIVE_WINDOW") ||
-                                      notify->atom == Atom("_NET_CLIENT_LIST_STACKING")))
+      if (notify->window != FRoot)
+        break;
+      if (notify->atom == Atom("_NET_ACTIVE_WINDOW") ||
+          notify->atom == Atom("_NET_CLIENT_LIST_STACKING"))
         CheckFullScreen();
+      // A bar came, went or moved: it may have been one that ours docks beside.
+      if (notify->atom == Atom("_NET_CLIENT_LIST") || notify->atom == Atom(BarsMoved))
+        QMetaObject::invokeMethod(
+            &FWindow, [this] { CheckOuterStrips(); }, Qt::QueuedConnection);
       break;
     }
     case XCB_FOCUS_IN:
@@ -335,6 +342,16 @@ private:
                     origin->dst_y + geometry->height};
   }
 
+  void CheckOuterStrips() {
+    if (FStruts == TStruts{})
+      return;
+    const TEdgeWidths outer = OuterWidths(OtherStrips());
+    if (outer != FOuter) {
+      FOuter = outer;
+      TellPosChanged();
+    }
+  }
+
   void CheckFullScreen() {
     const std::vector<std::uint32_t> active = Property(FRoot, "_NET_ACTIVE_WINDOW");
     const std::vector<std::uint32_t> states = active.empty() || active[0] == XCB_NONE
@@ -375,9 +392,16 @@ private:
   }
 
   std::vector<std::uint32_t> Property(xcb_window_t window, const std::string& name) {
-    TReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        FConnection, xcb_get_property(FConnection, 0, window, Atom(name), XCB_ATOM_ANY, 0, 4096),
-        nullptr));
+    return PropertyValues(AskProperty(window, name));
+  }
+
+  xcb_get_property_cookie_t AskProperty(xcb_window_t window, const std::string& name) {
+    return xcb_get_property(FConnection, 0, window, Atom(name), XCB_ATOM_ANY, 0, 4096);
+  }
+
+  // Every reply is taken, even from a window that has gone meanwhile.
+  std::vector<std::uint32_t> PropertyValues(xcb_get_property_cookie_t asked) {
+    TReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(FConnection, asked, nullptr));
     if (!reply || reply->format != 32)
       return {};
     const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
@@ -399,20 +423,39 @@ private:
     return {at(0), at(1), at(0) + at(2), at(1) + at(3)};
   }
 
-  // The widest strip on each side among the other windows.
-  TStruts OthersStruts() {
-    TStruts widest{};
+  // The strips of the other windows the window manager lists. Its list is in the order the
+  // windows were mapped: bars of ours listed after this one, or all of them while this one is not
+  // listed yet, dock beside it.
+  std::vector<TOtherStrip> OtherStrips() {
+    const std::vector<std::uint32_t> clients = Property(FRoot, "_NET_CLIENT_LIST");
     const xcb_window_t own = Window();
-    for (const std::uint32_t client : Property(FRoot, "_NET_CLIENT_LIST")) {
-      if (client == own)
-        continue;
-      std::vector<std::uint32_t> struts = Property(client, "_NET_WM_STRUT_PARTIAL");
-      if (struts.size() < 4)
-        struts = Property(client, "_NET_WM_STRUT");
-      for (std::size_t i = 0; i < 4 && i < struts.size(); ++i)
-        widest[i] = std::max(widest[i], struts[i]);
+    const auto ownPlace = std::ranges::find(clients, own);
+    // Asked all at once: one round trip rather than three for each window.
+    struct TAsked {
+      bool AfterUs;
+      xcb_get_property_cookie_t Partial, Strut, Stacks;
+    };
+    std::vector<TAsked> asked;
+    for (auto client = clients.begin(); client != clients.end(); ++client) {
+      if (*client != own)
+        asked.push_back({ownPlace != clients.end() && client > ownPlace,
+                         AskProperty(*client, "_NET_WM_STRUT_PARTIAL"),
+                         AskProperty(*client, "_NET_WM_STRUT"), AskProperty(*client, StackingBar)});
     }
-    return widest;
+    std::vector<TOtherStrip> strips;
+    for (const TAsked& window : asked) {
+      std::vector<std::uint32_t> struts = PropertyValues(window.Partial);
+      const std::vector<std::uint32_t> strut = PropertyValues(window.Strut);
+      if (struts.size() < 4)
+        struts = strut;
+      const bool stacks = !PropertyValues(window.Stacks).empty();
+      if (struts.size() < 4)
+        continue;
+      const auto width = [&](TStrutIndex i) { return static_cast<int>(struts[i]); };
+      strips.push_back({{width(StrutLeft), width(StrutRight), width(StrutTop), width(StrutBottom)},
+                        stacks && window.AfterUs});
+    }
+    return strips;
   }
 
   QWidget& FWindow;
@@ -424,7 +467,8 @@ private:
   bool FCanDock = false;
   bool FFullScreenOpen = false;
   TStruts FStruts{};
-  std::optional<TBarRect> FAreaWithoutUs;
+  TEdgeWidths FOuter;
+  TEdgeWidths FPanels;
   std::optional<TBarRect> FPlaceAtGrab;
   std::map<std::string, xcb_atom_t> FAtoms;
 };

@@ -22,7 +22,7 @@ public:
   // Whether the program places the window, keeps it above others and makes it translucent; under
   // a Wayland compositor it does not, and the window moves only by the compositor's own move.
   virtual bool OwnsPlacement() = 0;
-  // The work area without this bar's own strip.
+  // The work area without this bar's own strip, nor those of the bars that docked beside it.
   virtual TBarRect FreeArea() = 0;
   // Reserves r on the edge (a floating or unknown edge, or an empty r, reserves nothing) and makes
   // the window a desktop bar or an ordinary window accordingly.

@@ -23,22 +23,32 @@ protected:
     TX11Session::SetUp();
     if (IsSkipped())
       return;
-    std::filesystem::create_directories(Settings.File("Ornavel"));
-    test::WriteFile(Settings.File("Ornavel/Config.xml"),
+    WriteConfig(Settings);
+  }
+
+  static void WriteConfig(const test::TTemporaryFolder& home) {
+    std::filesystem::create_directories(home.File("Ornavel"));
+    test::WriteFile(home.File("Ornavel/Config.xml"),
                     "<?xml version=\"1.0\"?>\r\n<Config><MonitorSyslog value=\"False\"/>"
                     "</Config>\r\n");
   }
 
   // Starts the program; answers its window once the window manager has framed and shown it.
   // Under a compositor the program chooses XWayland itself, as it does in a user's session.
-  std::uint32_t Start() {
-    Launch({"QT_QPA_PLATFORM="});
+  std::uint32_t Start() { return Start(Settings); }
+  // With the settings in another home.
+  std::uint32_t Start(const test::TTemporaryFolder& home) {
+    Launch({"QT_QPA_PLATFORM="}, {}, home);
     return WaitForWindow(Program->Pid());
   }
   void Launch(const std::vector<std::string>& extraEnvironment,
               const std::vector<std::string>& arguments = {}) {
+    Launch(extraEnvironment, arguments, Settings);
+  }
+  void Launch(const std::vector<std::string>& extraEnvironment,
+              const std::vector<std::string>& arguments, const test::TTemporaryFolder& home) {
     std::vector<std::string> environment = SessionEnvironment();
-    environment.insert(environment.end(), {"XDG_CONFIG_HOME=" + Settings.Path(),
+    environment.insert(environment.end(), {"XDG_CONFIG_HOME=" + home.Path(),
                                            "LSAN_OPTIONS=suppressions=" ORNAVEL_LSAN_SUPPRESSIONS});
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<std::string> command{ORNAVEL_BINARY};
@@ -77,10 +87,12 @@ protected:
   bool Translucent(std::uint32_t window) { return Opacity(window) < 1.0; }
 
   // Stores the bar's record as the program keeps it: docked on the edge (0 left to 3 bottom,
-  // 5 floating) 200 wide or 150 high, floating at (300, 200) 444 x 253; an auto-hiding bar slides.
-  void StoreBar(int edge, bool autoHide) {
-    const std::vector<std::int32_t> numbers{400, 10, 10,   200,  150, 300, 200, 744, 453,
-                                            0,   0,  1280, 1024, 0,   0,   640, 512};
+  // 5 floating) 200 wide (or as wide as given) or 150 high, floating at (300, 200) 444 x 253; an
+  // auto-hiding bar slides.
+  void StoreBar(int edge, bool autoHide) { StoreBar(Settings, edge, autoHide, 200); }
+  static void StoreBar(const test::TTemporaryFolder& home, int edge, bool autoHide, int width) {
+    const std::vector<std::int32_t> numbers{400, 10, 10,   width, 150, 300, 200, 744, 453,
+                                            0,   0,  1280, 1024,  0,   0,   640, 512};
     std::string record{84, 0, 0, 0, static_cast<char>(edge), 31, autoHide, 1, autoHide, 0, 0, 0};
     for (const std::int32_t number : numbers)
       for (int shift = 0; shift < 32; shift += 8)
@@ -91,8 +103,8 @@ protected:
       const auto value = static_cast<unsigned char>(byte);
       escaped += {'\\', 'x', "0123456789abcdef"[value >> 4], "0123456789abcdef"[value & 15]};
     }
-    std::filesystem::create_directories(Settings.File("Ornavel"));
-    test::WriteFile(Settings.File("Ornavel/Ornavel.conf"),
+    std::filesystem::create_directories(home.File("Ornavel"));
+    test::WriteFile(home.File("Ornavel/Ornavel.conf"),
                     "[FormSettings]\nAppBar=@ByteArray(" + escaped + ")\n");
   }
 
@@ -525,6 +537,54 @@ TEST_F(RealWindow, ASecondAutoHidingBarOnAnEdgeIsRefusedAndTheClaimDiesWithItsOw
   firstProgram->Signal(SIGKILL);
   firstProgram->Wait(test::Patience);
   EXPECT_TRUE(WaitUntil([&] { return SelectionOwner(claim) == 0; }));
+  EXPECT_EQ(Close(), 0) << Program->Errors();
+}
+
+// Two programs' bars docked on one edge stack from it in the order they docked, each reserving
+// its own strip, and stay so while the work area changes: the inner one moves to the edge while
+// the outer one auto-hides or is gone, and back beside it when it docks again.
+TEST_F(RealWindow, TwoBarsOnOneEdgeStackSideBySide) {
+  constexpr int OuterWidth = 200;
+  constexpr int InnerWidth = 150;
+  const TFrameGeometry free = StartingWorkArea();
+  const auto at = [&](std::uint32_t window, int left, int width) {
+    return Frame(window) == TFrameGeometry{left, free.Top, width, free.Height};
+  };
+  const auto reservedLeft = [&](int width) {
+    return WorkArea() ==
+           TFrameGeometry{free.Left + width, free.Top, free.Width - width, free.Height};
+  };
+  test::TTemporaryFolder innerSettings;
+  WriteConfig(innerSettings);
+  StoreBar(Settings, 0, false, OuterWidth);
+  StoreBar(innerSettings, 0, false, InnerWidth);
+  const std::uint32_t outer = Start();
+  ASSERT_NE(outer, 0U) << Program->Errors();
+  ASSERT_TRUE(WaitUntil([&] { return reservedLeft(OuterWidth); }))
+      << testing::PrintToString(WorkArea());
+  auto outerProgram = std::move(Program);
+  const std::uint32_t inner = Start(innerSettings);
+  ASSERT_NE(inner, 0U) << Program->Errors();
+  const auto sideBySide = [&] {
+    return reservedLeft(OuterWidth + InnerWidth) && at(outer, free.Left, OuterWidth) &&
+           at(inner, free.Left + OuterWidth, InnerWidth);
+  };
+  const auto innerAlone = [&] {
+    return reservedLeft(InnerWidth) && at(inner, free.Left, InnerWidth);
+  };
+  const auto describe = [&] {
+    return testing::PrintToString(WorkArea()) + "; outer " + Describe(outer) + "; inner " +
+           Describe(inner);
+  };
+  EXPECT_TRUE(WaitUntil(sideBySide)) << describe();
+  // Auto-hiding, the outer bar reserves nothing.
+  PressKeysIn(outer, "ctrl+h");
+  EXPECT_TRUE(WaitUntil(innerAlone)) << describe();
+  PressKeysIn(outer, "ctrl+h");
+  EXPECT_TRUE(WaitUntil(sideBySide)) << describe();
+  outerProgram->Signal(SIGTERM);
+  EXPECT_EQ(outerProgram->Wait(test::Patience), 0) << outerProgram->Errors();
+  EXPECT_TRUE(WaitUntil(innerAlone)) << describe();
   EXPECT_EQ(Close(), 0) << Program->Errors();
 }
 

@@ -11,6 +11,10 @@ namespace ornavel {
 static void PrintTo(const TBarRect& r, std::ostream* out) {
   *out << "(" << r.Left << "," << r.Top << "," << r.Right << "," << r.Bottom << ")";
 }
+static void PrintTo(const TEdgeWidths& w, std::ostream* out) {
+  *out << "left " << w.Left << ", right " << w.Right << ", top " << w.Top << ", bottom "
+       << w.Bottom;
+}
 
 namespace {
 
@@ -207,6 +211,74 @@ TEST(Monitors, APlaceOnAMonitorThatHasGoneComesBackWholeOnTheNearestOne) {
             (TBarRect{1380, 300, 1580, 700}));
   EXPECT_EQ(OntoMonitor({100, 200, 300, 1000}, TwoMonitors[1], TwoMonitors),
             (TBarRect{1380, 100, 1580, 868}));
+}
+
+// Bars of ours docked left, in the order the window manager lists them, each placing itself from
+// the others' strips as they are at that moment, beside a task bar at the bottom.
+class Stacking : public testing::Test {
+protected:
+  struct TBar {
+    int Width;
+    TBarRect Place;
+  };
+
+  // Places each bar once, in the order given; answers whether one moved.
+  bool PlaceAll(bool backwards) {
+    bool moved = false;
+    for (std::size_t n = 0; n < Bars.size(); ++n) {
+      const std::size_t i = backwards ? Bars.size() - 1 - n : n;
+      std::vector<TOtherStrip> others;
+      for (std::size_t j = 0; j < Bars.size(); ++j)
+        if (j != i)
+          others.push_back({{Bars[j].Place.Right, 0, 0, 0}, j > i});
+      const TBarRect free = FreeAreaBeside(OuterWidths(others), Panels, 1280, 1024);
+      TBarSettingsRecord settings = Settings();
+      settings.VertDockSize = Bars[i].Width;
+      const TBarRect place = DockRect(abeLeft, {}, settings, Screen(),
+                                      [&](auto, TBarRect r) { return QueryPosAnswer(r, free); });
+      moved = moved || place != Bars[i].Place;
+      Bars[i].Place = place;
+    }
+    return moved;
+  }
+  // Whether the bars come to rest within a few rounds.
+  bool Settle(bool backwards) {
+    for (int round = 0; round < 5; ++round)
+      if (!PlaceAll(backwards))
+        return true;
+    return false;
+  }
+
+  const TEdgeWidths Panels{0, 0, 0, 26};
+  std::vector<TBar> Bars;
+};
+
+// Whichever moves first, they settle side by side from the edge, each reserving its own strip
+// beside those before it, and close up when one goes.
+TEST_F(Stacking, BarsOnOneEdgeSettleSideBySideInTheirOrderAndCloseUp) {
+  for (const bool backwards : {false, true}) {
+    // As they were when the first two started together, each seeing only the task bar.
+    Bars = {{200, {0, 0, 200, 998}}, {150, {0, 0, 150, 998}}, {100, {}}};
+    ASSERT_TRUE(Settle(backwards));
+    EXPECT_EQ(Bars[0].Place, (TBarRect{0, 0, 200, 998}));
+    EXPECT_EQ(Bars[1].Place, (TBarRect{200, 0, 350, 998}));
+    EXPECT_EQ(Bars[2].Place, (TBarRect{350, 0, 450, 998}));
+    Bars.erase(Bars.begin());
+    ASSERT_TRUE(Settle(backwards));
+    EXPECT_EQ(Bars[0].Place, (TBarRect{0, 0, 150, 998}));
+    EXPECT_EQ(Bars[1].Place, (TBarRect{150, 0, 250, 998}));
+  }
+}
+
+// What a listed window's strip explains is its own, whether or not it is a bar that docks beside
+// ours; only the rest is the window manager's panels.
+TEST_F(Stacking, OnlyMarginsNoStripExplainsAreTheWindowManagersPanels) {
+  const TBarRect workArea{350, 0, 1280, 998};
+  EXPECT_EQ(UnexplainedWidths(workArea, {}, 1280, 1024), (TEdgeWidths{350, 0, 0, 26}));
+  const std::vector<TOtherStrip> outer{{{200, 0, 0, 0}, false}, {{350, 0, 0, 0}, true}};
+  EXPECT_EQ(UnexplainedWidths(workArea, outer, 1280, 1024), Panels);
+  const std::vector<TOtherStrip> narrower{{{300, 0, 0, 30}, false}};
+  EXPECT_EQ(UnexplainedWidths(workArea, narrower, 1280, 1024), (TEdgeWidths{350, 0, 0, 0}));
 }
 
 TEST(AutoHideTimer, HidesOnlyOnceTheCursorIsTwoDoubleClickDistancesAway) {
