@@ -8,9 +8,15 @@ namespace {
 
 constexpr std::uint32_t NoState = std::numeric_limits<std::uint32_t>::max();
 // The automaton's bound: at most this many states (its table at most 16 MiB); the items beyond
-// it are always candidates. Keys are the texts' first bytes; the rest is compared on a find.
+// it are always candidates. Keys are the texts' first bytes, few so that the table stays small
+// enough for the nearest cache; the rest is compared on a find.
 constexpr std::size_t MaxStates = 16 * 1024;
-constexpr std::size_t MaxKey = 32;
+constexpr std::size_t MaxKey = 8;
+// A line is walked in this many pieces at once, each from MaxKey - 1 bytes before its start so
+// that no key across a boundary is missed: one walk waits on each step's look-up, several
+// interleaved keep the processor busy.
+constexpr std::size_t Walks = 4;
+constexpr std::size_t ShortestSplit = 32;
 
 unsigned char Fold(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c | 0x20) : c;
@@ -137,10 +143,47 @@ void TCandidateFinder::Find(std::string_view text, std::vector<std::uint64_t>& c
   candidates.assign(FAlways.begin(), FAlways.end());
   if (!FAnyFiltered)
     return;
+  if (text.size() < ShortestSplit) {
+    Walk(text, 0, text.size(), candidates);
+    return;
+  }
+  // Walks of one length, each overlapping the one before by MaxKey - 1 bytes; the last may be a
+  // few bytes shorter. Each walk's row is a variable of its own, so that it stays in a register.
+  static_assert(Walks == 4);
+  constexpr std::size_t Overlap = MaxKey - 1;
+  const std::size_t length = (text.size() + (Walks - 1) * Overlap + Walks - 1) / Walks;
+  const std::size_t step = length - Overlap;
+  const std::size_t together = text.size() - (Walks - 1) * step; // the last walk's length
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char *b0 = bytes, *b1 = bytes + step, *b2 = bytes + 2 * step,
+                      *b3 = bytes + 3 * step;
+  const std::uint32_t* next = FNext.data();
+  const std::uint32_t reportRow = FFirstReportRow;
+  std::uint32_t r0 = 0, r1 = 0, r2 = 0, r3 = 0;
+  for (std::size_t i = 0; i < together; ++i) {
+    r0 = next[r0 + FClassOf[b0[i]]];
+    r1 = next[r1 + FClassOf[b1[i]]];
+    r2 = next[r2 + FClassOf[b2[i]]];
+    r3 = next[r3 + FClassOf[b3[i]]];
+    if ((r0 >= reportRow) | (r1 >= reportRow) | (r2 >= reportRow) | (r3 >= reportRow))
+        [[unlikely]] {
+      const std::uint32_t rows[Walks] = {r0, r1, r2, r3};
+      for (std::size_t walk = 0; walk < Walks; ++walk) {
+        if (rows[walk] >= reportRow)
+          Report(rows[walk] / FClasses, text, walk * step + i + 1, candidates);
+      }
+    }
+  }
+  const std::uint32_t rows[Walks - 1] = {r0, r1, r2};
+  for (std::size_t walk = 0; walk + 1 < Walks; ++walk)
+    Walk(text, walk * step + together, walk * step + length, candidates, rows[walk]);
+}
+
+void TCandidateFinder::Walk(std::string_view text, std::size_t from, std::size_t to,
+                            std::vector<std::uint64_t>& candidates, std::uint32_t row) const {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   const std::uint32_t* next = FNext.data();
-  std::uint32_t row = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = from; i < to; ++i) {
     row = next[row + FClassOf[bytes[i]]];
     if (row >= FFirstReportRow) [[unlikely]]
       Report(row / FClasses, text, i + 1, candidates);

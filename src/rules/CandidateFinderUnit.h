@@ -37,6 +37,9 @@ private:
     bool Caseless;
   };
 
+  // Walks text[from, to) from the given row.
+  void Walk(std::string_view text, std::size_t from, std::size_t to,
+            std::vector<std::uint64_t>& candidates, std::uint32_t row = 0) const;
   void Report(std::uint32_t state, std::string_view text, std::size_t end,
               std::vector<std::uint64_t>& candidates) const;
 
