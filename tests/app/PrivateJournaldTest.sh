@@ -6,15 +6,7 @@ set -eu
 ornavel=$1
 journald=/lib/systemd/systemd-journald
 
-# Polls for a condition every 50 ms, at most the given number of times.
-await() {
-  tries=0
-  until eval "$2"; do
-    tries=$((tries + 1))
-    [ "$tries" -lt "$1" ] || return 1
-    sleep 0.05
-  done
-}
+. "$(dirname "$0")/AwaitSupport.sh"
 
 if [ "${2:-}" = --inside ]; then
   work=$3
