@@ -1,13 +1,36 @@
 #include "JournalUnit.h"
 
+#include "FileChangeNotifierUnit.h"
+
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
 #include <string>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <systemd/sd-journal.h>
+#include <unistd.h>
 #include <utility>
 
 namespace ornavel {
 namespace {
+
+// As often as the library looks at journals on file systems that raise no notification.
+constexpr std::uint64_t RemoteRecheckMicroseconds = 2000000;
+
+// What is watched in a folder: files that come, go, are renamed, change rights or grow, and the
+// folder itself going.
+constexpr std::uint32_t FolderEvents = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
+                                       IN_ATTRIB | IN_MODIFY | IN_DELETE_SELF | IN_MOVE_SELF |
+                                       IN_ONLYDIR;
+// The events after which the files are listed again; a file that grows is read on by the reader.
+constexpr std::uint32_t NameEvents =
+    IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB;
 
 // Raises for a negative answer of the library.
 int Check(int result, const char* what) {
@@ -16,84 +39,408 @@ int Check(int result, const char* what) {
   return result;
 }
 
-sd_journal* Open(TJournalScope scope, const std::string& folder) {
-  const int flags = scope == TJournalScope::System ? SD_JOURNAL_SYSTEM : SD_JOURNAL_CURRENT_USER;
+std::uint64_t MonotonicMicroseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000U +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000U;
+}
+
+// The names the library reads: NAME.journal, and NAME.journal~ for one found damaged.
+bool IsJournalName(std::string_view name) {
+  return name.ends_with(".journal") || name.ends_with(".journal~");
+}
+
+// journald's names of a user's journal: user-UID.journal and its archives user-UID@….journal.
+std::optional<uid_t> UserOfName(std::string_view name) {
+  if (!IsJournalName(name) || !name.starts_with("user-"))
+    return std::nullopt;
+  name.remove_prefix(5);
+  uid_t user = 0;
+  const auto [end, failure] = std::from_chars(name.data(), name.data() + name.size(), user);
+  const std::string_view rest(end, static_cast<std::size_t>(name.data() + name.size() - end));
+  if (failure != std::errc() || end == name.data() ||
+      (rest != ".journal" && rest != ".journal~" && !rest.starts_with('@')))
+    return std::nullopt;
+  return user;
+}
+
+bool IsSystemName(std::string_view name) {
+  return name == "system.journal" || name == "system.journal~" ||
+         (name.starts_with("system@") && IsJournalName(name));
+}
+
+// journald keeps each machine's journals in a folder named by its ID.
+bool IsMachineFolderName(std::string_view name) {
+  return name.size() == 32 && name.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+// The folder's entries, sorted; none when it cannot be listed, error telling why.
+std::vector<std::string> ListFolder(const std::string& folder, int* error = nullptr) {
+  std::vector<std::string> names;
+  DIR* listing = ::opendir(folder.c_str());
+  if (error != nullptr)
+    *error = listing == nullptr ? errno : 0;
+  if (listing == nullptr)
+    return names;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      names.emplace_back(entry->d_name);
+  }
+  ::closedir(listing);
+  std::ranges::sort(names);
+  return names;
+}
+
+// A folder of the user's choice, and the machines' folders in it, as journald lays them out.
+std::vector<std::string> FoldersOf(const std::string& folder) {
+  std::vector<std::string> folders{folder};
+  for (const std::string& name : ListFolder(folder)) {
+    struct stat status {};
+    if (IsMachineFolderName(name) && ::stat((folder + "/" + name).c_str(), &status) == 0 &&
+        S_ISDIR(status.st_mode))
+      folders.push_back(folder + "/" + name);
+  }
+  return folders;
+}
+
+// A reader over open files. On success the library has taken their descriptors and closes them
+// with the reader, so it is given copies; on failure it has taken none.
+int OpenFiles(sd_journal** journal, const std::vector<int>& files) {
+  std::vector<TFileDescriptor> copies;
+  std::vector<int> descriptors;
+  for (const int file : files) {
+    copies.emplace_back(::fcntl(file, F_DUPFD_CLOEXEC, 0));
+    if (!copies.back().Valid())
+      return -errno;
+    descriptors.push_back(copies.back().Get());
+  }
+  const int result = sd_journal_open_files_fd(journal, descriptors.data(),
+                                              static_cast<unsigned>(descriptors.size()), 0);
+  if (result >= 0) {
+    for (TFileDescriptor& copy : copies)
+      copy.Release();
+  }
+  return result;
+}
+
+// Answers 0, or the library's error for a file it cannot read as a journal.
+int TryReading(int file) {
   sd_journal* journal = nullptr;
-  // Only the machine's own journals: a folder of collected ones is named by the user.
-  Check(folder.empty() ? sd_journal_open(&journal, flags | SD_JOURNAL_LOCAL_ONLY)
-                       : sd_journal_open_directory(&journal, folder.c_str(), flags),
-        "cannot open the journal");
-  return journal;
+  const int result = OpenFiles(&journal, {file});
+  if (result >= 0)
+    sd_journal_close(journal);
+  return result;
+}
+
+// An entry's place among those of several files.
+struct TPlace {
+  std::string_view SeqnumId;
+  std::uint64_t Seqnum = 0;
+  std::string_view BootId;
+  std::uint64_t Monotonic = 0;
+  std::uint64_t Realtime = 0;
+  std::uint64_t XorHash = 0;
+};
+
+// Library cursors read "s=SEQNUM_ID;i=SEQNUM;b=BOOT_ID;m=MONOTONIC;t=REALTIME;x=XOR_HASH", the
+// numbers in hexadecimal.
+std::optional<TPlace> ParsePlace(std::string_view cursor) {
+  TPlace place;
+  int found = 0;
+  while (!cursor.empty()) {
+    const std::string_view field = cursor.substr(0, cursor.find(';'));
+    cursor.remove_prefix(std::min(cursor.size(), field.size() + 1));
+    if (field.size() < 2 || field[1] != '=')
+      return std::nullopt;
+    const std::string_view value = field.substr(2);
+    std::uint64_t* number = nullptr;
+    switch (field[0]) {
+    case 's':
+      place.SeqnumId = value;
+      break;
+    case 'b':
+      place.BootId = value;
+      break;
+    case 'i':
+      number = &place.Seqnum;
+      break;
+    case 'm':
+      number = &place.Monotonic;
+      break;
+    case 't':
+      number = &place.Realtime;
+      break;
+    case 'x':
+      number = &place.XorHash;
+      break;
+    default:
+      continue;
+    }
+    if (number &&
+        std::from_chars(value.data(), value.data() + value.size(), *number, 16).ec != std::errc())
+      return std::nullopt;
+    ++found;
+  }
+  if (found != 6)
+    return std::nullopt;
+  return place;
+}
+
+// Whether an entry comes after another in the order the library gives the entries of several
+// files in: by sequence number within one writer's files, by monotonic time within one boot,
+// else by wall-clock time; the hash of the contents decides between entries stamped alike.
+bool Follows(const TPlace& entry, const TPlace& other) {
+  if (entry.SeqnumId == other.SeqnumId && entry.Seqnum != other.Seqnum)
+    return entry.Seqnum > other.Seqnum;
+  if (entry.BootId == other.BootId && entry.Monotonic != other.Monotonic)
+    return entry.Monotonic > other.Monotonic;
+  if (entry.Realtime != other.Realtime)
+    return entry.Realtime > other.Realtime;
+  return entry.XorHash > other.XorHash;
 }
 
 } // namespace
 
-TJournal::TJournal(TJournalScope scope, const std::string& folder) : FJournal(Open(scope, folder)) {
-  try {
+void TJournal::TCloseReader::operator()(sd_journal* journal) const noexcept {
+  sd_journal_close(journal);
+}
+
+TJournal::TJournal(TJournalScope scope, const std::string& folder)
+    : FScope(scope), FFolder(folder), FUser(::getuid()) {
+  if (FFolder.empty()) {
+    sd_journal* journal = nullptr;
+    // Only the machine's own journals: a folder of collected ones is named by the user.
+    Check(sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY |
+                                        (scope == TJournalScope::System ? SD_JOURNAL_SYSTEM
+                                                                        : SD_JOURNAL_CURRENT_USER)),
+          "cannot open the journal");
+    FJournal.reset(journal);
     // Every message whole, however long.
-    Check(sd_journal_set_data_threshold(FJournal, 0), "cannot lift the size limit");
-    FDescriptor = Check(sd_journal_get_fd(FJournal), "cannot watch the journal");
-  } catch (...) {
-    sd_journal_close(FJournal);
-    throw;
+    Check(sd_journal_set_data_threshold(journal, 0), "cannot lift the size limit");
+    // Taken at once: without it, files added later, a rotation's new file among them, are never
+    // seen.
+    FDescriptor = Check(sd_journal_get_fd(journal), "cannot watch the journal");
+    return;
   }
+  // Watched before it is listed, so that no file made meanwhile is missed.
+  FWatch = TFileDescriptor(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!FWatch.Valid())
+    throw EJournalError("cannot watch the journal", std::strerror(errno));
+  const int watch = ::inotify_add_watch(FWatch.Get(), FFolder.c_str(), FolderEvents);
+  if (watch < 0)
+    throw EJournalError("cannot open the journal", FFolder + ": " + std::strerror(errno));
+  FWatchedFolders[watch] = FFolder;
+  FRemote = FolderIsRemote(FFolder);
+  Rescan();
 }
 
-TJournal::~TJournal() {
-  if (FJournal != nullptr)
-    sd_journal_close(FJournal);
-}
-
-TJournal::TJournal(TJournal&& other) noexcept
-    : FJournal(std::exchange(other.FJournal, nullptr)),
-      FDescriptor(std::exchange(other.FDescriptor, -1)) {}
-
-TJournal& TJournal::operator=(TJournal&& other) noexcept {
-  if (this != &other) {
-    if (FJournal != nullptr)
-      sd_journal_close(FJournal);
-    FJournal = std::exchange(other.FJournal, nullptr);
-    FDescriptor = std::exchange(other.FDescriptor, -1);
-  }
-  return *this;
-}
-
-// The files' total size: the has-files queries of the library know only /run and /var.
 bool TJournal::HasFiles() const {
+  if (!FFolder.empty())
+    return FJournal != nullptr;
+  // The files' total size: the has-files queries of the library know only /run and /var.
   std::uint64_t bytes = 0;
-  return sd_journal_get_usage(FJournal, &bytes) >= 0 && bytes > 0;
+  return sd_journal_get_usage(FJournal.get(), &bytes) >= 0 && bytes > 0;
 }
 
 std::optional<std::uint64_t> TJournal::Deadline() const {
+  if (!FFolder.empty()) {
+    if (!FRemote)
+      return std::nullopt;
+    return FLookedAt + RemoteRecheckMicroseconds;
+  }
   std::uint64_t deadline = 0;
-  Check(sd_journal_get_timeout(FJournal, &deadline), "cannot watch the journal");
+  Check(sd_journal_get_timeout(FJournal.get(), &deadline), "cannot watch the journal");
   if (deadline == UINT64_MAX)
     return std::nullopt;
   return deadline;
 }
 
 bool TJournal::Process() {
-  return Check(sd_journal_process(FJournal), "cannot take the journal's changes in") ==
-         SD_JOURNAL_INVALIDATE;
+  if (FFolder.empty())
+    return Check(sd_journal_process(FJournal.get()), "cannot take the journal's changes in") ==
+           SD_JOURNAL_INVALIDATE;
+  const bool relist = DrainWatch();
+  if (relist || (FRemote && MonotonicMicroseconds() >= FLookedAt + RemoteRecheckMicroseconds))
+    return Rescan();
+  return false;
+}
+
+bool TJournal::Wanted(std::string_view name) const {
+  if (!IsJournalName(name))
+    return false;
+  const auto user = UserOfName(name);
+  if (FFolder.empty())
+    return FScope == TJournalScope::System ? IsSystemName(name) : user == FUser;
+  return FScope == TJournalScope::System ? !user : user == FUser;
+}
+
+// The wanted files of the folder and of its machines' folders, whose watches are added here.
+std::vector<std::string> TJournal::ListFiles() {
+  std::vector<std::string> paths;
+  for (const std::string& folder : FoldersOf(FFolder)) {
+    if (folder != FFolder) {
+      const int watch = ::inotify_add_watch(FWatch.Get(), folder.c_str(), FolderEvents);
+      if (watch >= 0)
+        FWatchedFolders[watch] = folder;
+    }
+    for (const std::string& name : ListFolder(folder)) {
+      if (Wanted(name))
+        paths.push_back(folder + "/" + name);
+    }
+  }
+  return paths;
+}
+
+// Answers whether the files are to be listed again.
+bool TJournal::DrainWatch() {
+  alignas(inotify_event) char buffer[8192];
+  bool relist = false;
+  for (;;) {
+    const ssize_t size = ::read(FWatch.Get(), buffer, sizeof buffer);
+    if (size < 0 && errno == EINTR)
+      continue;
+    if (size < 0 && errno == EAGAIN)
+      return relist;
+    if (size <= 0)
+      throw EJournalError("cannot watch the journal", std::strerror(size < 0 ? errno : EIO));
+    for (ssize_t at = 0; at < size;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (event->mask & IN_IGNORED)
+        FWatchedFolders.erase(event->wd);
+      // Lost events, or a folder that went.
+      if (event->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
+        relist = true;
+        continue;
+      }
+      const auto folder = FWatchedFolders.find(event->wd);
+      if (event->len == 0 || folder == FWatchedFolders.end())
+        continue;
+      const std::string_view name(event->name);
+      if (event->mask & IN_ISDIR)
+        relist = relist || (folder->second == FFolder && IsMachineFolderName(name));
+      else if (Wanted(name))
+        relist = relist || (event->mask & NameEvents) != 0 ||
+                 (!FNotYetOpened.empty() &&
+                  FNotYetOpened.contains(folder->second + "/" + std::string(name)));
+    }
+  }
+}
+
+// Opens the files that are new and lets go of those gone; answers whether they changed. A renamed
+// file is the same file: it stays open and is read on.
+bool TJournal::Rescan() {
+  FLookedAt = MonotonicMicroseconds();
+  std::vector<TOpenFile> files;
+  std::set<std::string> notYetOpened;
+  bool added = false;
+  const auto find = [](std::vector<TOpenFile>& among, const struct stat& status) {
+    return std::ranges::find_if(among, [&](const TOpenFile& file) {
+      return file.File.Valid() && file.Device == status.st_dev && file.Inode == status.st_ino;
+    });
+  };
+  for (const std::string& path : ListFiles()) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || find(files, status) != files.end())
+      continue; // gone meanwhile, or another name of a file taken
+    if (const auto open = find(FFiles, status); open != FFiles.end()) {
+      files.push_back(std::move(*open));
+      continue;
+    }
+    // Non-blocking, so that a FIFO under the name cannot hold the thread up. A file that is still
+    // being made is tried again when it is written to.
+    TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file.Valid() || ::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        TryReading(file.Get()) < 0) {
+      notYetOpened.insert(path);
+      continue;
+    }
+    files.push_back({status.st_dev, status.st_ino, std::move(file)});
+    added = true;
+  }
+  FNotYetOpened = std::move(notYetOpened);
+  if (!added && files.size() == FFiles.size()) {
+    FFiles = std::move(files);
+    return false;
+  }
+  Reopen(std::move(files));
+  return true;
+}
+
+// A new reader over the files, placed after the last entry read, so that nothing is lost or given
+// twice; else where the last seek went.
+void TJournal::Reopen(std::vector<TOpenFile> files) {
+  if (!FResumeCursor && FJournal) {
+    char* cursor = nullptr;
+    if (sd_journal_get_cursor(FJournal.get(), &cursor) >= 0) {
+      FResumeCursor = cursor;
+      std::free(cursor);
+    }
+  }
+  FJournal.reset();
+  FFiles = std::move(files);
+  if (FFiles.empty())
+    return;
+  std::vector<int> descriptors;
+  for (const TOpenFile& file : FFiles)
+    descriptors.push_back(file.File.Get());
+  sd_journal* journal = nullptr;
+  Check(OpenFiles(&journal, descriptors), "cannot open the journal");
+  FJournal.reset(journal);
+  Check(sd_journal_set_data_threshold(journal, 0), "cannot lift the size limit");
+  if (FResumeCursor)
+    Check(sd_journal_seek_cursor(journal, FResumeCursor->c_str()), "cannot find an entry again");
+  else if (FSeekRealtime)
+    Check(sd_journal_seek_realtime_usec(journal, *FSeekRealtime),
+          "cannot find a time in the journal");
 }
 
 void TJournal::SeekEnd(std::size_t recent) {
-  Check(sd_journal_seek_tail(FJournal), "cannot go to the journal's end");
+  FSeekRealtime.reset();
+  FResumeCursor.reset();
+  if (!FJournal)
+    return;
+  Check(sd_journal_seek_tail(FJournal.get()), "cannot go to the journal's end");
   // On the entry before the first one wanted, so that the next is that one; a journal with no
   // more entries than wanted starts at its head instead, or its first entries would be passed
   // over.
   const auto back = static_cast<std::uint64_t>(recent) + 1;
-  if (static_cast<std::uint64_t>(
-          Check(sd_journal_previous_skip(FJournal, back), "cannot go to the journal's end")) < back)
-    Check(sd_journal_seek_head(FJournal), "cannot go to the journal's start");
+  if (static_cast<std::uint64_t>(Check(sd_journal_previous_skip(FJournal.get(), back),
+                                       "cannot go to the journal's end")) < back)
+    Check(sd_journal_seek_head(FJournal.get()), "cannot go to the journal's start");
 }
 
 void TJournal::SeekRealtime(std::uint64_t microseconds) {
-  Check(sd_journal_seek_realtime_usec(FJournal, microseconds), "cannot find a time in the journal");
+  FSeekRealtime = microseconds;
+  FResumeCursor.reset();
+  if (FJournal)
+    Check(sd_journal_seek_realtime_usec(FJournal.get(), microseconds),
+          "cannot find a time in the journal");
 }
 
 bool TJournal::Next() {
-  return Check(sd_journal_next(FJournal), "cannot read the journal") > 0;
+  while (FJournal && Check(sd_journal_next(FJournal.get()), "cannot read the journal") > 0) {
+    if (!FResumeCursor || PassedResumePlace()) {
+      FResumeCursor.reset();
+      return true;
+    }
+  }
+  return false;
+}
+
+// A reader placed by a cursor gives first the entry of each file that is at or after the cursor's
+// place by that file's own measure, and may so give again entries of other files stamped like the
+// cursor's. Those read before it are passed over here.
+bool TJournal::PassedResumePlace() const {
+  if (sd_journal_test_cursor(FJournal.get(), FResumeCursor->c_str()) > 0)
+    return false;
+  char* text = nullptr;
+  Check(sd_journal_get_cursor(FJournal.get(), &text), "cannot read the journal");
+  const std::unique_ptr<char, decltype(&std::free)> cursor(text, &std::free);
+  const auto place = ParsePlace(cursor.get());
+  const auto resume = ParsePlace(*FResumeCursor);
+  return !place || !resume || Follows(*place, *resume);
 }
 
 // One look at every field of the entry, however many are asked for.
@@ -102,9 +449,9 @@ TJournal::Fields(const std::vector<std::string_view>& names) const {
   std::vector<std::optional<std::string>> values(names.size());
   const void* data = nullptr;
   std::size_t length = 0;
-  sd_journal_restart_data(FJournal);
+  sd_journal_restart_data(FJournal.get());
   int result = 0;
-  while ((result = sd_journal_enumerate_data(FJournal, &data, &length)) > 0) {
+  while ((result = sd_journal_enumerate_data(FJournal.get(), &data, &length)) > 0) {
     const std::string_view field(static_cast<const char*>(data), length);
     for (std::size_t i = 0; i < names.size(); ++i) {
       if (!values[i] && field.size() > names[i].size() && field[names[i].size()] == '=' &&

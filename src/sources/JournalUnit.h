@@ -1,10 +1,16 @@
 #pragma once
 
+#include "core/FileDescriptorUnit.h"
+
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -26,22 +32,21 @@ private:
 // Whose entries a journal holds: the machine's, or the user's running this program.
 enum class TJournalScope { System, CurrentUser };
 
-// Owns one sd_journal handle over the local journals of one scope, or over those of that scope in
-// a folder. Its descriptor is taken at once: without it, files added later, a rotation's new
-// file among them, are never seen.
+// The machine's journals of one scope, or the journal files of a folder of the user's choice. On
+// the machine the library finds the files, System being journald's system*.journal and User the
+// user's user-UID*.journal. In a folder User is the same, while System is every other journal
+// file but other users' (systemd-journal-remote's remote-HOST.journal, or any name it was given):
+// the library cannot leave some names out, so this class opens the files itself and reads them
+// through the library. A watch of the folder tells of files that come, go or are renamed; a
+// rotated file stays open and is read to its end, and a new one is added.
 class TJournal {
 public:
   TJournal(TJournalScope scope, const std::string& folder);
-  ~TJournal();
-  TJournal(TJournal&& other) noexcept;
-  TJournal& operator=(TJournal&& other) noexcept;
-  TJournal(const TJournal&) = delete;
-  TJournal& operator=(const TJournal&) = delete;
 
   // Whether any journal file could be opened: one that may not be read is left out silently.
   bool HasFiles() const;
   // The descriptor that becomes readable when the journal changes.
-  int Descriptor() const { return FDescriptor; }
+  int Descriptor() const { return FWatch.Valid() ? FWatch.Get() : FDescriptor; }
   // The latest moment (CLOCK_MONOTONIC, µs) to look again without a notification; none when the
   // notification can be trusted.
   std::optional<std::uint64_t> Deadline() const;
@@ -61,7 +66,41 @@ public:
   std::vector<std::optional<std::string>> Fields(const std::vector<std::string_view>& names) const;
 
 private:
-  sd_journal* FJournal = nullptr;
+  struct TOpenFile {
+    dev_t Device;
+    ino_t Inode;
+    TFileDescriptor File;
+  };
+
+  struct TCloseReader {
+    void operator()(sd_journal* journal) const noexcept;
+  };
+
+  bool Wanted(std::string_view name) const;
+  std::vector<std::string> ListFiles();
+  bool DrainWatch();
+  bool Rescan();
+  void Reopen(std::vector<TOpenFile> files);
+  bool PassedResumePlace() const;
+
+  TJournalScope FScope;
+  std::string FFolder; // empty for the machine's journals
+  uid_t FUser;
+
+  // A folder's files, opened here; they outlive the reader, which does not close them.
+  TFileDescriptor FWatch;
+  std::map<int, std::string> FWatchedFolders; // by watch: the folder and its machines' folders
+  std::vector<TOpenFile> FFiles;
+  std::set<std::string> FNotYetOpened; // paths wanted that could not be opened
+  bool FRemote = false;                // on a file system whose changes raise no notification
+  std::uint64_t FLookedAt = 0;
+  // Where a reader opened anew over changed files goes on from: after the last entry read, else
+  // where the last seek went.
+  std::optional<std::uint64_t> FSeekRealtime; // none: from the head
+  std::optional<std::string> FResumeCursor;
+
+  // None in a folder without files.
+  std::unique_ptr<sd_journal, TCloseReader> FJournal;
   int FDescriptor = -1;
 };
 
