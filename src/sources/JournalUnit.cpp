@@ -10,9 +10,12 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <string>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <systemd/sd-id128.h>
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 #include <utility>
@@ -31,6 +34,9 @@ constexpr std::uint32_t FolderEvents = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM |
 // The events after which the files are listed again; a file that grows is read on by the reader.
 constexpr std::uint32_t NameEvents =
     IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB;
+
+constexpr std::string_view MachineGroupsHint =
+    "members of the groups systemd-journal and adm may read it";
 
 // Raises for a negative answer of the library.
 int Check(int result, const char* what) {
@@ -104,6 +110,16 @@ std::vector<std::string> FoldersOf(const std::string& folder) {
   return folders;
 }
 
+// The folders sd_journal_open reads for the local machine.
+std::vector<std::string> MachineFolders() {
+  sd_id128_t machine{};
+  char text[SD_ID128_STRING_MAX];
+  if (sd_id128_get_machine(&machine) < 0)
+    return {"/var/log/journal", "/run/log/journal"};
+  sd_id128_to_string(machine, text);
+  return {std::string("/var/log/journal/") + text, std::string("/run/log/journal/") + text};
+}
+
 // A reader over open files. On success the library has taken their descriptors and closes them
 // with the reader, so it is given copies; on failure it has taken none.
 int OpenFiles(sd_journal** journal, const std::vector<int>& files) {
@@ -131,6 +147,26 @@ int TryReading(int file) {
   if (result >= 0)
     sd_journal_close(journal);
   return result;
+}
+
+// Who may read what this user may not, by its owner and group.
+std::string ReadersHint(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0)
+    return std::strerror(errno);
+  std::vector<char> buffer(16384);
+  if (status.st_mode & S_IRGRP) {
+    group entry{};
+    group* found = nullptr;
+    if (getgrgid_r(status.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+      return std::string("members of the group ") + found->gr_name + " may read it";
+    return "members of its group " + std::to_string(status.st_gid) + " may read it";
+  }
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(status.st_uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+    return std::string("only its owner ") + found->pw_name + " may read it";
+  return "only its owner " + std::to_string(status.st_uid) + " may read it";
 }
 
 // An entry's place among those of several files.
@@ -394,6 +430,47 @@ void TJournal::Reopen(std::vector<TOpenFile> files) {
   else if (FSeekRealtime)
     Check(sd_journal_seek_realtime_usec(journal, *FSeekRealtime),
           "cannot find a time in the journal");
+}
+
+TJournalAbsence TJournal::Absence() const {
+  const std::vector<std::string> folders = FFolder.empty() ? MachineFolders() : FoldersOf(FFolder);
+  std::optional<std::string> unreadable;
+  std::optional<std::string> unusable;
+  for (const std::string& folder : folders) {
+    int error = 0;
+    const std::vector<std::string> names = ListFolder(folder, &error);
+    if (error == EACCES)
+      unreadable = unreadable.value_or(folder);
+    else if (error != 0 && folder == FFolder)
+      return {TJournalAbsence::TKind::NoFile, folder + ": " + std::strerror(error)};
+    for (const std::string& name : names) {
+      if (!Wanted(name))
+        continue;
+      const std::string path = folder + "/" + name;
+      TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+      if (!file.Valid() && (errno == EACCES || errno == EPERM)) {
+        unreadable = unreadable.value_or(path);
+      } else if (!unusable) {
+        const int failure = file.Valid() ? -TryReading(file.Get()) : errno;
+        if (failure > 0)
+          unusable = path + " cannot be read: " + std::strerror(failure);
+      }
+    }
+  }
+  if (unreadable)
+    return {TJournalAbsence::TKind::Unreadable,
+            "this user may not read " + *unreadable + " (" +
+                (FFolder.empty() ? std::string(MachineGroupsHint) : ReadersHint(*unreadable)) +
+                ")"};
+  if (unusable)
+    return {TJournalAbsence::TKind::Unusable, *unusable};
+  std::string places = FFolder.empty() ? folders[0] + " or " + folders[1] : FFolder;
+  std::string names = FScope == TJournalScope::CurrentUser
+                          ? "user-" + std::to_string(FUser) + "*.journal"
+                      : FFolder.empty() ? "system*.journal"
+                                        : "*.journal other than user-*.journal";
+  return {TJournalAbsence::TKind::NoFile,
+          "there is no journal file in " + places + " (" + names + ")"};
 }
 
 void TJournal::SeekEnd(std::size_t recent) {

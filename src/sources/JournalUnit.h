@@ -32,6 +32,17 @@ private:
 // Whose entries a journal holds: the machine's, or the user's running this program.
 enum class TJournalScope { System, CurrentUser };
 
+// Why a journal has no file to read, found by looking at its folders when asked.
+struct TJournalAbsence {
+  enum class TKind {
+    NoFile,     // none of the names looked for is there
+    Unreadable, // one is there that this user may not read
+    Unusable    // one is there that is not (yet) a journal the library can read
+  };
+  TKind Kind;
+  std::string Reason; // says what is missing or in the way, naming folders and files
+};
+
 // The machine's journals of one scope, or the journal files of a folder of the user's choice. On
 // the machine the library finds the files, System being journald's system*.journal and User the
 // user's user-UID*.journal. In a folder User is the same, while System is every other journal
@@ -45,6 +56,9 @@ public:
 
   // Whether any journal file could be opened: one that may not be read is left out silently.
   bool HasFiles() const;
+  // Whether files that appear later are read without opening the journal again: on the machine a
+  // journal folder made afterwards is not.
+  bool SeesNewFiles() const { return FWatch.Valid(); }
   // The descriptor that becomes readable when the journal changes.
   int Descriptor() const { return FWatch.Valid() ? FWatch.Get() : FDescriptor; }
   // The latest moment (CLOCK_MONOTONIC, µs) to look again without a notification; none when the
@@ -53,6 +67,8 @@ public:
   // Takes the pending notifications in, so that new files are opened; answers whether files were
   // added or removed.
   bool Process();
+  // Why there are no files, looked at now: costs a look at the folders.
+  TJournalAbsence Absence() const;
 
   // Places the reader so that the next entry is the first one written after now, or the first of
   // the last recent ones.

@@ -239,8 +239,8 @@ TEST_F(EventLog, ReportsAJournalWithoutFilesOnceAndFollowsItsFileWhenItAppears) 
   Start();
   WaitUntilFollowing(User);
   EXPECT_EQ(Lines(false), std::vector<std::string>{
-                              "The System journal cannot be read: no journal files are readable "
-                              "(members of the groups systemd-journal and adm may read them)"});
+                              "The System journal cannot be read: there is no journal file in " +
+                              Folder.Path() + " (*.journal other than user-*.journal)"});
   Writer(System).Write({{"first"}, {"second"}});
   ASSERT_TRUE(WaitForLines(2));
   EXPECT_EQ(Lines(), (std::vector<std::string>{SystemLine("ornavel-test: first"),
@@ -394,6 +394,62 @@ TEST_F(EventLog, ReadsEveryJournalOfACollectorsFolderAsSystem) {
                          SystemLine("ornavel-test: new 3")}));
   EXPECT_TRUE(Lines(false).empty());
   EXPECT_EQ(RemoteFiles(false).size(), 2U) << "one file per sending host";
+}
+
+// A folder of collected journals holds no journal of the user's: that is no trouble to report.
+TEST_F(EventLog, SaysNothingOfAFolderWithoutTheUsersJournal) {
+  Writer(System);
+  Start();
+  WaitUntilFollowing(System);
+  Monitor->Terminate();
+  Monitor->WaitFor(); // its first pass, User's turn in it included, is over
+  EXPECT_TRUE(Lines(false).empty());
+}
+
+// journald keeps no journal of root's own: root's entries are in the system journal, and root is
+// not told at every start that it has none.
+TEST_F(EventLog, FollowsNoUserJournalOfRootOnTheMachine) {
+  if (::getuid() != 0)
+    GTEST_SKIP() << "for root";
+  if (TJournal(System, {}).HasFiles())
+    GTEST_SKIP() << "the machine's System journal has files: no warning ends the first pass";
+  Monitor = TThread::Create<TEventLogMonitorThread>(false, test::SourceLog(), std::string(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return !Lines(false).empty(); }));
+  Monitor->Terminate();
+  Monitor->WaitFor();
+  const std::vector<std::string> reports = Lines(false);
+  ASSERT_EQ(reports.size(), 1U) << testing::PrintToString(reports);
+  EXPECT_TRUE(reports[0].starts_with(
+      "The System journal cannot be read: there is no journal file in /var/log/journal"))
+      << reports[0];
+  EXPECT_TRUE(reports[0].ends_with(" (system*.journal)")) << reports[0];
+}
+
+// A file this user may not read is named, and who may read it; nothing is said of the groups
+// that may read the machine's journals. Root reads every file: it runs as nobody meanwhile.
+TEST_F(EventLog, NamesAJournalFileThisUserMayNotRead) {
+  const std::string file = Folder.File("remote.journal");
+  TJournalWriter(file).WriteOne(TJournalEntry("hidden"));
+  ::chmod(Folder.Path().c_str(), 0755);
+  ::chmod(file.c_str(), 0);
+  struct TAsNobody {
+    bool Switched = ::geteuid() == 0 && ::seteuid(65534) == 0;
+    ~TAsNobody() {
+      if (Switched)
+        (void)::seteuid(0);
+    }
+  } nobody;
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root cannot become nobody here";
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return !Lines(false).empty(); }));
+  Monitor->Terminate();
+  Monitor->WaitFor();
+  const std::vector<std::string> reports = Lines(false);
+  ASSERT_EQ(reports.size(), 1U) << testing::PrintToString(reports);
+  EXPECT_TRUE(reports[0].starts_with("The System journal cannot be read: this user may not read " +
+                                     file + " (only its owner "))
+      << reports[0];
 }
 
 TEST_F(EventLog, EndsAtOnceWhenTerminated) {
