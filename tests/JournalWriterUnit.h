@@ -17,6 +17,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <systemd/sd-id128.h>
 #include <systemd/sd-journal.h>
 #include <thread>
 #include <unistd.h>
@@ -40,6 +41,8 @@ struct TJournalEntry {
   std::optional<std::string> Command;
   // So many field names that the writer's file is full: it rotates it before the next entry.
   bool FillsTheFile = false;
+  // Stamped by a host whose clock is this much behind.
+  std::chrono::microseconds ClockBehind{0};
 };
 
 // Every field binary: a name, a line feed, the length as 64 bits little-endian, the bytes.
@@ -51,18 +54,36 @@ inline void AddExportField(std::string& text, std::string_view name, std::string
   text.append(value).push_back('\n');
 }
 
-// Entries in journal export format, each ending with a blank line. Stamps strictly increasing
-// across all writers, so that readers order the entries of several files as they were written.
-inline std::string Export(const std::vector<TJournalEntry>& entries) {
+inline std::uint64_t Microseconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000000U +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000U;
+}
+
+// A boot ID of a writer's own: each writer stands for a machine of its own.
+inline std::string NewBootId() {
+  sd_id128_t id{};
+  char text[SD_ID128_STRING_MAX] = "";
+  if (sd_id128_randomize(&id) < 0)
+    throw std::runtime_error("no random boot ID");
+  return sd_id128_to_string(id, text);
+}
+
+// Entries in journal export format, each ending with a blank line, stamped as a journald of the
+// given boot stamps them. Stamps strictly increasing across all writers, so that readers order
+// the entries of several files as they were written.
+inline std::string Export(const std::vector<TJournalEntry>& entries, const std::string& boot) {
   static std::uint64_t last = 0;
+  static std::uint64_t lastMonotonic = 0;
   std::string text;
   for (const TJournalEntry& entry : entries) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    last = std::max(static_cast<std::uint64_t>(now.tv_sec) * 1000000U +
-                        static_cast<std::uint64_t>(now.tv_nsec) / 1000U,
-                    last + 1);
-    text += "__REALTIME_TIMESTAMP=" + std::to_string(last) + "\n";
+    last = std::max(Microseconds(CLOCK_REALTIME), last + 1);
+    lastMonotonic = std::max(Microseconds(CLOCK_MONOTONIC), lastMonotonic + 1);
+    text += "__REALTIME_TIMESTAMP=" +
+            std::to_string(last - static_cast<std::uint64_t>(entry.ClockBehind.count())) +
+            "\n__MONOTONIC_TIMESTAMP=" + std::to_string(lastMonotonic) + "\n";
+    text += "_BOOT_ID=" + boot + "\n";
     if (entry.Identifier)
       AddExportField(text, "SYSLOG_IDENTIFIER", *entry.Identifier);
     if (entry.Command)
@@ -155,7 +176,9 @@ public:
   TJournalWriter(const TJournalWriter&) = delete;
   TJournalWriter& operator=(const TJournalWriter&) = delete;
 
-  void Write(const std::vector<TJournalEntry>& entries) { test::Write(FInput, Export(entries)); }
+  void Write(const std::vector<TJournalEntry>& entries) {
+    test::Write(FInput, Export(entries, FBoot));
+  }
   void WriteOne(const TJournalEntry& entry) { Write(std::vector<TJournalEntry>{entry}); }
 
   // Ends the input and waits until the writer has closed its file; answers its exit status.
@@ -171,6 +194,7 @@ private:
   TFileDescriptor FInput;
   pid_t FPid = -1;
   int FStatus = 0;
+  const std::string FBoot = NewBootId();
 };
 
 // systemd-journal-remote collecting from other machines into a folder, one file per sending host
@@ -215,11 +239,14 @@ public:
           ::connect(FSocket.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
         throw std::runtime_error(std::string("cannot connect from ") + from);
     }
-    void Write(const std::vector<TJournalEntry>& entries) { test::Write(FSocket, Export(entries)); }
+    void Write(const std::vector<TJournalEntry>& entries) {
+      test::Write(FSocket, Export(entries, FBoot));
+    }
     void WriteOne(const TJournalEntry& entry) { Write(std::vector<TJournalEntry>{entry}); }
 
   private:
     TFileDescriptor FSocket;
+    const std::string FBoot = NewBootId();
   };
 
 private:

@@ -236,11 +236,139 @@ bool Follows(const TPlace& entry, const TPlace& other) {
   return entry.XorHash > other.XorHash;
 }
 
+struct TCloseReader {
+  void operator()(sd_journal* journal) const noexcept { sd_journal_close(journal); }
+};
+using TReader = std::unique_ptr<sd_journal, TCloseReader>;
+
+TReader OpenReader(const std::vector<int>& files) {
+  sd_journal* journal = nullptr;
+  Check(OpenFiles(&journal, files), "cannot open the journal");
+  TReader reader(journal);
+  // Every message whole, however long.
+  Check(sd_journal_set_data_threshold(journal, 0), "cannot lift the size limit");
+  return reader;
+}
+
+// The writer's name of a file: up to "@" for its archives, else up to ".journal", in its folder.
+std::string GroupOf(std::string_view path) {
+  const std::size_t name = path.rfind('/') + 1;
+  const std::size_t at = path.find('@', name);
+  return std::string(path.substr(0, at != std::string_view::npos ? at : path.rfind(".journal")));
+}
+
+// A group at its end is looked at again when no other has an entry, and after this many entries,
+// so that a flood into one file holds up none of the others for long.
+constexpr std::size_t LookEvery = 64;
+
 } // namespace
 
-void TJournal::TCloseReader::operator()(sd_journal* journal) const noexcept {
-  sd_journal_close(journal);
-}
+struct TJournal::TGroup {
+  struct TOpenFile {
+    dev_t Device;
+    ino_t Inode;
+    TFileDescriptor File;
+  };
+
+  std::string Name;
+  std::vector<TOpenFile> Files; // none on the machine, where the library opens them
+  TReader Reader;
+  // Where a reader opened anew over changed files goes on: after the last entry given, or at the
+  // entry read ahead; where the last seek went when none was read.
+  std::optional<std::string> ResumeCursor;
+  bool ResumeAtCursor = false;
+  std::optional<std::uint64_t> SoughtRealtime;
+  std::optional<std::uint64_t> Ahead; // the time stamp of the entry read ahead, not yet given
+  bool AtEnd = false;
+
+  void Reset() {
+    ResumeCursor.reset();
+    SoughtRealtime.reset();
+    Ahead.reset();
+    AtEnd = false;
+  }
+
+  // Takes the files, placing a new reader where the last one was.
+  void Reopen(std::vector<TOpenFile> files) {
+    if (!ResumeCursor && Reader) {
+      char* cursor = nullptr;
+      if (sd_journal_get_cursor(Reader.get(), &cursor) >= 0) {
+        ResumeCursor = cursor;
+        ResumeAtCursor = Ahead.has_value();
+        std::free(cursor);
+      }
+    }
+    Ahead.reset();
+    AtEnd = false;
+    Reader.reset();
+    Files = std::move(files);
+    std::vector<int> descriptors;
+    for (const TOpenFile& file : Files)
+      descriptors.push_back(file.File.Get());
+    Reader = OpenReader(descriptors);
+    if (ResumeCursor)
+      Check(sd_journal_seek_cursor(Reader.get(), ResumeCursor->c_str()),
+            "cannot find an entry again");
+    else if (SoughtRealtime)
+      Check(sd_journal_seek_realtime_usec(Reader.get(), *SoughtRealtime),
+            "cannot find a time in the journal");
+  }
+
+  // Places the reader before its last recent entries, answering how many it will give first.
+  std::size_t SeekEnd(std::size_t recent) {
+    Reset();
+    Check(sd_journal_seek_tail(Reader.get()), "cannot go to the journal's end");
+    // On the entry before the first one wanted, so that the next is that one; a journal with no
+    // more entries than wanted starts at its head instead, or its first entries would be passed
+    // over.
+    const auto back = static_cast<std::uint64_t>(recent) + 1;
+    const auto went = static_cast<std::uint64_t>(
+        Check(sd_journal_previous_skip(Reader.get(), back), "cannot go to the journal's end"));
+    if (went == back)
+      return recent;
+    Check(sd_journal_seek_head(Reader.get()), "cannot go to the journal's start");
+    return went;
+  }
+
+  void SeekRealtime(std::uint64_t microseconds) {
+    Reset();
+    SoughtRealtime = microseconds;
+    Check(sd_journal_seek_realtime_usec(Reader.get(), microseconds),
+          "cannot find a time in the journal");
+  }
+
+  // Reads the next entry ahead; false at the end.
+  bool ReadAhead() {
+    sd_journal* reader = Reader.get();
+    while (Check(sd_journal_next(reader), "cannot read the journal") > 0) {
+      if (ResumeCursor && !PassedResumeCursor())
+        continue;
+      ResumeCursor.reset();
+      SoughtRealtime.reset();
+      std::uint64_t realtime = 0;
+      Check(sd_journal_get_realtime_usec(reader, &realtime), "cannot read the journal");
+      Ahead = realtime;
+      AtEnd = false;
+      return true;
+    }
+    AtEnd = true;
+    return false;
+  }
+
+  // A reader placed by a cursor gives first the entry of each file that is at or after the
+  // cursor's place by that file's own measure, and may so give again entries of other files
+  // stamped like the cursor's. Those given before it are passed over here.
+  bool PassedResumeCursor() const {
+    if (sd_journal_test_cursor(Reader.get(), ResumeCursor->c_str()) > 0)
+      return ResumeAtCursor;
+    char* text = nullptr;
+    Check(sd_journal_get_cursor(Reader.get(), &text), "cannot read the journal");
+    const std::unique_ptr<char, decltype(&std::free)> cursor(text, &std::free);
+    const auto place = ParsePlace(cursor.get());
+    const auto resume = ParsePlace(*ResumeCursor);
+    return !place || !resume || Follows(*place, *resume);
+  }
+};
 
 TJournal::TJournal(TJournalScope scope, const std::string& folder)
     : FScope(scope), FFolder(folder), FUser(::getuid()) {
@@ -251,12 +379,13 @@ TJournal::TJournal(TJournalScope scope, const std::string& folder)
                                         (scope == TJournalScope::System ? SD_JOURNAL_SYSTEM
                                                                         : SD_JOURNAL_CURRENT_USER)),
           "cannot open the journal");
-    FJournal.reset(journal);
-    // Every message whole, however long.
+    auto group = std::make_unique<TGroup>();
+    group->Reader.reset(journal);
     Check(sd_journal_set_data_threshold(journal, 0), "cannot lift the size limit");
     // Taken at once: without it, files added later, a rotation's new file among them, are never
     // seen.
     FDescriptor = Check(sd_journal_get_fd(journal), "cannot watch the journal");
+    FGroups.push_back(std::move(group));
     return;
   }
   // Watched before it is listed, so that no file made meanwhile is missed.
@@ -271,12 +400,16 @@ TJournal::TJournal(TJournalScope scope, const std::string& folder)
   Rescan();
 }
 
+TJournal::~TJournal() = default;
+TJournal::TJournal(TJournal&& other) noexcept = default;
+TJournal& TJournal::operator=(TJournal&& other) noexcept = default;
+
 bool TJournal::HasFiles() const {
   if (!FFolder.empty())
-    return FJournal != nullptr;
+    return !FGroups.empty();
   // The files' total size: the has-files queries of the library know only /run and /var.
   std::uint64_t bytes = 0;
-  return sd_journal_get_usage(FJournal.get(), &bytes) >= 0 && bytes > 0;
+  return sd_journal_get_usage(FGroups[0]->Reader.get(), &bytes) >= 0 && bytes > 0;
 }
 
 std::optional<std::uint64_t> TJournal::Deadline() const {
@@ -286,7 +419,7 @@ std::optional<std::uint64_t> TJournal::Deadline() const {
     return FLookedAt + RemoteRecheckMicroseconds;
   }
   std::uint64_t deadline = 0;
-  Check(sd_journal_get_timeout(FJournal.get(), &deadline), "cannot watch the journal");
+  Check(sd_journal_get_timeout(FGroups[0]->Reader.get(), &deadline), "cannot watch the journal");
   if (deadline == UINT64_MAX)
     return std::nullopt;
   return deadline;
@@ -294,8 +427,8 @@ std::optional<std::uint64_t> TJournal::Deadline() const {
 
 bool TJournal::Process() {
   if (FFolder.empty())
-    return Check(sd_journal_process(FJournal.get()), "cannot take the journal's changes in") ==
-           SD_JOURNAL_INVALIDATE;
+    return Check(sd_journal_process(FGroups[0]->Reader.get()),
+                 "cannot take the journal's changes in") == SD_JOURNAL_INVALIDATE;
   const bool relist = DrainWatch();
   if (relist || (FRemote && MonotonicMicroseconds() >= FLookedAt + RemoteRecheckMicroseconds))
     return Rescan();
@@ -310,7 +443,6 @@ bool TJournal::Wanted(std::string_view name) const {
     return FScope == TJournalScope::System ? IsSystemName(name) : user == FUser;
   return FScope == TJournalScope::System ? !user : user == FUser;
 }
-
 // The wanted files of the folder and of its machines' folders, whose watches are added here.
 std::vector<std::string> TJournal::ListFiles() {
   std::vector<std::string> paths;
@@ -365,24 +497,32 @@ bool TJournal::DrainWatch() {
 }
 
 // Opens the files that are new and lets go of those gone; answers whether they changed. A renamed
-// file is the same file: it stays open and is read on.
+// file is the same file: it stays open and is read on. A group new to the folder is read from its
+// start: its writer began after the reader.
 bool TJournal::Rescan() {
   FLookedAt = MonotonicMicroseconds();
-  std::vector<TOpenFile> files;
+  std::map<std::string, std::vector<TGroup::TOpenFile>> found;
   std::set<std::string> notYetOpened;
-  bool added = false;
-  const auto find = [](std::vector<TOpenFile>& among, const struct stat& status) {
-    return std::ranges::find_if(among, [&](const TOpenFile& file) {
+  const auto find = [](std::vector<TGroup::TOpenFile>& among, const struct stat& status) {
+    return std::ranges::find_if(among, [&](const TGroup::TOpenFile& file) {
       return file.File.Valid() && file.Device == status.st_dev && file.Inode == status.st_ino;
     });
   };
+  std::map<std::string, TGroup*> groups;
+  for (const auto& group : FGroups)
+    groups[group->Name] = group.get();
   for (const std::string& path : ListFiles()) {
+    const std::string name = GroupOf(path);
+    std::vector<TGroup::TOpenFile>& files = found[name];
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0 || find(files, status) != files.end())
       continue; // gone meanwhile, or another name of a file taken
-    if (const auto open = find(FFiles, status); open != FFiles.end()) {
-      files.push_back(std::move(*open));
-      continue;
+    if (const auto group = groups.find(name); group != groups.end()) {
+      if (const auto open = find(group->second->Files, status);
+          open != group->second->Files.end()) {
+        files.push_back(std::move(*open));
+        continue;
+      }
     }
     // Non-blocking, so that a FIFO under the name cannot hold the thread up. A file that is still
     // being made is tried again when it is written to.
@@ -393,43 +533,43 @@ bool TJournal::Rescan() {
       continue;
     }
     files.push_back({status.st_dev, status.st_ino, std::move(file)});
-    added = true;
   }
   FNotYetOpened = std::move(notYetOpened);
-  if (!added && files.size() == FFiles.size()) {
-    FFiles = std::move(files);
-    return false;
-  }
-  Reopen(std::move(files));
-  return true;
-}
-
-// A new reader over the files, placed after the last entry read, so that nothing is lost or given
-// twice; else where the last seek went.
-void TJournal::Reopen(std::vector<TOpenFile> files) {
-  if (!FResumeCursor && FJournal) {
-    char* cursor = nullptr;
-    if (sd_journal_get_cursor(FJournal.get(), &cursor) >= 0) {
-      FResumeCursor = cursor;
-      std::free(cursor);
+  bool changed = false;
+  std::vector<std::unique_ptr<TGroup>> kept;
+  for (auto& group : FGroups) {
+    auto files = found.find(group->Name);
+    // Each of its files found again, and no other: moved back, as they were.
+    if (files != found.end() && !files->second.empty() &&
+        std::ranges::none_of(group->Files, [](const auto& file) { return file.File.Valid(); }) &&
+        files->second.size() == group->Files.size()) {
+      group->Files = std::move(files->second);
+      found.erase(files);
+      kept.push_back(std::move(group));
+      continue;
     }
+    changed = true;
+    if (FCurrent == group.get())
+      FCurrent = nullptr;
+    if (files == found.end() || files->second.empty())
+      continue; // all its files went
+    group->Reopen(std::move(files->second));
+    found.erase(files);
+    kept.push_back(std::move(group));
   }
-  FJournal.reset();
-  FFiles = std::move(files);
-  if (FFiles.empty())
-    return;
-  std::vector<int> descriptors;
-  for (const TOpenFile& file : FFiles)
-    descriptors.push_back(file.File.Get());
-  sd_journal* journal = nullptr;
-  Check(OpenFiles(&journal, descriptors), "cannot open the journal");
-  FJournal.reset(journal);
-  Check(sd_journal_set_data_threshold(journal, 0), "cannot lift the size limit");
-  if (FResumeCursor)
-    Check(sd_journal_seek_cursor(journal, FResumeCursor->c_str()), "cannot find an entry again");
-  else if (FSeekRealtime)
-    Check(sd_journal_seek_realtime_usec(journal, *FSeekRealtime),
-          "cannot find a time in the journal");
+  for (auto& [name, files] : found) {
+    if (files.empty())
+      continue;
+    auto group = std::make_unique<TGroup>();
+    group->Name = name;
+    group->Reopen(std::move(files));
+    kept.push_back(std::move(group));
+    changed = true;
+  }
+  std::ranges::sort(kept,
+                    [](const auto& one, const auto& other) { return one->Name < other->Name; });
+  FGroups = std::move(kept);
+  return changed;
 }
 
 TJournalAbsence TJournal::Absence() const {
@@ -474,50 +614,47 @@ TJournalAbsence TJournal::Absence() const {
 }
 
 void TJournal::SeekEnd(std::size_t recent) {
-  FSeekRealtime.reset();
-  FResumeCursor.reset();
-  if (!FJournal)
-    return;
-  Check(sd_journal_seek_tail(FJournal.get()), "cannot go to the journal's end");
-  // On the entry before the first one wanted, so that the next is that one; a journal with no
-  // more entries than wanted starts at its head instead, or its first entries would be passed
-  // over.
-  const auto back = static_cast<std::uint64_t>(recent) + 1;
-  if (static_cast<std::uint64_t>(Check(sd_journal_previous_skip(FJournal.get(), back),
-                                       "cannot go to the journal's end")) < back)
-    Check(sd_journal_seek_head(FJournal.get()), "cannot go to the journal's start");
+  FCurrent = nullptr;
+  std::size_t given = 0;
+  for (const auto& group : FGroups)
+    given += group->SeekEnd(recent);
+  // Each group gives its last ones: those beyond the wanted many are the earliest of them.
+  for (std::size_t extra = given > recent ? given - recent : 0; extra > 0 && Next(); --extra) {
+  }
 }
 
 void TJournal::SeekRealtime(std::uint64_t microseconds) {
-  FSeekRealtime = microseconds;
-  FResumeCursor.reset();
-  if (FJournal)
-    Check(sd_journal_seek_realtime_usec(FJournal.get(), microseconds),
-          "cannot find a time in the journal");
+  FCurrent = nullptr;
+  for (const auto& group : FGroups)
+    group->SeekRealtime(microseconds);
 }
 
 bool TJournal::Next() {
-  while (FJournal && Check(sd_journal_next(FJournal.get()), "cannot read the journal") > 0) {
-    if (!FResumeCursor || PassedResumePlace()) {
-      FResumeCursor.reset();
-      return true;
-    }
-  }
-  return false;
+  FCurrent = nullptr;
+  const bool everyGroup = ++FGivenSinceLook >= LookEvery;
+  TGroup* earliest = ReadAhead(everyGroup);
+  if (!earliest && !everyGroup)
+    earliest = ReadAhead(true);
+  if (!earliest || everyGroup)
+    FGivenSinceLook = 0;
+  if (!earliest)
+    return false;
+  earliest->Ahead.reset();
+  FCurrent = earliest;
+  return true;
 }
 
-// A reader placed by a cursor gives first the entry of each file that is at or after the cursor's
-// place by that file's own measure, and may so give again entries of other files stamped like the
-// cursor's. Those read before it are passed over here.
-bool TJournal::PassedResumePlace() const {
-  if (sd_journal_test_cursor(FJournal.get(), FResumeCursor->c_str()) > 0)
-    return false;
-  char* text = nullptr;
-  Check(sd_journal_get_cursor(FJournal.get(), &text), "cannot read the journal");
-  const std::unique_ptr<char, decltype(&std::free)> cursor(text, &std::free);
-  const auto place = ParsePlace(cursor.get());
-  const auto resume = ParsePlace(*FResumeCursor);
-  return !place || !resume || Follows(*place, *resume);
+// Reads an entry ahead in each group that has none, in those at their end too when asked; answers
+// the group whose entry ahead is stamped first.
+TJournal::TGroup* TJournal::ReadAhead(bool atEndToo) {
+  TGroup* earliest = nullptr;
+  for (const auto& group : FGroups) {
+    if (!group->Ahead && (atEndToo || !group->AtEnd))
+      group->ReadAhead();
+    if (group->Ahead && (!earliest || *group->Ahead < *earliest->Ahead))
+      earliest = group.get();
+  }
+  return earliest;
 }
 
 // One look at every field of the entry, however many are asked for.
@@ -526,9 +663,10 @@ TJournal::Fields(const std::vector<std::string_view>& names) const {
   std::vector<std::optional<std::string>> values(names.size());
   const void* data = nullptr;
   std::size_t length = 0;
-  sd_journal_restart_data(FJournal.get());
+  sd_journal* reader = FCurrent->Reader.get();
+  sd_journal_restart_data(reader);
   int result = 0;
-  while ((result = sd_journal_enumerate_data(FJournal.get(), &data, &length)) > 0) {
+  while ((result = sd_journal_enumerate_data(reader, &data, &length)) > 0) {
     const std::string_view field(static_cast<const char*>(data), length);
     for (std::size_t i = 0; i < names.size(); ++i) {
       if (!values[i] && field.size() > names[i].size() && field[names[i].size()] == '=' &&

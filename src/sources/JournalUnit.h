@@ -47,12 +47,21 @@ struct TJournalAbsence {
 // the machine the library finds the files, System being journald's system*.journal and User the
 // user's user-UID*.journal. In a folder User is the same, while System is every other journal
 // file but other users' (systemd-journal-remote's remote-HOST.journal, or any name it was given):
-// the library cannot leave some names out, so this class opens the files itself and reads them
-// through the library. A watch of the folder tells of files that come, go or are renamed; a
-// rotated file stays open and is read to its end, and a new one is added.
+// the library cannot leave some names out, so this class opens the files itself. A watch of the
+// folder tells of files that come, go or are renamed; a rotated file stays open and is read to
+// its end, and a new one is added.
+// Each writer's files (a file and the archives rotated out of it, named alike up to "@") have a
+// reader of their own, and their entries are merged here by time stamp. The library's own merge
+// passes over every entry stamped before one it has given: a host whose clock is behind another's
+// would lose all its entries while the other writes.
 class TJournal {
 public:
   TJournal(TJournalScope scope, const std::string& folder);
+  ~TJournal();
+  TJournal(TJournal&& other) noexcept;
+  TJournal& operator=(TJournal&& other) noexcept;
+  TJournal(const TJournal&) = delete;
+  TJournal& operator=(const TJournal&) = delete;
 
   // Whether any journal file could be opened: one that may not be read is left out silently.
   bool HasFiles() const;
@@ -71,7 +80,7 @@ public:
   TJournalAbsence Absence() const;
 
   // Places the reader so that the next entry is the first one written after now, or the first of
-  // the last recent ones.
+  // the last recent ones. Files that appear afterwards are read from their start.
   void SeekEnd(std::size_t recent = 0);
   // Places the reader so that the next entry is the first one stamped at or after the moment.
   void SeekRealtime(std::uint64_t microseconds);
@@ -82,42 +91,27 @@ public:
   std::vector<std::optional<std::string>> Fields(const std::vector<std::string_view>& names) const;
 
 private:
-  struct TOpenFile {
-    dev_t Device;
-    ino_t Inode;
-    TFileDescriptor File;
-  };
-
-  struct TCloseReader {
-    void operator()(sd_journal* journal) const noexcept;
-  };
+  struct TGroup;
 
   bool Wanted(std::string_view name) const;
   std::vector<std::string> ListFiles();
   bool DrainWatch();
   bool Rescan();
-  void Reopen(std::vector<TOpenFile> files);
-  bool PassedResumePlace() const;
+  TGroup* ReadAhead(bool atEndToo);
 
   TJournalScope FScope;
   std::string FFolder; // empty for the machine's journals
   uid_t FUser;
+  std::vector<std::unique_ptr<TGroup>> FGroups; // by name; on the machine one, the library's
+  TGroup* FCurrent = nullptr;                   // whose entry was given last
+  std::size_t FGivenSinceLook = 0;
+  int FDescriptor = -1; // the library's, on the machine
 
-  // A folder's files, opened here; they outlive the reader, which does not close them.
   TFileDescriptor FWatch;
   std::map<int, std::string> FWatchedFolders; // by watch: the folder and its machines' folders
-  std::vector<TOpenFile> FFiles;
-  std::set<std::string> FNotYetOpened; // paths wanted that could not be opened
-  bool FRemote = false;                // on a file system whose changes raise no notification
+  std::set<std::string> FNotYetOpened;        // paths wanted that could not be opened
+  bool FRemote = false; // on a file system whose changes raise no notification
   std::uint64_t FLookedAt = 0;
-  // Where a reader opened anew over changed files goes on from: after the last entry read, else
-  // where the last seek went.
-  std::optional<std::uint64_t> FSeekRealtime; // none: from the head
-  std::optional<std::string> FResumeCursor;
-
-  // None in a folder without files.
-  std::unique_ptr<sd_journal, TCloseReader> FJournal;
-  int FDescriptor = -1;
 };
 
 } // namespace ornavel
