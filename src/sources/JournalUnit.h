@@ -52,8 +52,8 @@ struct TJournalAbsence {
 // its end, and a new one is added.
 // Each writer's files (a file and the archives rotated out of it, named alike up to "@") have a
 // reader of their own, and their entries are merged here by time stamp. The library's own merge
-// passes over every entry stamped before one it has given: a host whose clock is behind another's
-// would lose all its entries while the other writes.
+// passes over an entry of another writer that is stamped before the last entry it gave: a host
+// whose clock is behind another's would lose all its entries while the other writes.
 class TJournal {
 public:
   TJournal(TJournalScope scope, const std::string& folder);
