@@ -357,7 +357,7 @@ TEST_F(EventLog, LosesAndDoublesNothingWhenAJournalRotatesDuringAFlood) {
       << "first difference at line " << (shown - lines.begin()) << ": "
       << (shown == lines.end() ? "(none)" : *shown) << " instead of "
       << (wanted == expected.end() ? "(none)" : *wanted);
-  EXPECT_EQ(RemoteFiles(true).size(), 1U) << "the file was not rotated";
+  EXPECT_FALSE(RemoteFiles(true).empty()) << "the file was not rotated";
   EXPECT_TRUE(Lines(false).empty()) << testing::PrintToString(Lines(false));
 }
 
