@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <iterator>
 #include <pwd.h>
 #include <string>
 #include <sys/inotify.h>
@@ -25,6 +26,8 @@ namespace {
 
 // As often as the library looks at journals on file systems that raise no notification.
 constexpr std::uint64_t RemoteRecheckMicroseconds = 2000000;
+// How soon a set of files the library refused is tried again.
+constexpr std::uint64_t ReopenRetryMicroseconds = 10000;
 
 // What is watched in a folder: files that come, go, are renamed, change rights or grow, and the
 // folder itself going.
@@ -241,13 +244,9 @@ struct TCloseReader {
 };
 using TReader = std::unique_ptr<sd_journal, TCloseReader>;
 
-TReader OpenReader(const std::vector<int>& files) {
-  sd_journal* journal = nullptr;
-  Check(OpenFiles(&journal, files), "cannot open the journal");
-  TReader reader(journal);
-  // Every message whole, however long.
-  Check(sd_journal_set_data_threshold(journal, 0), "cannot lift the size limit");
-  return reader;
+bool IsDeleted(const TFileDescriptor& file) {
+  struct stat status {};
+  return ::fstat(file.Get(), &status) != 0 || status.st_nlink == 0;
 }
 
 // The writer's name of a file: up to "@" for its archives, else up to ".journal", in its folder.
@@ -288,8 +287,27 @@ struct TJournal::TGroup {
     AtEnd = false;
   }
 
-  // Takes the files, placing a new reader where the last one was.
-  void Reopen(std::vector<TOpenFile> files) {
+  // Lets go of its deleted files and takes the added ones, with a new reader placed where the last
+  // one was. Answers false, the group left as it was, while the library refuses the new set: a
+  // file that journal-remote is archiving can be caught half changed.
+  bool Reopen(std::vector<TOpenFile>& added) {
+    std::vector<TOpenFile> files;
+    std::vector<int> descriptors;
+    for (const TOpenFile& file : Files) {
+      if (!IsDeleted(file.File))
+        descriptors.push_back(file.File.Get());
+    }
+    for (const TOpenFile& file : added)
+      descriptors.push_back(file.File.Get());
+    TReader reader;
+    if (!descriptors.empty()) {
+      sd_journal* journal = nullptr;
+      if (OpenFiles(&journal, descriptors) < 0)
+        return false;
+      reader.reset(journal);
+      // Every message whole, however long.
+      Check(sd_journal_set_data_threshold(journal, 0), "cannot lift the size limit");
+    }
     if (!ResumeCursor && Reader) {
       char* cursor = nullptr;
       if (sd_journal_get_cursor(Reader.get(), &cursor) >= 0) {
@@ -298,20 +316,25 @@ struct TJournal::TGroup {
         std::free(cursor);
       }
     }
+    for (TOpenFile& file : Files) {
+      if (std::ranges::find(descriptors, file.File.Get()) != descriptors.end())
+        files.push_back(std::move(file));
+    }
+    std::ranges::move(added, std::back_inserter(files));
+    added.clear();
+    Files = std::move(files);
+    Reader = std::move(reader);
     Ahead.reset();
     AtEnd = false;
-    Reader.reset();
-    Files = std::move(files);
-    std::vector<int> descriptors;
-    for (const TOpenFile& file : Files)
-      descriptors.push_back(file.File.Get());
-    Reader = OpenReader(descriptors);
+    if (!Reader)
+      return true;
     if (ResumeCursor)
       Check(sd_journal_seek_cursor(Reader.get(), ResumeCursor->c_str()),
             "cannot find an entry again");
     else if (SoughtRealtime)
       Check(sd_journal_seek_realtime_usec(Reader.get(), *SoughtRealtime),
             "cannot find a time in the journal");
+    return true;
   }
 
   // Places the reader before its last recent entries, answering how many it will give first.
@@ -414,9 +437,10 @@ bool TJournal::HasFiles() const {
 
 std::optional<std::uint64_t> TJournal::Deadline() const {
   if (!FFolder.empty()) {
-    if (!FRemote)
-      return std::nullopt;
-    return FLookedAt + RemoteRecheckMicroseconds;
+    std::optional<std::uint64_t> deadline = FReopenAt;
+    if (FRemote)
+      deadline = std::min(deadline.value_or(UINT64_MAX), FLookedAt + RemoteRecheckMicroseconds);
+    return deadline;
   }
   std::uint64_t deadline = 0;
   Check(sd_journal_get_timeout(FGroups[0]->Reader.get(), &deadline), "cannot watch the journal");
@@ -430,7 +454,9 @@ bool TJournal::Process() {
     return Check(sd_journal_process(FGroups[0]->Reader.get()),
                  "cannot take the journal's changes in") == SD_JOURNAL_INVALIDATE;
   const bool relist = DrainWatch();
-  if (relist || (FRemote && MonotonicMicroseconds() >= FLookedAt + RemoteRecheckMicroseconds))
+  const std::uint64_t now = MonotonicMicroseconds();
+  if (relist || (FReopenAt && now >= *FReopenAt) ||
+      (FRemote && now >= FLookedAt + RemoteRecheckMicroseconds))
     return Rescan();
   return false;
 }
@@ -488,42 +514,45 @@ bool TJournal::DrainWatch() {
       const std::string_view name(event->name);
       if (event->mask & IN_ISDIR)
         relist = relist || (folder->second == FFolder && IsMachineFolderName(name));
-      else if (Wanted(name))
-        relist = relist || (event->mask & NameEvents) != 0 ||
-                 (!FNotYetOpened.empty() &&
-                  FNotYetOpened.contains(folder->second + "/" + std::string(name)));
+      else if (Wanted(name) &&
+               ((event->mask & NameEvents) ||
+                (!FNotYetOpened.empty() &&
+                 FNotYetOpened.contains(folder->second + "/" + std::string(name))))) {
+        if (!(event->mask & (IN_DELETE | IN_MOVED_FROM)))
+          FNamed.insert(folder->second + "/" + std::string(name));
+        relist = true;
+      }
     }
   }
 }
 
-// Opens the files that are new and lets go of those gone; answers whether they changed. A renamed
-// file is the same file: it stays open and is read on. A group new to the folder is read from its
-// start: its writer began after the reader.
+// Opens the files that are new and lets go of those deleted; answers whether they changed. A
+// listing made while a file is renamed may show it under neither name: a file stays open until it
+// is deleted, renamed or not, and the names the watch gave are looked at besides the listing. A
+// group new to the folder is read from its start: its writer began after the reader.
 bool TJournal::Rescan() {
   FLookedAt = MonotonicMicroseconds();
-  std::map<std::string, std::vector<TGroup::TOpenFile>> found;
-  std::set<std::string> notYetOpened;
-  const auto find = [](std::vector<TGroup::TOpenFile>& among, const struct stat& status) {
-    return std::ranges::find_if(among, [&](const TGroup::TOpenFile& file) {
-      return file.File.Valid() && file.Device == status.st_dev && file.Inode == status.st_ino;
-    });
-  };
-  std::map<std::string, TGroup*> groups;
-  for (const auto& group : FGroups)
-    groups[group->Name] = group.get();
-  for (const std::string& path : ListFiles()) {
-    const std::string name = GroupOf(path);
-    std::vector<TGroup::TOpenFile>& files = found[name];
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || find(files, status) != files.end())
-      continue; // gone meanwhile, or another name of a file taken
-    if (const auto group = groups.find(name); group != groups.end()) {
-      if (const auto open = find(group->second->Files, status);
-          open != group->second->Files.end()) {
-        files.push_back(std::move(*open));
-        continue;
-      }
+  FReopenAt.reset();
+  std::vector<std::string> paths = ListFiles();
+  paths.insert(paths.end(), FNamed.begin(), FNamed.end());
+  FNamed.clear();
+  std::set<std::pair<dev_t, ino_t>> open;
+  // The groups whose files changed, with the files added and their paths.
+  std::map<TGroup*, std::vector<TGroup::TOpenFile>> changed;
+  std::map<TGroup*, std::vector<std::string>> addedPaths;
+  for (const auto& group : FGroups) {
+    for (const TGroup::TOpenFile& file : group->Files) {
+      if (IsDeleted(file.File))
+        changed[group.get()];
+      else
+        open.emplace(file.Device, file.Inode);
     }
+  }
+  std::set<std::string> notYetOpened;
+  for (const std::string& path : paths) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || open.contains({status.st_dev, status.st_ino}))
+      continue; // gone meanwhile, or open already, under this name or another
     // Non-blocking, so that a FIFO under the name cannot hold the thread up. A file that is still
     // being made is tried again when it is written to.
     TFileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -532,44 +561,35 @@ bool TJournal::Rescan() {
       notYetOpened.insert(path);
       continue;
     }
-    files.push_back({status.st_dev, status.st_ino, std::move(file)});
+    if (!open.emplace(status.st_dev, status.st_ino).second)
+      continue;
+    const std::string name = GroupOf(path);
+    auto group = std::ranges::find_if(FGroups, [&](const auto& one) { return one->Name == name; });
+    if (group == FGroups.end()) {
+      FGroups.push_back(std::make_unique<TGroup>());
+      FGroups.back()->Name = name;
+      group = FGroups.end() - 1;
+    }
+    changed[group->get()].push_back({status.st_dev, status.st_ino, std::move(file)});
+    addedPaths[group->get()].push_back(path);
   }
-  FNotYetOpened = std::move(notYetOpened);
-  bool changed = false;
-  std::vector<std::unique_ptr<TGroup>> kept;
-  for (auto& group : FGroups) {
-    auto files = found.find(group->Name);
-    // Each of its files found again, and no other: moved back, as they were.
-    if (files != found.end() && !files->second.empty() &&
-        std::ranges::none_of(group->Files, [](const auto& file) { return file.File.Valid(); }) &&
-        files->second.size() == group->Files.size()) {
-      group->Files = std::move(files->second);
-      found.erase(files);
-      kept.push_back(std::move(group));
+  bool reopened = false;
+  for (auto& [group, added] : changed) {
+    if (group->Reopen(added)) {
+      reopened = true;
+      if (FCurrent == group)
+        FCurrent = nullptr;
       continue;
     }
-    changed = true;
-    if (FCurrent == group.get())
-      FCurrent = nullptr;
-    if (files == found.end() || files->second.empty())
-      continue; // all its files went
-    group->Reopen(std::move(files->second));
-    found.erase(files);
-    kept.push_back(std::move(group));
+    // Tried again soon, and when they are written to.
+    notYetOpened.insert(addedPaths[group].begin(), addedPaths[group].end());
+    FReopenAt = FLookedAt + ReopenRetryMicroseconds;
   }
-  for (auto& [name, files] : found) {
-    if (files.empty())
-      continue;
-    auto group = std::make_unique<TGroup>();
-    group->Name = name;
-    group->Reopen(std::move(files));
-    kept.push_back(std::move(group));
-    changed = true;
-  }
-  std::ranges::sort(kept,
+  FNotYetOpened = std::move(notYetOpened);
+  std::erase_if(FGroups, [](const auto& group) { return group->Files.empty(); });
+  std::ranges::sort(FGroups,
                     [](const auto& one, const auto& other) { return one->Name < other->Name; });
-  FGroups = std::move(kept);
-  return changed;
+  return reopened;
 }
 
 TJournalAbsence TJournal::Absence() const {

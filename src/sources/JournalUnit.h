@@ -110,8 +110,10 @@ private:
   TFileDescriptor FWatch;
   std::map<int, std::string> FWatchedFolders; // by watch: the folder and its machines' folders
   std::set<std::string> FNotYetOpened;        // paths wanted that could not be opened
+  std::set<std::string> FNamed;               // paths the watch told of since the last look
   bool FRemote = false; // on a file system whose changes raise no notification
   std::uint64_t FLookedAt = 0;
+  std::optional<std::uint64_t> FReopenAt; // when to try again files the library refused
 };
 
 } // namespace ornavel
