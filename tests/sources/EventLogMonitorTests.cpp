@@ -340,10 +340,15 @@ TEST_F(EventLog, LosesAndDoublesNothingWhenAJournalRotatesDuringAFlood) {
       look();
       return lines.size() > expected.size() - perFile;
     })) << "rotation "
-        << rotation;
-    // As journald's vacuuming does, files read to their end go, so that a long run fits on disk.
-    for (const std::string& archive : RemoteFiles(true))
-      std::filesystem::remove(Folder.File(archive));
+        << rotation << " lines " << lines.size() << " expected " << expected.size() << " files "
+        << testing::PrintToString(RemoteFiles(true)) << testing::PrintToString(RemoteFiles(false))
+        << " last " << (lines.empty() ? "" : lines.back());
+    // As journald's vacuuming does, the oldest archives go, read to their end, so that a long run
+    // fits on disk. Their names order them: the writer's sequence number comes after "@".
+    std::vector<std::string> archives = RemoteFiles(true);
+    std::ranges::sort(archives);
+    for (std::size_t i = 0; i + 1 < archives.size(); ++i)
+      std::filesystem::remove(Folder.File(archives[i]));
     flood(rotation * perFile);
   }
   host.WriteOne(TJournalEntry("probe last")); // a double would come before it
