@@ -469,6 +469,7 @@ bool TJournal::Wanted(std::string_view name) const {
     return FScope == TJournalScope::System ? IsSystemName(name) : user == FUser;
   return FScope == TJournalScope::System ? !user : user == FUser;
 }
+
 // The wanted files of the folder and of its machines' folders, whose watches are added here.
 std::vector<std::string> TJournal::ListFiles() {
   std::vector<std::string> paths;
