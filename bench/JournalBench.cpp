@@ -1,13 +1,20 @@
 // How fast and how soon the event log follows a journal file that systemd-journal-remote writes.
 // Throughput: entries are poured into the System journal as fast as journal-remote takes them,
-// followed once by a bare sd-journal reader that only counts (the baseline: how fast the file
-// can be written and read at all) and once by the event-log monitor posting into the central
-// log; each round runs from the first write to the last entry seen, and the monitor's lines are
-// checked to come once each, in order. Latency: one entry at a time, 5 ms apart, from the write
-// into journal-remote's input to the line stored (or, for the bare reader, the entry read), woken
-// by the journal's change notification; the median and the 90th percentile.
+// followed once by a bare reader of the journal library that only counts (the baseline: how fast
+// the file can be written and read at all) and once by the event-log monitor posting into the
+// central log; each round runs from the first write to the last entry seen, and the monitor's
+// lines are checked to come once each, in order. Latency: one entry at a time, 5 ms apart, from
+// the write into journal-remote's input to the line stored (or, for the bare reader, the entry
+// read), woken by the journal's change notification; the median and the 90th percentile.
+// Beside journalctl: the real `ornavel --console` and `journalctl -f -o cat -n 0 -D FOLDER`, in
+// turns, each follow a folder while the entries are poured into a file journal-remote writes
+// there (--journal-file, remote.journal by default, as --output names it); the time from the last
+// write into journal-remote's input to the last entry printed, and the CPU each used from the
+// first write to its last line.
 //
 // Run: build/release/bench/journal_bench [--entries=200000] [--rounds=3] [--samples=300]
+//        [--journal-file=remote.journal] [--ornavel=PATH]
+#include "FollowerUnit.h"
 #include "JournalWriterUnit.h"
 #include "TestSupport.h"
 #include "core/LogUnit.h"
@@ -19,11 +26,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
+#include <systemd/sd-journal.h>
 #include <thread>
 #include <vector>
 
@@ -38,6 +47,8 @@ using test::TJournalWriter;
 std::size_t Entries = 200000;
 int Rounds = 3;
 int Samples = 300;
+std::string JournalFileName = "remote.journal";
+std::string OrnavelBinary = ORNAVEL_BINARY;
 
 // 100 bytes with the entry's number first.
 std::string Message(std::size_t number) {
@@ -86,32 +97,43 @@ struct TJournals {
 using TSeen = std::function<void(std::uint64_t number, TClock::time_point when)>;
 
 // Counts entries as they come, reading none of their fields, woken by the journal's notification,
-// until stopped.
+// until stopped. The library reads the folder's system*.journal by itself.
 class TBareReader {
 public:
-  TBareReader(const std::string& folder, TSeen seen)
-      : FJournal(TJournalScope::System, folder), FSeen(std::move(seen)) {
-    FJournal.SeekEnd();
+  TBareReader(const std::string& folder, TSeen seen) : FSeen(std::move(seen)) {
+    Check(sd_journal_open_directory(&FJournal, folder.c_str(), SD_JOURNAL_SYSTEM));
+    FDescriptor = Check(sd_journal_get_fd(FJournal));
+    Check(sd_journal_seek_tail(FJournal));
+    if (Check(sd_journal_previous(FJournal)) == 0)
+      Check(sd_journal_seek_head(FJournal));
     FThread = std::thread([this] { Run(); });
   }
   ~TBareReader() {
     FStop = true;
     FThread.join();
+    sd_journal_close(FJournal);
   }
 
 private:
+  static int Check(int result) {
+    if (result < 0)
+      throw std::runtime_error(std::string("journal library: ") + std::strerror(-result));
+    return result;
+  }
+
   void Run() {
     while (!FStop) {
-      FJournal.Process();
+      sd_journal_process(FJournal);
       // Entries come in the order written, so their count numbers them.
-      while (FJournal.Next())
+      while (sd_journal_next(FJournal) > 0)
         FSeen(FCount++, TClock::now());
-      pollfd watched{FJournal.Descriptor(), POLLIN, 0};
+      pollfd watched{FDescriptor, POLLIN, 0};
       ::poll(&watched, 1, 100);
     }
   }
 
-  TJournal FJournal;
+  sd_journal* FJournal = nullptr;
+  int FDescriptor = -1;
   TSeen FSeen;
   std::uint64_t FCount = 0;
   std::atomic<bool> FStop{false};
@@ -203,6 +225,95 @@ std::pair<double, double> Latency(TEventLoop& loop, auto follow) {
   return {milliseconds[milliseconds.size() / 2], milliseconds[milliseconds.size() * 9 / 10]};
 }
 
+struct TFollowed {
+  double AfterWriter = 0; // seconds from the last write to the last entry printed
+  double Total = 0;       // seconds from the first write
+  double Cpu = 0;
+};
+
+// One follower over a folder of its own while the entries are poured; ornavel or journalctl.
+TFollowed Follow(bool ornavel) {
+  const test::TTemporaryFolder folder;
+  const std::string journals = folder.File("journal");
+  std::filesystem::create_directories(journals);
+  std::filesystem::create_directories(folder.File("config/Ornavel"));
+  test::WriteFile(folder.File("config/Ornavel/Config.xml"),
+                  "<?xml version=\"1.0\"?>\n<Config>\n  <MonitorEventLog value=\"True\"/>\n"
+                  "  <JournalDirectory value=\"" +
+                      journals + "\"/>\n</Config>\n");
+  TJournalWriter writer(journals + "/" + JournalFileName);
+  // journalctl -f refuses a journal without entries: it follows the last boot in it.
+  writer.WriteOne(TJournalEntry("before the start", "bench"));
+  if (!test::WaitForEntries(journals, TJournalScope::System, 1))
+    throw std::runtime_error("no entry written");
+  test::TFollower follower(ornavel
+                               ? std::vector<std::string>{OrnavelBinary, "--console"}
+                               : std::vector<std::string>{test::RequireOnPath("journalctl"), "-f",
+                                                          "-o", "cat", "-n", "0", "-D", journals},
+                           folder.File("config"));
+  // Following once an entry written after the start is printed.
+  const auto giveUp = TClock::now() + 20s;
+  for (int probe = 0;; ++probe) {
+    const std::string text = "probe " + std::to_string(probe);
+    follower.Expect(text);
+    writer.WriteOne(TJournalEntry(text, "bench"));
+    if (follower.WaitFound(50ms))
+      break;
+    if (TClock::now() > giveUp)
+      throw std::runtime_error((ornavel ? "ornavel" : "journalctl") +
+                               std::string(" never printed an entry"));
+  }
+  follower.Expect(Message(Entries - 1));
+  const double cpu = test::CpuSeconds(follower.Pid());
+  const auto start = TClock::now();
+  constexpr std::size_t Batch = 500;
+  for (std::size_t at = 0; at < Entries; at += Batch) {
+    std::vector<TJournalEntry> batch;
+    for (std::size_t i = at; i < std::min(at + Batch, Entries); ++i)
+      batch.emplace_back(Message(i), "bench");
+    writer.Write(batch);
+  }
+  const auto written = TClock::now();
+  const auto shown = follower.WaitFound(120s);
+  if (!shown)
+    throw std::runtime_error("the last entry was never printed");
+  const TFollowed followed{Seconds(*shown - written), Seconds(*shown - start),
+                           test::CpuSeconds(follower.Pid()) - cpu};
+  if (writer.Close() != 0)
+    throw std::runtime_error("systemd-journal-remote failed");
+  return followed;
+}
+
+// The medians over the rounds, each round running both in turns.
+void BesideJournalctl() {
+  if (test::FindOnPath("journalctl").empty()) {
+    std::printf("journalctl not found: no comparison with it\n");
+    return;
+  }
+  std::vector<TFollowed> ours, theirs;
+  std::vector<double> cpuRatios;
+  for (int round = 0; round < Rounds; ++round) {
+    theirs.push_back(Follow(false));
+    ours.push_back(Follow(true));
+    cpuRatios.push_back(ours.back().Cpu / theirs.back().Cpu);
+  }
+  const auto median = [](std::vector<TFollowed> figures, double TFollowed::*field) {
+    std::sort(figures.begin(), figures.end(),
+              [&](const TFollowed& a, const TFollowed& b) { return a.*field < b.*field; });
+    return figures[figures.size() / 2].*field;
+  };
+  std::sort(cpuRatios.begin(), cpuRatios.end());
+  std::printf("Beside journalctl: %zu entries into %s, followed in turns; medians of %d rounds\n",
+              Entries, JournalFileName.c_str(), Rounds);
+  std::printf("  %-34s %17s %9s %7s\n", "", "last after writes", "total s", "CPU s");
+  for (const auto& [name, figures] :
+       {std::pair{"journalctl -f -o cat -n 0 -D", &theirs}, std::pair{"ornavel --console", &ours}})
+    std::printf("  %-34s %15.3f s %9.3f %7.2f\n", name, median(*figures, &TFollowed::AfterWriter),
+                median(*figures, &TFollowed::Total), median(*figures, &TFollowed::Cpu));
+  std::printf("  ornavel's CPU / journalctl's, median of the rounds: %.2fx\n",
+              cpuRatios[cpuRatios.size() / 2]);
+}
+
 bool ReadSettings(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -212,8 +323,13 @@ bool ReadSettings(int argc, char** argv) {
       Rounds = std::stoi(argument.substr(9));
     else if (argument.starts_with("--samples="))
       Samples = std::stoi(argument.substr(10));
+    else if (argument.starts_with("--journal-file=") && argument.ends_with(".journal"))
+      JournalFileName = argument.substr(15);
+    else if (argument.starts_with("--ornavel="))
+      OrnavelBinary = argument.substr(10);
     else {
-      std::fprintf(stderr, "Usage: journal_bench [--entries=N] [--rounds=N] [--samples=N]\n");
+      std::fprintf(stderr, "Usage: journal_bench [--entries=N] [--rounds=N] [--samples=N] "
+                           "[--journal-file=NAME.journal] [--ornavel=PATH]\n");
       return false;
     }
   }
@@ -252,6 +368,7 @@ int Run() {
       "Median throughput ratio %.2fx; none lost or out of order: %s; median latency <= 5 ms: "
       "%s\n",
       ratios[ratios.size() / 2], sound ? "yes" : "NO", oursMedian <= 5 ? "yes" : "NO");
+  BesideJournalctl();
   return sound ? 0 : 1;
 }
 

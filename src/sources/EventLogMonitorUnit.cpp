@@ -5,12 +5,12 @@
 #include "core/LogUnit.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <poll.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -22,9 +22,6 @@ using TClock = std::chrono::steady_clock;
 
 // How often a log that cannot be read is opened again, so that a journal that appears is followed.
 constexpr auto ReopenInterval = std::chrono::seconds(2);
-
-constexpr std::string_view NoFilesReason =
-    "no journal files are readable (members of the groups systemd-journal and adm may read them)";
 
 std::string_view UpToNul(std::string_view text) {
   return text.substr(0, text.find('\0'));
@@ -41,10 +38,11 @@ std::uint64_t RealtimeNow() {
 // trouble has been reported.
 class TJournalLog {
 public:
+  // quietWhenMissing: a log that has no file to read is not reported, only one in the way.
   TJournalLog(std::string_view name, TJournalScope scope, const std::string& folder,
-              std::uint64_t startRealtime, std::size_t recentEntries)
-      : FName(name), FScope(scope), FFolder(folder), FStartRealtime(startRealtime),
-        FRecentEntries(recentEntries) {}
+              std::uint64_t startRealtime, std::size_t recentEntries, bool quietWhenMissing)
+      : FName(name), FScope(scope), FFolder(folder), FQuietWhenMissing(quietWhenMissing),
+        FStartRealtime(startRealtime), FRecentEntries(recentEntries) {}
 
   // Posts every entry written since the last pass, answering how many; opens the log first when
   // it is due.
@@ -76,7 +74,7 @@ public:
 
   // When to look again without a notification; none to wait for one alone.
   std::optional<TClock::time_point> Deadline() const {
-    if (!FFollowing)
+    if (!FFollowing && RetryDue())
       return FRetryAt;
     const auto deadline = FJournal->Deadline();
     if (!deadline)
@@ -113,20 +111,30 @@ private:
   bool TryFollow(TLog& log) {
     if (FJournal)
       FJournal->Process(); // a folder that was empty may have gained files meanwhile
-    if ((!FJournal || !FJournal->HasFiles()) && TClock::now() >= FRetryAt) {
+    bool opened = false;
+    if (RetryDue() && TClock::now() >= FRetryAt) {
       FRetryAt = TClock::now() + ReopenInterval;
       FJournal.reset();
       FJournal.emplace(FScope, FFolder);
+      opened = true;
     }
     if (!FJournal)
       return false; // it could not be opened, which was reported; tried again when due
     if (!FJournal->HasFiles()) {
-      Unreadable(log, NoFilesReason);
+      // Looked into once per opening: the folders are read again to say why.
+      if (opened)
+        Absent(log);
       return false;
     }
     Position();
     FFollowing = true;
     return true;
+  }
+
+  // A reader that watches its folder sees files come by itself; one over the machine's journals
+  // does not see a journal folder made after it.
+  bool RetryDue() const {
+    return !FJournal || (!FJournal->HasFiles() && !FJournal->SeesNewFiles());
   }
 
   // At the start at the end, its recent entries before it; after a read failure at the end; a
@@ -141,10 +149,20 @@ private:
     FEverFollowed = true;
   }
 
+  void Absent(TLog& log) {
+    const TJournalAbsence absence = FJournal->Absence();
+    if (FQuietWhenMissing && absence.Kind == TJournalAbsence::TKind::NoFile)
+      Unreadable(log, {});
+    else
+      Unreadable(log, absence.Reason);
+  }
+
+  // An empty reason reports nothing.
   void Unreadable(TLog& log, std::string_view reason) {
     if (!FEverFollowed && !FResumeRealtime)
       FResumeRealtime = FStartRealtime;
-    Report(log, reason);
+    if (!reason.empty())
+      Report(log, reason);
   }
 
   void Lost(TLog& log, std::string_view reason) {
@@ -158,7 +176,7 @@ private:
   // A folder removed with its files is not watched when it is made again: open it anew later.
   void Vanished(TLog& log) {
     FResumeRealtime = RealtimeNow();
-    Report(log, NoFilesReason);
+    Report(log, FJournal->Absence().Reason);
     FJournal.reset();
     FFollowing = false;
   }
@@ -186,6 +204,7 @@ private:
   const std::string_view FName;
   const TJournalScope FScope;
   const std::string FFolder;
+  const bool FQuietWhenMissing;
   std::optional<TJournal> FJournal;
   bool FFollowing = false;
   bool FReported = false;
@@ -204,7 +223,7 @@ struct TWait {
 // busy: the last pass found entries. Then the next waits a millisecond for more to gather, as a
 // writer that wakes a waiting reader for every entry it writes is slowed down by it. Otherwise it
 // waits for the journals' descriptors or their earliest deadline, a minute away at most.
-TWait NextWait(const std::array<TJournalLog, 2>& logs, bool busy) {
+TWait NextWait(const std::vector<TJournalLog>& logs, bool busy) {
   TWait wait;
   if (busy) {
     wait.Deadline = TClock::now() + 1ms;
@@ -238,9 +257,14 @@ std::string TEventLogMonitorThread::EntryText(std::optional<std::string_view> id
 
 void TEventLogMonitorThread::Execute() {
   const std::uint64_t start = RealtimeNow();
-  std::array<TJournalLog, 2> logs{
-      TJournalLog("System", TJournalScope::System, FFolder, start, FRecentEntries),
-      TJournalLog("User", TJournalScope::CurrentUser, FFolder, start, FRecentEntries)};
+  std::vector<TJournalLog> logs;
+  logs.reserve(2);
+  logs.emplace_back("System", TJournalScope::System, FFolder, start, FRecentEntries, false);
+  // journald keeps no journal of root's own: root's entries are in the system journal. A folder
+  // of collected journals may hold no user's journal at all, which is no trouble either.
+  if (!FFolder.empty() || ::getuid() != 0)
+    logs.emplace_back("User", TJournalScope::CurrentUser, FFolder, start, FRecentEntries,
+                      !FFolder.empty());
   TWait wait;
   if (Terminated())
     return;

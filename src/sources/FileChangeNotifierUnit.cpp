@@ -2,14 +2,44 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <linux/magic.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/inotify.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 #include <utility>
 
 namespace ornavel {
+
+namespace {
+
+// By their magic numbers; GFS2's and Lustre's are not in <linux/magic.h>.
+constexpr std::uint32_t RemoteFileSystems[] = {
+    NFS_SUPER_MAGIC,   SMB_SUPER_MAGIC,       CIFS_SUPER_MAGIC, SMB2_SUPER_MAGIC, FUSE_SUPER_MAGIC,
+    V9FS_MAGIC,        CEPH_SUPER_MAGIC,      AFS_SUPER_MAGIC,  AFS_FS_MAGIC,     CODA_SUPER_MAGIC,
+    OCFS2_SUPER_MAGIC, 0x01161970 /* GFS2 */, 0x0BD00BD0 /* Lustre */};
+
+bool IsRemote(int statusResult, const struct statfs& status) {
+  return statusResult != 0 ||
+         std::ranges::find(RemoteFileSystems, static_cast<std::uint32_t>(status.f_type)) !=
+             std::end(RemoteFileSystems);
+}
+
+} // namespace
+
+bool FolderIsRemote(const std::string& folder) {
+  struct statfs status {};
+  return IsRemote(::statfs(folder.c_str(), &status), status);
+}
+
+bool FileIsRemote(int descriptor) {
+  struct statfs status {};
+  return descriptor >= 0 && IsRemote(::fstatfs(descriptor, &status), status);
+}
 
 TFileWatch& TFileWatch::operator=(TFileWatch&& other) noexcept {
   if (this != &other) {

@@ -15,6 +15,14 @@ namespace ornavel {
 
 class TFileChangeNotifier;
 
+// Whether changes to what is there may come from other machines, which raise no notification at
+// all: network and FUSE file systems, and one that cannot be told (only some wake-ups are at
+// stake).
+bool FolderIsRemote(const std::string& folder);
+// The same for an open file, which may be elsewhere than its folder through a link; false for no
+// file.
+bool FileIsRemote(int descriptor);
+
 // One watch of a file or folder; it ends with the object.
 class TFileWatch {
 public:

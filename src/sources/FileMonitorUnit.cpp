@@ -10,11 +10,9 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
-#include <linux/magic.h>
 #include <stdexcept>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <system_error>
 #include <time.h>
 #include <unistd.h>
@@ -48,13 +46,6 @@ constexpr std::size_t MaxDrained = 8;
 // Time stamps come from a coarse clock: a change within its tick of the one before may leave
 // them as they were. Stamps this old when looked at show any later change.
 constexpr auto StampTick = std::chrono::milliseconds(50);
-
-// The file systems whose changes may come from elsewhere, by their magic numbers; GFS2's and
-// Lustre's are not in <linux/magic.h>.
-constexpr std::uint32_t RemoteFileSystems[] = {
-    NFS_SUPER_MAGIC,   SMB_SUPER_MAGIC,       CIFS_SUPER_MAGIC, SMB2_SUPER_MAGIC, FUSE_SUPER_MAGIC,
-    V9FS_MAGIC,        CEPH_SUPER_MAGIC,      AFS_SUPER_MAGIC,  AFS_FS_MAGIC,     CODA_SUPER_MAGIC,
-    OCFS2_SUPER_MAGIC, 0x01161970 /* GFS2 */, 0x0BD00BD0 /* Lustre */};
 
 // Unlinking changes the link count, which is reported as IN_ATTRIB while the file is held open.
 constexpr std::uint32_t FileEvents = IN_MODIFY | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF;
@@ -93,24 +84,6 @@ TFileDescriptor OpenForReading(const std::string& fileName, struct stat& status)
 std::string FolderOf(const std::string& fileName) {
   const std::string folder = std::filesystem::path(fileName).parent_path().string();
   return folder.empty() ? "." : folder;
-}
-
-// One that cannot be told counts as remote: only some wake-ups are at stake.
-bool IsRemote(int statusResult, const struct statfs& status) {
-  return statusResult != 0 ||
-         std::ranges::find(RemoteFileSystems, static_cast<std::uint32_t>(status.f_type)) !=
-             std::end(RemoteFileSystems);
-}
-
-bool FolderIsRemote(const std::string& folder) {
-  struct statfs status {};
-  return IsRemote(::statfs(folder.c_str(), &status), status);
-}
-
-// The file may be elsewhere than its folder, through a link.
-bool FileIsRemote(const TFileDescriptor& file) {
-  struct statfs status {};
-  return file.Valid() && IsRemote(::fstatfs(file.Get(), &status), status);
 }
 
 bool IsBlank(char c) {
@@ -300,7 +273,7 @@ void TFileMonitorThread::WatchFolder() {
 }
 
 void TFileMonitorThread::ChooseSafetyNet() {
-  const bool remote = FolderIsRemote(FolderOf(FFileName)) || FileIsRemote(FFile.Descriptor);
+  const bool remote = FolderIsRemote(FolderOf(FFileName)) || FileIsRemote(FFile.Descriptor.Get());
   FSafetyNetMs = remote ? RemoteSafetyNetMs : LocalSafetyNetMs;
 }
 

@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -86,16 +88,33 @@ protected:
   // Writes probes into a log until one is shown: entries written before the monitor has reached
   // the log's end are rightly passed over.
   void WaitUntilFollowing(TJournalScope scope) {
+    WaitUntilFollowing(scope, [&](const TJournalEntry& probe) { Writer(scope).WriteOne(probe); });
+  }
+  void WaitUntilFollowing(TJournalScope scope,
+                          const std::function<void(const TJournalEntry&)>& write) {
     const std::string name = scope == System ? "System" : "User";
     for (int attempt = 0; attempt < 1000; ++attempt) {
       const std::string probe = "probe " + std::to_string(attempt);
-      Writer(scope).WriteOne(TJournalEntry(probe));
+      write(TJournalEntry(probe));
       const auto shown = std::chrono::steady_clock::now() + 50ms;
       const std::string line = "(" + name + ") ornavel-test: " + probe + " ";
       if (Loop.ServeUntil([&] { return Shows(line); }, shown) || Shows(line))
         return;
     }
     FAIL() << "the " << name << " journal is never followed";
+  }
+
+  // The names of the folder's journal files that systemd-journal-remote made: remote-HOST.journal
+  // and their archives remote-HOST@….journal.
+  std::vector<std::string> RemoteFiles(bool archived) const {
+    std::vector<std::string> names;
+    for (const auto& file : std::filesystem::directory_iterator(Folder.Path())) {
+      const std::string name = file.path().filename().string();
+      if (name.starts_with("remote-") && name.ends_with(".journal") &&
+          (name.find('@') != std::string::npos) == archived)
+        names.push_back(name);
+    }
+    return names;
   }
 
   TEventLoop Loop; // outlives the monitor, whose end may hand its notice over
@@ -220,8 +239,8 @@ TEST_F(EventLog, ReportsAJournalWithoutFilesOnceAndFollowsItsFileWhenItAppears) 
   Start();
   WaitUntilFollowing(User);
   EXPECT_EQ(Lines(false), std::vector<std::string>{
-                              "The System journal cannot be read: no journal files are readable "
-                              "(members of the groups systemd-journal and adm may read them)"});
+                              "The System journal cannot be read: there is no journal file in " +
+                              Folder.Path() + " (*.journal other than user-*.journal)"});
   Writer(System).Write({{"first"}, {"second"}});
   ASSERT_TRUE(WaitForLines(2));
   EXPECT_EQ(Lines(), (std::vector<std::string>{SystemLine("ornavel-test: first"),
@@ -235,8 +254,9 @@ TEST_F(EventLog, ReportsAnUnreadableFolderOnceAndFollowsItWhenItBecomesReadable)
   const std::string folder = Folder.File("journal");
   test::WriteFile(folder, "");
   Start(folder);
-  const std::vector<std::string> reports{"The System journal cannot be read: Not a directory",
-                                         "The User journal cannot be read: Not a directory"};
+  const std::vector<std::string> reports{
+      "The System journal cannot be read: " + folder + ": Not a directory",
+      "The User journal cannot be read: " + folder + ": Not a directory"};
   ASSERT_TRUE(WaitUntil([&] { return Lines(false).size() >= 2; }));
   std::filesystem::remove(folder);
   std::filesystem::create_directory(folder);
@@ -267,19 +287,25 @@ TEST_F(EventLog, FollowsAFolderRemovedAndMadeAgain) {
   EXPECT_EQ(Lines(false).size(), 2U);
 }
 
-// The way journald rotates: the active file is renamed and a new one made, here while entries
-// pour in; every entry comes once, in order. ORNAVEL_JOURNAL_ROTATIONS asks for more rotations
-// than the one of an ordinary run (the README gives a long run).
-TEST_F(EventLog, LosesAndDoublesNothingWhenTheJournalRotatesDuringAFlood) {
+// systemd-journal-remote rotates a host's file while entries pour in: remote-HOST.journal is
+// renamed remote-HOST@….journal and a new one made, as journald does. Every entry comes once, in
+// order. ORNAVEL_JOURNAL_ROTATIONS asks for more rotations than the one of an ordinary run (the
+// README gives a long run).
+TEST_F(EventLog, LosesAndDoublesNothingWhenAJournalRotatesDuringAFlood) {
   const char* asked = std::getenv("ORNAVEL_JOURNAL_ROTATIONS");
   const int rotations = asked != nullptr ? std::max(1, std::atoi(asked)) : 1;
   const int perFile = rotations > 1 ? 500 : 5000;
   test::SourceLog().SetMaxLines(
       std::max<std::size_t>(1000000, static_cast<std::size_t>(rotations + 2) * perFile));
+  test::TJournalCollector collector(Folder.Path());
+  test::TJournalCollector::TSender host(collector, "127.0.0.1");
   Writer(User);
+  host.WriteOne(TJournalEntry("before the start")); // makes the host's file
+  ASSERT_TRUE(test::WaitForEntries(Folder.Path(), System, 1));
   Start();
-  WaitUntilFollowing(System);
+  WaitUntilFollowing(System, [&](const TJournalEntry& probe) { host.WriteOne(probe); });
   std::vector<std::string> expected;
+  // The first entry of a flood after the first fills the file, which rotates at the next.
   auto flood = [&](int from) {
     for (int i = from; i < from + perFile; i += 100) {
       std::vector<TJournalEntry> batch;
@@ -287,7 +313,8 @@ TEST_F(EventLog, LosesAndDoublesNothingWhenTheJournalRotatesDuringAFlood) {
         batch.emplace_back("entry " + std::to_string(j));
         expected.push_back(SystemLine("ornavel-test: entry " + std::to_string(j)));
       }
-      Writer(System).Write(batch);
+      batch.front().FillsTheFile = i == from && from > 0;
+      host.Write(batch);
     }
   };
   // The monitor's lines, read on from where the last look ended: a long run posts millions.
@@ -313,20 +340,18 @@ TEST_F(EventLog, LosesAndDoublesNothingWhenTheJournalRotatesDuringAFlood) {
       look();
       return lines.size() > expected.size() - perFile;
     })) << "rotation "
-        << rotation;
-    ASSERT_EQ(SystemWriter->Close(), 0);
-    SystemWriter.reset();
-    const auto archived = [&](int number) {
-      return Folder.File(
-          Format("system@0000000000000000000000000000000a-%.16x-0000000000000001.journal", number));
-    };
-    std::filesystem::rename(test::JournalFile(Folder.Path(), System), archived(rotation));
-    // As journald's vacuuming does, files read to their end go, so that a long run fits on disk.
-    if (rotation > 1)
-      std::filesystem::remove(archived(rotation - 1));
+        << rotation << " lines " << lines.size() << " expected " << expected.size() << " files "
+        << testing::PrintToString(RemoteFiles(true)) << testing::PrintToString(RemoteFiles(false))
+        << " last " << (lines.empty() ? "" : lines.back());
+    // As journald's vacuuming does, the oldest archives go, read to their end, so that a long run
+    // fits on disk. Their names order them: the writer's sequence number comes after "@".
+    std::vector<std::string> archives = RemoteFiles(true);
+    std::ranges::sort(archives);
+    for (std::size_t i = 0; i + 1 < archives.size(); ++i)
+      std::filesystem::remove(Folder.File(archives[i]));
     flood(rotation * perFile);
   }
-  Writer(System).WriteOne(TJournalEntry("probe last")); // a double would come before it
+  host.WriteOne(TJournalEntry("probe last")); // a double would come before it
   ASSERT_TRUE(WaitUntil([&] {
     look();
     return probed;
@@ -337,6 +362,104 @@ TEST_F(EventLog, LosesAndDoublesNothingWhenTheJournalRotatesDuringAFlood) {
       << "first difference at line " << (shown - lines.begin()) << ": "
       << (shown == lines.end() ? "(none)" : *shown) << " instead of "
       << (wanted == expected.end() ? "(none)" : *wanted);
+  EXPECT_FALSE(RemoteFiles(true).empty()) << "the file was not rotated";
+  EXPECT_TRUE(Lines(false).empty()) << testing::PrintToString(Lines(false));
+}
+
+// A folder that systemd-journal-remote fills, as the README suggests for JournalDirectory: its
+// files from two sending hosts (--split-mode=host) and one named with --output belong to the
+// System log, their entries by time however they are spread; the user's journal stays User. An
+// entry stamped before one already shown, by a host whose clock is behind, comes too: the
+// library's own merge of the files would pass over it.
+TEST_F(EventLog, ReadsEveryJournalOfACollectorsFolderAsSystem) {
+  test::TJournalCollector collector(Folder.Path());
+  test::TJournalCollector::TSender one(collector, "127.0.0.1");
+  test::TJournalCollector::TSender two(collector, "127.0.0.2");
+  TJournalWriter named(Folder.File("remote.journal"));
+  Writer(User).WriteOne(TJournalEntry("mine"));
+  one.WriteOne(TJournalEntry("old 1"));
+  two.WriteOne(TJournalEntry("old 2"));
+  named.WriteOne(TJournalEntry("old 3"));
+  one.WriteOne(TJournalEntry("old 4"));
+  ASSERT_TRUE(test::WaitForEntries(Folder.Path(), System, 4));
+  ASSERT_TRUE(test::WaitForEntries(Folder.Path(), User, 1));
+  Start({}, 3);
+  ASSERT_TRUE(WaitForLines(4));
+  // Each written once the one before is shown, so that the order they come in is known.
+  std::size_t count = 4;
+  for (const auto& write : std::vector<std::function<void(const TJournalEntry&)>>{
+           [&](TJournalEntry entry) {
+             entry.ClockBehind = 1min;
+             two.WriteOne(entry);
+           },
+           [&](const TJournalEntry& entry) { named.WriteOne(entry); },
+           [&](const TJournalEntry& entry) { one.WriteOne(entry); }}) {
+    write(TJournalEntry("new " + std::to_string(count - 3)));
+    ASSERT_TRUE(WaitForLines(++count));
+  }
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         SystemLine("ornavel-test: old 2"), SystemLine("ornavel-test: old 3"),
+                         SystemLine("ornavel-test: old 4"), "(User) ornavel-test: mine ",
+                         SystemLine("ornavel-test: new 1"), SystemLine("ornavel-test: new 2"),
+                         SystemLine("ornavel-test: new 3")}));
+  EXPECT_TRUE(Lines(false).empty());
+  EXPECT_EQ(RemoteFiles(false).size(), 2U) << "one file per sending host";
+}
+
+// A folder of collected journals holds no journal of the user's: that is no trouble to report.
+TEST_F(EventLog, SaysNothingOfAFolderWithoutTheUsersJournal) {
+  Writer(System);
+  Start();
+  WaitUntilFollowing(System);
+  Monitor->Terminate();
+  Monitor->WaitFor(); // its first pass, User's turn in it included, is over
+  EXPECT_TRUE(Lines(false).empty());
+}
+
+// journald keeps no journal of root's own: root's entries are in the system journal, and root is
+// not told at every start that it has none.
+TEST_F(EventLog, FollowsNoUserJournalOfRootOnTheMachine) {
+  if (::getuid() != 0)
+    GTEST_SKIP() << "for root";
+  if (TJournal(System, {}).HasFiles())
+    GTEST_SKIP() << "the machine's System journal has files: no warning ends the first pass";
+  Monitor = TThread::Create<TEventLogMonitorThread>(false, test::SourceLog(), std::string(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return !Lines(false).empty(); }));
+  Monitor->Terminate();
+  Monitor->WaitFor();
+  const std::vector<std::string> reports = Lines(false);
+  ASSERT_EQ(reports.size(), 1U) << testing::PrintToString(reports);
+  EXPECT_TRUE(reports[0].starts_with(
+      "The System journal cannot be read: there is no journal file in /var/log/journal"))
+      << reports[0];
+  EXPECT_TRUE(reports[0].ends_with(" (system*.journal)")) << reports[0];
+}
+
+// A file this user may not read is named, and who may read it; nothing is said of the groups
+// that may read the machine's journals. Root reads every file: it runs as nobody meanwhile.
+TEST_F(EventLog, NamesAJournalFileThisUserMayNotRead) {
+  const std::string file = Folder.File("remote.journal");
+  TJournalWriter(file).WriteOne(TJournalEntry("hidden"));
+  ::chmod(Folder.Path().c_str(), 0755);
+  ::chmod(file.c_str(), 0);
+  struct TAsNobody {
+    bool Switched = ::geteuid() == 0 && ::seteuid(65534) == 0;
+    ~TAsNobody() {
+      if (Switched)
+        (void)::seteuid(0);
+    }
+  } nobody;
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root cannot become nobody here";
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return !Lines(false).empty(); }));
+  Monitor->Terminate();
+  Monitor->WaitFor();
+  const std::vector<std::string> reports = Lines(false);
+  ASSERT_EQ(reports.size(), 1U) << testing::PrintToString(reports);
+  EXPECT_TRUE(reports[0].starts_with("The System journal cannot be read: this user may not read " +
+                                     file + " (only its owner "))
+      << reports[0];
 }
 
 TEST_F(EventLog, EndsAtOnceWhenTerminated) {
