@@ -3,15 +3,17 @@
 // with two threads, batches of 128 and an 8 MiB buffer, writing every message to a file) and for a
 // bare recvmmsg loop that only counts, the floor of what any listener can do on the machine.
 // "console" is the real `ornavel --console`, its standard output read as it comes, every
-// datagram printed. --busy-core keeps one core busy meanwhile with a CPU-bound process of the
+// datagram printed, with --rules generated rules (those of the rules benchmark, each keeping what
+// it matches) when asked. --busy-core keeps one core busy meanwhile with a CPU-bound process of the
 // benchmark's own, as a build or a browser does on a user's machine.
 // Also the handler's cost per datagram, without the network.
 //
 // Run: build/release/bench/syslog_bench [--duration=10] [--start-rate=50000]
 //      [--max-rate=2000000] [--precision=0.05] [--targets=ornavel,console,rsyslog,bare]
-//      [--busy-core]
+//      [--rules=0] [--busy-core]
 // A smoke run: --duration=0.5 --start-rate=20000 --max-rate=40000 --precision=1
 // rsyslog is left out when rsyslogd is not installed.
+#include "BenchRulesUnit.h"
 #include "TestSupport.h"
 #include "config/ConfigUnit.h"
 #include "core/LogUnit.h"
@@ -66,6 +68,7 @@ struct TSettings {
   double Precision = 0.05;
   std::string Targets = "ornavel,console,rsyslog,bare";
   bool BusyCore = false;
+  std::size_t Rules = 0; // generated rules the console target runs with, all keeping their lines
 };
 
 TSettings Settings;
@@ -291,6 +294,7 @@ public:
         << "<?xml version=\"1.0\"?>\r\n<Config>\r\n  <MonitorSyslog value=\"True\"/>\r\n"
         << "  <IncludePeerIP value=\"False\"/>\r\n  <SyslogPort value=\"" << port
         << "\"/>\r\n</Config>\r\n";
+    WriteRules();
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
       Fail("pipe");
@@ -315,6 +319,21 @@ public:
     if (failure != 0)
       throw std::runtime_error(std::string("cannot start ornavel: ") + std::strerror(failure));
     FReader = std::thread([this, descriptor = ends[0]] { Read(descriptor); });
+  }
+
+  // Each rule keeps what it matches, so that every datagram sent is a line printed, yet each is
+  // evaluated as in a list a user wrote.
+  void WriteRules() const {
+    std::ofstream(FFolder + "/Ornavel/Rules.xml")
+        << "<?xml version=\"1.0\"?>\r\n<Rules>\r\n</Rules>\r\n";
+    TRules rules;
+    rules.Open(FFolder + "/Ornavel");
+    FillRules(rules, BenchRuleList(Settings.Rules));
+    for (std::size_t i = 0; i < rules.Count(); ++i) {
+      rules.GetRule(i).SetMonitorTypes({mtSyslog});
+      rules.GetRule(i).SetLogLine(true);
+    }
+    rules.Save();
   }
 
   std::uint64_t Stored() override { return FStored; }
@@ -664,6 +683,8 @@ bool ReadSettings(int argc, char** argv) {
       Settings.Precision = std::stod(value);
     else if (TakeFlag(argument, "targets", value))
       Settings.Targets = value;
+    else if (TakeFlag(argument, "rules", value))
+      Settings.Rules = std::stoul(value);
     else if (argument == "--busy-core")
       Settings.BusyCore = true;
     else {
