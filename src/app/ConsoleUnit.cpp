@@ -129,7 +129,10 @@ std::string ConsoleText(std::string_view text) {
 }
 
 std::string ConsoleColor(const TLogItem& item) {
-  const TColor color = IsAlarming(item.Level) ? clRed : item.Color;
+  return ConsoleColor(ShownConsoleColor(item.Level, item.Color));
+}
+
+std::string ConsoleColor(TColor color) {
   const auto rgb = static_cast<std::uint32_t>(color);
   // The terminal's own colours stand in for the window text and the other system colours.
   if ((rgb >> 24) != 0)

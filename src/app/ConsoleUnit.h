@@ -21,5 +21,10 @@ void AppendConsoleText(std::string& shown, std::string_view text);
 // The terminal colour of an item as an escape sequence, or nothing for the terminal's own text
 // colour: drawn as the window draws it (red for warnings and exceptions, bold when coloured).
 std::string ConsoleColor(const TLogItem& item);
+// The same for the colour an item of that level and colour is drawn in.
+std::string ConsoleColor(TColor shown);
+constexpr TColor ShownConsoleColor(TLogLevel level, TColor color) {
+  return IsAlarming(level) ? clRed : color;
+}
 
 } // namespace ornavel

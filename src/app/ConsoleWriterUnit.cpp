@@ -115,28 +115,29 @@ void TConsoleWriter::Run() {
 }
 
 bool TConsoleWriter::PrintStored(std::uint64_t& next) {
-  std::vector<TLogItem> batch(BatchLines);
   std::string out;
   for (;;) {
-    const std::size_t count = FLog.CopyItems(next, batch, TLog::TReadTurn::InTurn);
+    out.clear();
+    // Formatted in place under the log's lock, which costs less than copying each line out.
+    const std::size_t count = FLog.ReadItems(next, BatchLines, TLog::TReadTurn::InTurn,
+                                             [&](const TLogItemView& item) { Append(out, item); });
     if (count == 0)
       return true;
-    out.clear();
-    for (std::size_t i = 0; i < count; ++i)
-      Append(out, batch[i]);
     next += count;
     if (!WriteAll(out))
       return false;
   }
 }
 
-void TConsoleWriter::Append(std::string& out, const TLogItem& item) {
-  const std::string color = FColored ? ConsoleColor(item) : std::string();
-  // Times are shown to the millisecond at most, and a flood brings many lines a millisecond.
-  const long long millisecond = std::llround(item.Time * 86400000.0);
-  if (millisecond != FShownMillisecond) {
-    FShownMillisecond = millisecond;
-    FShownTime = FormatDateTime(FDateFormat, item.Time);
+void TConsoleWriter::Append(std::string& out, const TLogItemView& item) {
+  // Lines read at one moment share their time, and the time is shown to the millisecond at most.
+  if (item.Time != FShownTimeOf) {
+    FShownTimeOf = item.Time;
+    const long long millisecond = std::llround(item.Time * 86400000.0);
+    if (millisecond != FShownMillisecond) {
+      FShownMillisecond = millisecond;
+      FShownTime = FormatDateTime(FDateFormat, item.Time);
+    }
   }
   out += FShownTime;
   out += '\t';
@@ -149,9 +150,19 @@ void TConsoleWriter::Append(std::string& out, const TLogItem& item) {
       out.replace(tab, 1, "\\x09");
     out += '\t';
   }
-  out += color;
+  if (!FColored) {
+    AppendConsoleText(out, item.Text);
+    out += '\n';
+    return;
+  }
+  const TColor shown = ShownConsoleColor(item.Level, item.Color);
+  if (FColorShown != shown) {
+    FColorShown = shown;
+    FColorText = ConsoleColor(shown);
+  }
+  out += FColorText;
   AppendConsoleText(out, item.Text);
-  if (!color.empty())
+  if (!FColorText.empty())
     out += ResetColor;
   out += '\n';
 }

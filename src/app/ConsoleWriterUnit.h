@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -40,7 +41,7 @@ private:
   void Run();
   // Prints the lines stored; false when it had to give up.
   bool PrintStored(std::uint64_t& next);
-  void Append(std::string& out, const TLogItem& item);
+  void Append(std::string& out, const TLogItemView& item);
   bool WriteAll(std::string_view bytes);
   ssize_t WriteSome(std::string_view bytes);
   bool WaitWritable();
@@ -63,8 +64,11 @@ private:
   TFileDescriptor FOwnPipe;
   const TWay FWay;
   std::string FDateFormat;
+  TDateTime FShownTimeOf = -1; // the time FShownTime was made for
   long long FShownMillisecond = -1;
   std::string FShownTime;
+  std::optional<TColor> FColorShown; // the colour FColorText is for
+  std::string FColorText;
   std::atomic<bool> FPending{false};
   std::chrono::steady_clock::time_point FGiveUp{};
   std::mutex FLock;

@@ -437,7 +437,9 @@ std::optional<TLogItem> TLog::FindItem(std::uint64_t number, std::size_t maxText
   return item;
 }
 
-std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items, TReadTurn turn) const {
+template <class TRead>
+std::size_t TLog::ForEachStored(std::uint64_t& from, std::size_t most, TReadTurn turn,
+                                const TRead& read) const {
   std::unique_lock<std::mutex> lock;
   std::optional<TReadLock> announced;
   if (turn == TReadTurn::InTurn) {
@@ -448,15 +450,28 @@ std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items, TRea
   from = std::max(from, FFirst);
   const std::uint64_t end = FFirst + FCount.load(std::memory_order_relaxed);
   const std::size_t count =
-      from >= end ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(items.size(), end - from));
+      from >= end ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(most, end - from));
   // Chunk by chunk: looking each item up on its own would cost a search every time.
-  for (std::size_t copied = 0; copied < count;) {
-    const TChunk& chunk = ChunkOf(from + copied);
-    auto index = static_cast<std::size_t>(from + copied - chunk.First);
-    for (; copied < count && index < chunk.Items.Size(); ++copied, ++index)
-      CopyOut(chunk.Items[index], items[copied], SIZE_MAX);
+  for (std::size_t done = 0; done < count;) {
+    const TChunk& chunk = ChunkOf(from + done);
+    auto index = static_cast<std::size_t>(from + done - chunk.First);
+    for (; done < count && index < chunk.Items.Size(); ++done, ++index)
+      read(done, chunk.Items[index]);
   }
   return count;
+}
+
+std::size_t TLog::CopyItems(std::uint64_t& from, std::span<TLogItem> items, TReadTurn turn) const {
+  return ForEachStored(from, items.size(), turn, [&](std::size_t done, const TStoredItem& stored) {
+    CopyOut(stored, items[done], SIZE_MAX);
+  });
+}
+
+std::size_t TLog::ReadItems(std::uint64_t& from, std::size_t most, TReadTurn turn,
+                            const std::function<void(const TLogItemView&)>& read) const {
+  return ForEachStored(from, most, turn, [&](std::size_t, const TStoredItem& stored) {
+    read({stored.Time, stored.Level, stored.Color, stored.View(), FSourceNames[stored.SourceName]});
+  });
 }
 
 // A long search reads range after range: announced like the window's reads, it would keep the

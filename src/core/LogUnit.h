@@ -61,6 +61,16 @@ struct TLogItem {
   const std::string* Alert = nullptr;
 };
 
+// A stored line as the log holds it, for a reader that reads it in place: valid only while the
+// log hands it over.
+struct TLogItemView {
+  TDateTime Time;
+  TLogLevel Level;
+  TColor Color;
+  std::string_view Text;
+  std::string_view SourceName;
+};
+
 // Decides whether a posted line is kept, and may give it a colour. It runs on the posting thread,
 // outside the log's lock, on any number of threads at once.
 class TLogFilter {
@@ -149,6 +159,11 @@ public:
   // items, reusing their strings, and answers how many; from becomes the first one's number.
   std::size_t CopyItems(std::uint64_t& from, std::span<TLogItem> items,
                         TReadTurn turn = TReadTurn::BeforePosters) const;
+  // Hands the items from number from on (or from the oldest held), at most most of them, to read
+  // in place, under one lock, and answers how many; from becomes the first one's number. A
+  // reader of every line reads this way, without a copy of each; posting threads wait meanwhile.
+  std::size_t ReadItems(std::uint64_t& from, std::size_t most, TReadTurn turn,
+                        const std::function<void(const TLogItemView& item)>& read) const;
   // Hands the texts of the items held with numbers from first up to (not including) last to
   // read, under one lock: posting threads wait meanwhile, so callers read in short ranges. Unlike
   // the other reads it lets waiting posters go first.
@@ -206,6 +221,10 @@ private:
   const TChunk& ChunkOf(std::uint64_t number) const;
   const TStoredItem& At(std::uint64_t number) const;
   void CopyOut(const TStoredItem& stored, TLogItem& item, std::size_t maxText) const;
+  // Calls read(place, stored item) for at most most items from number from on, under the lock.
+  template <class TRead>
+  std::size_t ForEachStored(std::uint64_t& from, std::size_t most, TReadTurn turn,
+                            const TRead& read) const;
 
   // The count of posts in progress, and whether destruction has begun, in one word: a post
   // leaves with one step that may let the destructor go on, and touches the log no more.
