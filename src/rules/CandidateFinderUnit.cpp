@@ -1,6 +1,8 @@
 #include "CandidateFinderUnit.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
 
 namespace ornavel {
@@ -110,7 +112,9 @@ TCandidateFinder::TCandidateFinder(std::span<const std::span<const TRequiredText
     }
   }
 
-  // Renumbered so that one comparison per byte tells whether a state has anything to report.
+  // Renumbered so that the states with something to report come last, their rows from a power of
+  // two on past the others': one bit of a row tells whether it reports, and four walks are tested
+  // at once. The rows between are never reached.
   const auto reports = [&](std::uint32_t state) {
     return !ending[state].empty() || report[state] != NoState;
   };
@@ -118,10 +122,15 @@ TCandidateFinder::TCandidateFinder(std::span<const std::span<const TRequiredText
   std::vector<std::uint32_t> renumbered(states);
   for (std::uint32_t place = 0; place < states; ++place)
     renumbered[order[place]] = place;
-  FFirstReportRow = static_cast<std::uint32_t>(std::find_if(order.begin(), order.end(), reports) -
-                                               order.begin()) *
-                    classes;
-  FNext.resize(states * classes);
+  FFirstReportState =
+      static_cast<std::uint32_t>(std::find_if(order.begin(), order.end(), reports) - order.begin());
+  FReportBit = std::bit_ceil(std::max<std::size_t>(
+      {FFirstReportState * classes, (states - FFirstReportState) * classes, 1}));
+  const auto rowOf = [&](std::uint32_t place) {
+    return place < FFirstReportState ? place * classes
+                                     : FReportBit + (place - FFirstReportState) * classes;
+  };
+  FNext.resize(rowOf(static_cast<std::uint32_t>(states - 1)) + classes);
   FSuffixReport.resize(states);
   std::vector<TEntry> entries;
   entries.reserve(FEntries.size());
@@ -129,7 +138,7 @@ TCandidateFinder::TCandidateFinder(std::span<const std::span<const TRequiredText
   for (std::uint32_t place = 0; place < states; ++place) {
     const std::uint32_t old = order[place];
     for (std::uint32_t c = 0; c < classes; ++c)
-      FNext[place * classes + c] = renumbered[next[old * classes + c]] * classes;
+      FNext[rowOf(place) + c] = rowOf(renumbered[next[old * classes + c]]);
     FSuffixReport[place] = report[old] == NoState ? NoState : renumbered[report[old]];
     FEntriesStart.push_back(static_cast<std::uint32_t>(entries.size()));
     for (std::uint32_t index : ending[old])
@@ -137,14 +146,27 @@ TCandidateFinder::TCandidateFinder(std::span<const std::span<const TRequiredText
   }
   FEntriesStart.push_back(static_cast<std::uint32_t>(entries.size()));
   FEntries = std::move(entries);
+  if (FNext.size() <= std::numeric_limits<std::uint16_t>::max() + std::size_t{1}) {
+    FNextShort.assign(FNext.begin(), FNext.end());
+    FNext.clear();
+  }
 }
 
 void TCandidateFinder::Find(std::string_view text, std::vector<std::uint64_t>& candidates) const {
   candidates.assign(FAlways.begin(), FAlways.end());
   if (!FAnyFiltered)
     return;
+  if (FNext.empty())
+    FindIn(FNextShort.data(), text, candidates);
+  else
+    FindIn(FNext.data(), text, candidates);
+}
+
+template <class TRow>
+void TCandidateFinder::FindIn(const TRow* next, std::string_view text,
+                              std::vector<std::uint64_t>& candidates) const {
   if (text.size() < ShortestSplit) {
-    Walk(text, 0, text.size(), candidates);
+    Walk(next, text, 0, text.size(), candidates);
     return;
   }
   // Walks of one length, each overlapping the one before by MaxKey - 1 bytes; the last may be a
@@ -157,68 +179,63 @@ void TCandidateFinder::Find(std::string_view text, std::vector<std::uint64_t>& c
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   const unsigned char *b0 = bytes, *b1 = bytes + step, *b2 = bytes + 2 * step,
                       *b3 = bytes + 3 * step;
-  const std::uint32_t* next = FNext.data();
-  const std::uint32_t reportRow = FFirstReportRow;
+  const std::uint32_t reportBit = FReportBit;
   std::uint32_t r0 = 0, r1 = 0, r2 = 0, r3 = 0;
   for (std::size_t i = 0; i < together; ++i) {
     r0 = next[r0 + FClassOf[b0[i]]];
     r1 = next[r1 + FClassOf[b1[i]]];
     r2 = next[r2 + FClassOf[b2[i]]];
     r3 = next[r3 + FClassOf[b3[i]]];
-    if ((r0 >= reportRow) | (r1 >= reportRow) | (r2 >= reportRow) | (r3 >= reportRow))
-        [[unlikely]] {
+    if (((r0 | r1 | r2 | r3) & reportBit) != 0) [[unlikely]] {
       const std::uint32_t rows[Walks] = {r0, r1, r2, r3};
       for (std::size_t walk = 0; walk < Walks; ++walk) {
-        if (rows[walk] >= reportRow)
-          Report(rows[walk] / FClasses, text, walk * step + i + 1, candidates);
+        if ((rows[walk] & reportBit) != 0)
+          Report(rows[walk], text, walk * step + i + 1, candidates);
       }
     }
   }
   const std::uint32_t rows[Walks - 1] = {r0, r1, r2};
   for (std::size_t walk = 0; walk + 1 < Walks; ++walk)
-    Walk(text, walk * step + together, walk * step + length, candidates, rows[walk]);
+    Walk(next, text, walk * step + together, walk * step + length, candidates, rows[walk]);
 }
 
-void TCandidateFinder::Walk(std::string_view text, std::size_t from, std::size_t to,
-                            std::vector<std::uint64_t>& candidates, std::uint32_t row) const {
+template <class TRow>
+void TCandidateFinder::Walk(const TRow* next, std::string_view text, std::size_t from,
+                            std::size_t to, std::vector<std::uint64_t>& candidates,
+                            std::uint32_t row) const {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::uint32_t* next = FNext.data();
   for (std::size_t i = from; i < to; ++i) {
     row = next[row + FClassOf[bytes[i]]];
-    if (row >= FFirstReportRow) [[unlikely]]
-      Report(row / FClasses, text, i + 1, candidates);
+    if ((row & FReportBit) != 0) [[unlikely]]
+      Report(row, text, i + 1, candidates);
   }
 }
 
-void TCandidateFinder::Report(std::uint32_t state, std::string_view text, std::size_t end,
+void TCandidateFinder::Report(std::uint32_t row, std::string_view text, std::size_t end,
                               std::vector<std::uint64_t>& candidates) const {
-  for (; state != NoState; state = FSuffixReport[state]) {
+  for (std::uint32_t state = FFirstReportState + (row - FReportBit) / FClasses; state != NoState;
+       state = FSuffixReport[state]) {
     for (std::uint32_t index = FEntriesStart[state]; index < FEntriesStart[state + 1]; ++index) {
       const TEntry& entry = FEntries[index];
       std::uint64_t& word = candidates[entry.Item / 64];
       const std::uint64_t bit = std::uint64_t{1} << (entry.Item % 64);
-      if ((word & bit) != 0)
-        continue;
-      if (entry.Check) {
-        const std::size_t start = end - entry.KeyLength;
-        if (entry.Text.size() > text.size() - start)
-          continue;
-        const auto holds = [&] {
-          for (std::size_t i = 0; i < entry.Text.size(); ++i) {
-            auto c = static_cast<unsigned char>(text[start + i]);
-            if (entry.Caseless)
-              c = Fold(c);
-            if (c != static_cast<unsigned char>(entry.Text[i]))
-              return false;
-          }
-          return true;
-        };
-        if (!holds())
-          continue;
-      }
-      word |= bit;
+      if ((word & bit) == 0 && (!entry.Check || Holds(entry, text, end - entry.KeyLength)))
+        word |= bit;
     }
   }
+}
+
+bool TCandidateFinder::Holds(const TEntry& entry, std::string_view text, std::size_t start) {
+  if (entry.Text.size() > text.size() - start)
+    return false;
+  const char* at = text.data() + start;
+  if (!entry.Caseless)
+    return std::memcmp(at, entry.Text.data(), entry.Text.size()) == 0;
+  for (std::size_t i = 0; i < entry.Text.size(); ++i) {
+    if (Fold(static_cast<unsigned char>(at[i])) != static_cast<unsigned char>(entry.Text[i]))
+      return false;
+  }
+  return true;
 }
 
 } // namespace ornavel

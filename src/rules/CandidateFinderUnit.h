@@ -37,11 +37,19 @@ private:
     bool Caseless;
   };
 
-  // Walks text[from, to) from the given row.
-  void Walk(std::string_view text, std::size_t from, std::size_t to,
-            std::vector<std::uint64_t>& candidates, std::uint32_t row = 0) const;
-  void Report(std::uint32_t state, std::string_view text, std::size_t end,
+  // Walks the line in pieces at once, then text[from, to) from the given row, over a table of
+  // rows of TRow.
+  template <class TRow>
+  void FindIn(const TRow* next, std::string_view text,
               std::vector<std::uint64_t>& candidates) const;
+  template <class TRow>
+  void Walk(const TRow* next, std::string_view text, std::size_t from, std::size_t to,
+            std::vector<std::uint64_t>& candidates, std::uint32_t row = 0) const;
+  // Marks the items of the texts that end at end in the state of that row.
+  void Report(std::uint32_t row, std::string_view text, std::size_t end,
+              std::vector<std::uint64_t>& candidates) const;
+  // Whether text holds all of entry's text from start on.
+  static bool Holds(const TEntry& entry, std::string_view text, std::size_t start);
 
   std::vector<std::uint64_t> FAlways;   // items that are always candidates
   std::vector<std::uint64_t> FFiltered; // items whose bit the automaton decides
@@ -49,10 +57,14 @@ private:
   std::uint32_t FClasses = 1;
   std::uint8_t FClassOf[256] = {};
   // Transitions by state and byte class; a state is its row's offset in the table. States with
-  // entries, or with entries along their suffixes, come last, from FFirstReportRow on.
+  // entries, or with entries along their suffixes, come last, from FFirstReportState on, their
+  // rows from FReportBit on, which no other row reaches.
   std::vector<std::uint32_t> FNext;
-  std::uint32_t FFirstReportRow = 0;
-  // Of state s (the row / FClasses): its entries, and the next shorter suffix state with entries.
+  // Rows of 16 bits where they reach, so that the table takes half the cache.
+  std::vector<std::uint16_t> FNextShort;
+  std::uint32_t FFirstReportState = 0;
+  std::uint32_t FReportBit = 0;
+  // Of state s: its entries, and the next shorter suffix state with entries.
   std::vector<std::uint32_t> FEntriesStart; // one more than states
   std::vector<std::uint32_t> FSuffixReport; // none: FNoState
   std::vector<TEntry> FEntries;
