@@ -4,6 +4,11 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <numeric>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
 
 namespace ornavel {
 namespace {
@@ -24,13 +29,22 @@ unsigned char Fold(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c | 0x20) : c;
 }
 
+unsigned char Unfold(unsigned char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c & ~0x20) : c;
+}
+
+// Up to this many texts are looked for by their bytes' halves rather than by the automaton.
+constexpr std::size_t MaxNibbleTexts = 16;
+
+bool BlocksAvailable();
+
 void SetBit(std::vector<std::uint64_t>& bits, std::size_t item) {
   bits[item / 64] |= std::uint64_t{1} << (item % 64);
 }
 
 } // namespace
 
-TCandidateFinder::TCandidateFinder(std::span<const std::span<const TRequiredText>> texts)
+TCandidateFinder::TCandidateFinder(std::span<const std::span<const TRequiredText>> texts, TWay way)
     : FAlways((texts.size() + 63) / 64), FFiltered(FAlways.size()) {
   // Which items the budget takes, in order, whole or not at all.
   std::size_t budget = MaxStates - 1;
@@ -150,13 +164,52 @@ TCandidateFinder::TCandidateFinder(std::span<const std::span<const TRequiredText
     FNextShort.assign(FNext.begin(), FNext.end());
     FNext.clear();
   }
+  if (way == TWay::Fastest && FEntries.size() <= MaxNibbleTexts)
+    MakeNibbles();
+}
+
+// Texts of one byte would send nearly every place to a comparison: those stay with the automaton.
+void TCandidateFinder::MakeNibbles() {
+  auto nibbles = std::make_unique<TNibbles>();
+  nibbles->Width = TNibbles::MaxWidth;
+  for (const TEntry& entry : FEntries)
+    nibbles->Width = std::min(nibbles->Width, entry.Text.size());
+  if (nibbles->Width < 2)
+    return;
+  // Texts that begin alike share a group, so that the groups' bits stay few.
+  std::vector<std::uint32_t> order(FEntries.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::ranges::sort(order, {}, [&](std::uint32_t entry) { return FEntries[entry].Text; });
+  for (std::size_t place = 0; place < order.size(); ++place) {
+    const std::size_t group = place * TNibbles::Groups / order.size();
+    const TEntry& entry = FEntries[order[place]];
+    nibbles->Members[group].push_back(order[place]);
+    const auto bit = static_cast<std::uint8_t>(1u << group);
+    for (std::size_t at = 0; at < TNibbles::MaxWidth; ++at) {
+      // Past the width every byte passes.
+      if (at >= nibbles->Width) {
+        std::ranges::fill(nibbles->Low[at], bit | nibbles->Low[at][0]);
+        std::ranges::fill(nibbles->High[at], bit | nibbles->High[at][0]);
+        continue;
+      }
+      const auto byte = static_cast<unsigned char>(entry.Text[at]);
+      for (const unsigned char each : {byte, entry.Caseless ? Unfold(byte) : byte}) {
+        nibbles->Low[at][each & 15] |= bit;
+        nibbles->High[at][each >> 4] |= bit;
+      }
+    }
+  }
+  nibbles->Blocks = BlocksAvailable();
+  FNibbles = std::move(nibbles);
 }
 
 void TCandidateFinder::Find(std::string_view text, std::vector<std::uint64_t>& candidates) const {
   candidates.assign(FAlways.begin(), FAlways.end());
   if (!FAnyFiltered)
     return;
-  if (FNext.empty())
+  if (FNibbles)
+    FindByNibbles(text, candidates);
+  else if (FNext.empty())
     FindIn(FNextShort.data(), text, candidates);
   else
     FindIn(FNext.data(), text, candidates);
@@ -208,6 +261,103 @@ void TCandidateFinder::Walk(const TRow* next, std::string_view text, std::size_t
     row = next[row + FClassOf[bytes[i]]];
     if ((row & FReportBit) != 0) [[unlikely]]
       Report(row, text, i + 1, candidates);
+  }
+}
+
+void TCandidateFinder::FindByNibbles(std::string_view text,
+                                     std::vector<std::uint64_t>& candidates) const {
+  const TNibbles& nibbles = *FNibbles;
+  if (text.size() < nibbles.Width)
+    return;
+  std::size_t start = nibbles.Blocks ? FindByBlocks(text, candidates) : 0;
+  for (; start + nibbles.Width <= text.size(); ++start) {
+    unsigned groups = 0xFF;
+    for (std::size_t at = 0; at < nibbles.Width; ++at) {
+      const auto byte = static_cast<unsigned char>(text[start + at]);
+      groups &= nibbles.Low[at][byte & 15] & nibbles.High[at][byte >> 4];
+    }
+    if (groups != 0)
+      Compare(groups, text, start, candidates);
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+namespace {
+// The groups whose byte can be the one at each of the sixteen places from p on.
+__attribute__((target("ssse3"))) __m128i GroupsOf(const char* p, __m128i low, __m128i high) {
+  const __m128i lowBits = _mm_set1_epi8(0x0F);
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return _mm_and_si128(_mm_shuffle_epi8(low, _mm_and_si128(bytes, lowBits)),
+                       _mm_shuffle_epi8(high, _mm_and_si128(_mm_srli_epi16(bytes, 4), lowBits)));
+}
+} // namespace
+
+__attribute__((target("ssse3"))) std::size_t
+TCandidateFinder::FindByBlocks(std::string_view text,
+                               std::vector<std::uint64_t>& candidates) const {
+  const TNibbles& nibbles = *FNibbles;
+  const auto table = [](const std::uint8_t* bytes) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+  };
+  const __m128i low0 = table(nibbles.Low[0]), high0 = table(nibbles.High[0]);
+  const __m128i low1 = table(nibbles.Low[1]), high1 = table(nibbles.High[1]);
+  const __m128i low2 = table(nibbles.Low[2]), high2 = table(nibbles.High[2]);
+  constexpr std::size_t Reach = 16 + TNibbles::MaxWidth - 1; // the bytes a block reads
+  const auto block = [&](std::size_t start, unsigned places) {
+    const char* p = text.data() + start;
+    const __m128i groups =
+        _mm_and_si128(_mm_and_si128(GroupsOf(p, low0, high0), GroupsOf(p + 1, low1, high1)),
+                      GroupsOf(p + 2, low2, high2));
+    places &= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(groups, _mm_setzero_si128())) ^
+                                    0xFFFF);
+    if (places == 0) [[likely]]
+      return;
+    alignas(16) std::uint8_t found[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(found), groups);
+    for (; places != 0; places &= places - 1) {
+      const auto place = static_cast<std::size_t>(std::countr_zero(places));
+      Compare(found[place], text, start + place, candidates);
+    }
+  };
+  if (text.size() < Reach)
+    return 0;
+  std::size_t start = 0;
+  for (; start + Reach <= text.size(); start += 16)
+    block(start, 0xFFFF);
+  // The rest in one more block that ends at the line's end, its places looked at already left out.
+  const std::size_t last = text.size() - Reach;
+  block(last, 0xFFFFu << (start - last) & 0xFFFF);
+  return last + 16;
+}
+
+namespace {
+bool BlocksAvailable() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") != 0;
+}
+} // namespace
+#else
+std::size_t TCandidateFinder::FindByBlocks(std::string_view, std::vector<std::uint64_t>&) const {
+  return 0;
+}
+
+namespace {
+bool BlocksAvailable() {
+  return false;
+}
+} // namespace
+#endif
+
+void TCandidateFinder::Compare(unsigned groups, std::string_view text, std::size_t start,
+                               std::vector<std::uint64_t>& candidates) const {
+  for (; groups != 0; groups &= groups - 1) {
+    for (const std::uint32_t index : FNibbles->Members[std::countr_zero(groups)]) {
+      const TEntry& entry = FEntries[index];
+      std::uint64_t& word = candidates[entry.Item / 64];
+      const std::uint64_t bit = std::uint64_t{1} << (entry.Item % 64);
+      if ((word & bit) == 0 && Holds(entry, text, start))
+        word |= bit;
+    }
   }
 }
 

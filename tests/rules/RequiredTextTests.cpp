@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -142,24 +143,28 @@ TEST(RequiredText, ContainsAgreesWithAPlainSearchEverywhere) {
   }
 }
 
-// A line is searched in pieces at once: a text must be found wherever it lies, across the pieces'
-// boundaries too, in lines of every length, and no other item may become a candidate.
+// A line is searched in pieces at once, or sixteen places at a time: a text must be found wherever
+// it lies, across the pieces' and blocks' boundaries too, in lines of every length, both ways,
+// and no other item may become a candidate, not even for a text whose first bytes are there.
 TEST(CandidateFinder, FindsEachTextWhereverItLiesAndNothingElse) {
   const std::vector<std::vector<TRequiredText>> items{
       {{"needle-of-16byte"}}, {{"KEY", true}, {"other"}}, {{"zq"}}, {}, {{"nowhere"}}};
   const std::vector<std::span<const TRequiredText>> spans(items.begin(), items.end());
-  const TCandidateFinder finder(spans);
-  const std::vector<std::pair<std::string, std::size_t>> placed{
-      {"needle-of-16byte", 0}, {"kEy", 1}, {"zq", 2}};
+  const std::vector<std::pair<std::string, std::optional<std::size_t>>> placed{
+      {"needle-of-16byte", 0},  {"kEy", 1}, {"zq", 2},
+      {"needle-of-16bytE", {}}, {"zQ", {}}, {"nowher", {}}};
   std::vector<std::uint64_t> candidates;
-  for (std::size_t length = 0; length <= 200; ++length) {
-    for (const auto& [text, item] : placed) {
-      for (std::size_t at = 0; at + text.size() <= length; ++at) {
-        std::string line(length, '.');
-        line.replace(at, text.size(), text);
-        finder.Find(line, candidates);
-        ASSERT_EQ(candidates[0], (std::uint64_t{1} << item) | (std::uint64_t{1} << 3))
-            << "\"" << text << "\" at " << at << " of " << length;
+  for (const auto way : {TCandidateFinder::TWay::Fastest, TCandidateFinder::TWay::Automaton}) {
+    const TCandidateFinder finder(spans, way);
+    for (std::size_t length = 0; length <= 200; ++length) {
+      for (const auto& [text, item] : placed) {
+        for (std::size_t at = 0; at + text.size() <= length; ++at) {
+          std::string line(length, '.');
+          line.replace(at, text.size(), text);
+          finder.Find(line, candidates);
+          ASSERT_EQ(candidates[0], (item ? std::uint64_t{1} << *item : 0) | (std::uint64_t{1} << 3))
+              << "\"" << text << "\" at " << at << " of " << length;
+        }
       }
     }
   }
