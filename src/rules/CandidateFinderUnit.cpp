@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <iterator>
 #include <numeric>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -283,51 +284,66 @@ void TCandidateFinder::FindByNibbles(std::string_view text,
 
 #if defined(__x86_64__) || defined(__i386__)
 namespace {
+
+struct TBlockTables {
+  __m128i Low[3];
+  __m128i High[3];
+};
+
 // The groups whose byte can be the one at each of the sixteen places from p on.
-__attribute__((target("ssse3"))) __m128i GroupsOf(const char* p, __m128i low, __m128i high) {
+__attribute__((target("ssse3"))) inline __m128i GroupsOf(const char* p, __m128i low, __m128i high) {
   const __m128i lowBits = _mm_set1_epi8(0x0F);
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   return _mm_and_si128(_mm_shuffle_epi8(low, _mm_and_si128(bytes, lowBits)),
                        _mm_shuffle_epi8(high, _mm_and_si128(_mm_srli_epi16(bytes, 4), lowBits)));
 }
+
+// The groups of the texts whose first bytes can begin at each of the sixteen places from p on.
+__attribute__((target("ssse3"))) inline __m128i BlockGroups(const char* p,
+                                                            const TBlockTables& tables) {
+  static_assert(std::size(TBlockTables{}.Low) == 3);
+  return _mm_and_si128(_mm_and_si128(GroupsOf(p, tables.Low[0], tables.High[0]),
+                                     GroupsOf(p + 1, tables.Low[1], tables.High[1])),
+                       GroupsOf(p + 2, tables.Low[2], tables.High[2]));
+}
+
 } // namespace
 
 __attribute__((target("ssse3"))) std::size_t
 TCandidateFinder::FindByBlocks(std::string_view text,
                                std::vector<std::uint64_t>& candidates) const {
-  const TNibbles& nibbles = *FNibbles;
-  const auto table = [](const std::uint8_t* bytes) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
-  };
-  const __m128i low0 = table(nibbles.Low[0]), high0 = table(nibbles.High[0]);
-  const __m128i low1 = table(nibbles.Low[1]), high1 = table(nibbles.High[1]);
-  const __m128i low2 = table(nibbles.Low[2]), high2 = table(nibbles.High[2]);
+  static_assert(TNibbles::MaxWidth == 3);
   constexpr std::size_t Reach = 16 + TNibbles::MaxWidth - 1; // the bytes a block reads
-  const auto block = [&](std::size_t start, unsigned places) {
-    const char* p = text.data() + start;
-    const __m128i groups =
-        _mm_and_si128(_mm_and_si128(GroupsOf(p, low0, high0), GroupsOf(p + 1, low1, high1)),
-                      GroupsOf(p + 2, low2, high2));
-    places &= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(groups, _mm_setzero_si128())) ^
-                                    0xFFFF);
-    if (places == 0) [[likely]]
-      return;
-    alignas(16) std::uint8_t found[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(found), groups);
-    for (; places != 0; places &= places - 1) {
-      const auto place = static_cast<std::size_t>(std::countr_zero(places));
-      Compare(found[place], text, start + place, candidates);
-    }
-  };
   if (text.size() < Reach)
     return 0;
+  TBlockTables tables;
+  for (std::size_t at = 0; at < TNibbles::MaxWidth; ++at) {
+    tables.Low[at] = _mm_load_si128(reinterpret_cast<const __m128i*>(FNibbles->Low[at]));
+    tables.High[at] = _mm_load_si128(reinterpret_cast<const __m128i*>(FNibbles->High[at]));
+  }
   std::size_t start = 0;
   for (; start + Reach <= text.size(); start += 16)
-    block(start, 0xFFFF);
+    CompareBlock(BlockGroups(text.data() + start, tables), 0xFFFF, text, start, candidates);
   // The rest in one more block that ends at the line's end, its places looked at already left out.
   const std::size_t last = text.size() - Reach;
-  block(last, 0xFFFFu << (start - last) & 0xFFFF);
+  CompareBlock(BlockGroups(text.data() + last, tables), 0xFFFFu << (start - last) & 0xFFFF, text,
+               last, candidates);
   return last + 16;
+}
+
+void TCandidateFinder::CompareBlock(__m128i groups, unsigned places, std::string_view text,
+                                    std::size_t start,
+                                    std::vector<std::uint64_t>& candidates) const {
+  places &= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(groups, _mm_setzero_si128())) ^
+                                  0xFFFF);
+  if (places == 0) [[likely]]
+    return;
+  alignas(16) std::uint8_t found[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(found), groups);
+  for (; places != 0; places &= places - 1) {
+    const auto place = static_cast<std::size_t>(std::countr_zero(places));
+    Compare(found[place], text, start + place, candidates);
+  }
 }
 
 namespace {
