@@ -279,6 +279,8 @@ void TLog::Post(const TSourceThread* source, TLogLevel level,
   kept.reserve(lines.size());
   std::vector<std::string> faults;
   const TLogFilter* filter = FFilter;
+  if (filter != nullptr && type && filter->KeepsAll(*type))
+    filter = nullptr;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (filter != nullptr) {
       item.Text.assign(lines[i]);

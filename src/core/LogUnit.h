@@ -79,6 +79,9 @@ public:
   // Reports the evaluation makes about itself go to faults; the log posts them once it holds
   // nothing.
   virtual bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const = 0;
+  // Whether every line of that kind of source would be kept as it is, so that the lines of a post
+  // need not be passed one by one.
+  virtual bool KeepsAll(TMonitorType /*type*/) const { return false; }
 };
 
 // The most lines the log holds unless told otherwise, and the fewest it may be told.

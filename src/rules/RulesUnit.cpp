@@ -36,6 +36,7 @@ struct TRules::TSnapshot {
   std::uint64_t Version = 0;
   std::vector<TActiveRule> Rules;
   bool AnyInvalid = false; // a pattern that does not compile
+  TMonitorTypes Covered;   // the kinds of source some rule covers
   // Over the rules' required texts: which rules a line may match, in one pass.
   TCandidateFinder Candidates;
 };
@@ -269,6 +270,8 @@ void TRules::Publish() {
          *FDecisions.insert(Format("kept by rule %d '%s'", position + 1, rule->FName)).first,
          rule->FAlert ? &*FDecisions.insert(rule->FName).first : nullptr});
     snapshot->AnyInvalid = snapshot->AnyInvalid || !rule->FPattern->Valid();
+    snapshot->Covered =
+        TMonitorTypes::FromBits(snapshot->Covered.Bits() | rule->FMonitorTypes.Bits());
   }
   std::vector<std::span<const TRequiredText>> required;
   required.reserve(snapshot->Rules.size());
@@ -367,6 +370,10 @@ void TRules::Sort() {
     for (std::size_t i = 0; i < FRules.size(); ++i)
       FRules[i]->FPriority = static_cast<int>(i);
   });
+}
+
+bool TRules::KeepsAll(TMonitorType type) const {
+  return !Snapshot().Covered.Contains(type);
 }
 
 bool TRules::ProcessItem(TLogItem& item, std::vector<std::string>& faults) const {

@@ -113,6 +113,8 @@ public:
   // off: %s") is added to faults for the caller to post once this evaluation holds nothing. Items
   // without a monitor type are kept as they are.
   bool ProcessItem(TLogItem& item, std::vector<std::string>& faults) const override;
+  // No active rule covers that kind of source.
+  bool KeepsAll(TMonitorType type) const override;
 
 private:
   friend class TRule;

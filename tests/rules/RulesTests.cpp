@@ -290,9 +290,15 @@ TEST_F(Rules, EditedFieldsApplyToTheNextItem) {
   EXPECT_EQ(Evaluate(mtFile, "beta").Color, clBlue);
   rule.SetLogLine(false);
   EXPECT_FALSE(Evaluate(mtFile, "beta").Keep);
+  EXPECT_FALSE(List.KeepsAll(mtFile));
   rule.SetMonitorTypes({mtSyslog});
   EXPECT_TRUE(Evaluate(mtFile, "beta").Keep);
   EXPECT_FALSE(Evaluate(mtSyslog, "beta").Keep);
+  // The log passes lines of kinds no rule covers without looking at each.
+  EXPECT_TRUE(List.KeepsAll(mtFile));
+  EXPECT_FALSE(List.KeepsAll(mtSyslog));
+  rule.SetActive(false);
+  EXPECT_TRUE(List.KeepsAll(mtSyslog));
 }
 
 TEST_F(Rules, EditOnTheUserInterfaceThreadAppliesToTheNextItemOfAnEvaluatingThread) {
