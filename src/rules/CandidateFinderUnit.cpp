@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <limits>
 #include <iterator>
+#include <limits>
 #include <numeric>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -165,11 +165,12 @@ TCandidateFinder::TCandidateFinder(std::span<const std::span<const TRequiredText
     FNextShort.assign(FNext.begin(), FNext.end());
     FNext.clear();
   }
-  if (way == TWay::Fastest && FEntries.size() <= MaxNibbleTexts)
+  if (way == TWay::Fastest && FEntries.size() <= MaxNibbleTexts && BlocksAvailable())
     MakeNibbles();
 }
 
-// Texts of one byte would send nearly every place to a comparison: those stay with the automaton.
+// Texts of one byte would send nearly every place to a comparison: those stay with the automaton,
+// as do all where the processor cannot look at sixteen places at a time.
 void TCandidateFinder::MakeNibbles() {
   auto nibbles = std::make_unique<TNibbles>();
   nibbles->Width = TNibbles::MaxWidth;
@@ -200,7 +201,6 @@ void TCandidateFinder::MakeNibbles() {
       }
     }
   }
-  nibbles->Blocks = BlocksAvailable();
   FNibbles = std::move(nibbles);
 }
 
@@ -270,7 +270,7 @@ void TCandidateFinder::FindByNibbles(std::string_view text,
   const TNibbles& nibbles = *FNibbles;
   if (text.size() < nibbles.Width)
     return;
-  std::size_t start = nibbles.Blocks ? FindByBlocks(text, candidates) : 0;
+  std::size_t start = FindByBlocks(text, candidates);
   for (; start + nibbles.Width <= text.size(); ++start) {
     unsigned groups = 0xFF;
     for (std::size_t at = 0; at < nibbles.Width; ++at) {

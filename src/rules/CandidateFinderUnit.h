@@ -65,12 +65,11 @@ private:
     alignas(16) std::uint8_t Low[MaxWidth][16] = {};
     alignas(16) std::uint8_t High[MaxWidth][16] = {};
     std::vector<std::uint32_t> Members[Groups]; // entries by group
-    bool Blocks = false;                        // sixteen places at a time
   };
 
   void MakeNibbles();
   void FindByNibbles(std::string_view text, std::vector<std::uint64_t>& candidates) const;
-  // The places before the one answered, sixteen at a time.
+  // The places before the one answered, sixteen at a time; the rest, a few, one by one.
   std::size_t FindByBlocks(std::string_view text, std::vector<std::uint64_t>& candidates) const;
 #if defined(__x86_64__) || defined(__i386__)
   // Compares the places of a block that are among places and where groups has a bit.
