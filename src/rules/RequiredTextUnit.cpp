@@ -195,6 +195,24 @@ private:
     return true;
   }
 
+  // Where the POSIX class ("[:alpha:]") that begins here ends, as the engine reads one; none
+  // when this "[" is a plain byte of the class: another "[" with the same mark or a "]" comes
+  // before the closing mark and "]".
+  std::size_t PosixClassEnd() const {
+    const unsigned char mark = At(1);
+    for (std::size_t at = FAt + 2; at + 1 < FPattern.size(); ++at) {
+      const auto c = static_cast<unsigned char>(FPattern[at]);
+      const auto next = static_cast<unsigned char>(FPattern[at + 1]);
+      if (c == '\\' && (next == ']' || next == '\\'))
+        ++at;
+      else if ((c == '[' && next == mark) || c == ']')
+        return std::string_view::npos;
+      else if (c == mark && next == ']')
+        return at + 2;
+    }
+    return std::string_view::npos;
+  }
+
   bool SkipClass() {
     ++FAt;
     if (At() == '^')
@@ -207,8 +225,8 @@ private:
         if (!SkipEscapedByte())
           return false;
       } else if (c == '[' && (At(1) == ':' || At(1) == '.' || At(1) == '=')) {
-        const std::size_t end = FPattern.find(std::string{static_cast<char>(At(1)), ']'}, FAt + 2);
-        FAt = end == std::string_view::npos ? FAt + 1 : end + 2;
+        const std::size_t end = PosixClassEnd();
+        FAt = end == std::string_view::npos ? FAt + 1 : end;
       } else {
         ++FAt;
         if (c == ']')

@@ -58,6 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
         TReadingCase{"ClassWithBracketFirstAndEscaped", "x[]\\]]yyy", "yyy", false, false, "x]yyy"},
         TReadingCase{"ControlEscapeInClass", "x[\\c]\\]]yyy", "yyy", false, false, "x]yyy"},
         TReadingCase{"PosixClass", "[[:alpha:]]zz", "zz", false, false, "azz"},
+        // Not a POSIX class where "[:" meets another "[:" or a "]" first: the class ends earlier.
+        TReadingCase{"BracketColonWithoutName", "[[:[:]|ab]cd", nullptr, false, false, "["},
         TReadingCase{"GroupLeftOut", "connection (reset|refused)", "connection ", false, false,
                      "connection refused"},
         TReadingCase{"NestedGroupWithComment", "(a(b)c(?#()d)tail", "tail", false, false,
