@@ -274,6 +274,10 @@ private:
   bool GroupOpening(bool top) {
     if (At(1) == '*')
       return false;
+    // A callout's text, between delimiters, may hold anything, parentheses too.
+    if (At(1) == '?' && At(2) == 'C' &&
+        std::string_view("`'\"^%#${").find(At(3)) != std::string_view::npos)
+      return false;
     if (At(1) == '?' && At(2) == '#') {
       const std::size_t end = FPattern.find(')', FAt);
       if (end == std::string_view::npos)

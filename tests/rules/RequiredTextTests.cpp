@@ -96,6 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
         TReadingCase{"OptionsSwitchedMidway", "disk(?i)full", nullptr, false, false, "diskFULL"},
         TReadingCase{"ExtendedGroup", "(?x: a b )cd", nullptr, false, false, "abcd"},
         TReadingCase{"Verb", "(*UTF)abc", nullptr, false, false, "abc"},
+        // A callout's text may hold parentheses: "(?C#)(ab#)" is one callout, matching nothing.
+        TReadingCase{"CalloutWithText", "(?C#)(ab#)", nullptr, false, false, "x"},
         TReadingCase{"Quoting", "\\Qa.b\\E", nullptr, false, false, "a.b"},
         TReadingCase{"BeyondAscii", "r\xC3\xA9t", nullptr, false, false, "r\xC3\xA9t"},
         TReadingCase{"NothingPlain", "\\d+", nullptr, false, false, "7"},
