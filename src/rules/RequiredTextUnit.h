@@ -23,8 +23,8 @@ struct TRequiredText {
 // of the pattern gives the run of plain characters it must contain with the most letters (digits
 // and punctuation abound in log lines), or the texts of the alternatives of a group it must pass
 // through once, whichever has the longer shortest text. Anything not understood for certain gives
-// none: inline options other than a leading (?i), verbs, quoting and bytes outside ASCII. Whole
-// is set only on a single text.
+// none: inline options other than a leading (?i), verbs, quoting, callouts with a text and bytes
+// outside ASCII. Whole is set only on a single text.
 std::vector<TRequiredText> RequiredTexts(std::string_view pattern);
 
 // Whether text contains required.Text.
