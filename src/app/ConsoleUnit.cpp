@@ -128,10 +128,6 @@ std::string ConsoleText(std::string_view text) {
   return shown;
 }
 
-std::string ConsoleColor(const TLogItem& item) {
-  return ConsoleColor(ShownConsoleColor(item.Level, item.Color));
-}
-
 std::string ConsoleColor(TColor color) {
   const auto rgb = static_cast<std::uint32_t>(color);
   // The terminal's own colours stand in for the window text and the other system colours.

@@ -18,13 +18,12 @@ std::string ConsoleText(std::string_view text);
 // The same, appended to shown.
 void AppendConsoleText(std::string& shown, std::string_view text);
 
-// The terminal colour of an item as an escape sequence, or nothing for the terminal's own text
-// colour: drawn as the window draws it (red for warnings and exceptions, bold when coloured).
-std::string ConsoleColor(const TLogItem& item);
-// The same for the colour an item of that level and colour is drawn in.
-std::string ConsoleColor(TColor shown);
+// The colour an item of that level and colour is drawn in, as the window draws it: red for
+// warnings and exceptions.
 constexpr TColor ShownConsoleColor(TLogLevel level, TColor color) {
   return IsAlarming(level) ? clRed : color;
 }
+// That colour as a terminal escape sequence (bold), or nothing for the terminal's own text colour.
+std::string ConsoleColor(TColor shown);
 
 } // namespace ornavel

@@ -55,6 +55,9 @@ TEST(Console, C1ControlsEncodedOrRawAreShownNotSent) {
 
 TEST(Console, ColoursFollowTheWindowsPainting) {
   TLogItem item;
+  const auto ConsoleColor = [](const TLogItem& item) {
+    return ornavel::ConsoleColor(ShownConsoleColor(item.Level, item.Color));
+  };
   EXPECT_EQ(ConsoleColor(item), ""); // window text: the terminal's own colour
   item.Color = 0x00336699;
   EXPECT_EQ(ConsoleColor(item), "\x1b[1;38;2;153;102;51m");
