@@ -321,29 +321,26 @@ TCandidateFinder::FindByBlocks(std::string_view text,
     tables.Low[at] = _mm_load_si128(reinterpret_cast<const __m128i*>(FNibbles->Low[at]));
     tables.High[at] = _mm_load_si128(reinterpret_cast<const __m128i*>(FNibbles->High[at]));
   }
+  // Compares the places of a block that are among places and where groups has a bit.
+  const auto compare = [&](__m128i groups, std::size_t start, unsigned places) {
+    places &= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(groups, _mm_setzero_si128())) ^
+                                    0xFFFF);
+    if (places == 0) [[likely]]
+      return;
+    alignas(16) std::uint8_t found[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(found), groups);
+    for (; places != 0; places &= places - 1) {
+      const auto place = static_cast<std::size_t>(std::countr_zero(places));
+      Compare(found[place], text, start + place, candidates);
+    }
+  };
   std::size_t start = 0;
   for (; start + Reach <= text.size(); start += 16)
-    CompareBlock(BlockGroups(text.data() + start, tables), 0xFFFF, text, start, candidates);
+    compare(BlockGroups(text.data() + start, tables), start, 0xFFFF);
   // The rest in one more block that ends at the line's end, its places looked at already left out.
   const std::size_t last = text.size() - Reach;
-  CompareBlock(BlockGroups(text.data() + last, tables), 0xFFFFu << (start - last) & 0xFFFF, text,
-               last, candidates);
+  compare(BlockGroups(text.data() + last, tables), last, 0xFFFFu << (start - last) & 0xFFFF);
   return last + 16;
-}
-
-void TCandidateFinder::CompareBlock(__m128i groups, unsigned places, std::string_view text,
-                                    std::size_t start,
-                                    std::vector<std::uint64_t>& candidates) const {
-  places &= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(groups, _mm_setzero_si128())) ^
-                                  0xFFFF);
-  if (places == 0) [[likely]]
-    return;
-  alignas(16) std::uint8_t found[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(found), groups);
-  for (; places != 0; places &= places - 1) {
-    const auto place = static_cast<std::size_t>(std::countr_zero(places));
-    Compare(found[place], text, start + place, candidates);
-  }
 }
 
 namespace {

@@ -10,10 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <emmintrin.h>
-#endif
-
 namespace ornavel {
 
 // Finds in one pass over a line which of many items may match it: those with one of their
@@ -71,11 +67,6 @@ private:
   void FindByNibbles(std::string_view text, std::vector<std::uint64_t>& candidates) const;
   // The places before the one answered, sixteen at a time; the rest, a few, one by one.
   std::size_t FindByBlocks(std::string_view text, std::vector<std::uint64_t>& candidates) const;
-#if defined(__x86_64__) || defined(__i386__)
-  // Compares the places of a block that are among places and where groups has a bit.
-  void CompareBlock(__m128i groups, unsigned places, std::string_view text, std::size_t start,
-                    std::vector<std::uint64_t>& candidates) const;
-#endif
   void Compare(unsigned groups, std::string_view text, std::size_t start,
                std::vector<std::uint64_t>& candidates) const;
   // Marks the items of the texts that end at end in the state of that row.
